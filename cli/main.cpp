@@ -1,0 +1,15 @@
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/command_line.h"
+
+int main(int argc, char** argv) {
+  // Batch encoding streams millions of lines: no syncing with C stdio, no tie.
+  std::ios::sync_with_stdio(false);
+  std::cin.tie(nullptr);
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const int status = qarn2::cli::RunCommandLine(args, std::cin, std::cout, std::cerr);
+  std::cout.flush();
+  return status;
+}

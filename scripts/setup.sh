@@ -1,0 +1,46 @@
+# Shared by ./run and ./test: installs what the build needs and builds one tree.
+# Source it; it defines functions only.
+
+QARN2_PACKAGES=(build-essential cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev)
+
+qarn2_is_installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
+
+# Installs the missing Debian packages (as root), or explains how to and fails.
+qarn2_ensure_packages() {
+  local missing=() package
+  for package in "${QARN2_PACKAGES[@]}"; do
+    qarn2_is_installed "$package" || missing+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "Missing packages: ${missing[*]}" >&2
+    echo "Install them as root with:" >&2
+    echo "  apt-get update && apt-get install -y ${missing[*]}" >&2
+    exit 1
+  fi
+  echo "Installing ${missing[*]} ..." >&2
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update >&2
+  apt-get install -y "${missing[@]}" >&2
+}
+
+# qarn2_build DIR BUILD_TYPE [extra cmake arguments...] [-- targets...]
+# Configures DIR with Ninja once and builds. Build output goes to stderr so that
+# the program's own output stays clean on stdout.
+qarn2_build() {
+  local dir=$1 type=$2
+  shift 2
+  local cmake_args=() targets=()
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do cmake_args+=("$1"); shift; done
+  [ "${1:-}" = "--" ] && shift
+  targets=("$@")
+  cmake -S "$QARN2_ROOT" -B "$QARN2_ROOT/$dir" -G Ninja \
+    -DCMAKE_BUILD_TYPE="$type" "${cmake_args[@]}" >&2
+  if [ ${#targets[@]} -gt 0 ]; then
+    cmake --build "$QARN2_ROOT/$dir" --target "${targets[@]}" >&2
+  else
+    cmake --build "$QARN2_ROOT/$dir" >&2
+  fi
+}
