@@ -18,13 +18,22 @@ constexpr std::array<AlphabetEntry, 15> kAlphabet{{
     {chars::k96, "010"},  {chars::k99, "100"},  {chars::kF, "001"},
 }};
 
+// Indexed by character; empty for characters outside the alphabet.
+constexpr std::array<std::string_view, 256> MakeGroupTable() {
+  std::array<std::string_view, 256> table{};
+  for (const AlphabetEntry& entry : kAlphabet) table[entry.character] = entry.group;
+  return table;
+}
+
+constexpr std::array<std::string_view, 256> kGroupOf = MakeGroupTable();
+
 }  // namespace
 
+bool IsInSerialAlphabet(unsigned char character) { return !kGroupOf[character].empty(); }
+
 std::optional<std::string_view> GroupOf(std::uint8_t character) {
-  for (const AlphabetEntry& entry : kAlphabet) {
-    if (entry.character == character) return entry.group;
-  }
-  return std::nullopt;
+  if (kGroupOf[character].empty()) return std::nullopt;
+  return kGroupOf[character];
 }
 
 std::optional<std::string> ExpandStream(std::string_view stream) {

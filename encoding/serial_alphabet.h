@@ -29,6 +29,10 @@ inline constexpr std::uint8_t k99 = 0x99;   // 100
 inline constexpr std::uint8_t kF = 0x66;    // 001   ('f')
 }  // namespace chars
 
+// Whether the encoder writes `character`. Every one of the 15 decodes to whole DCC
+// bits with valid timing; 0x9C is the only other character that does.
+bool IsInSerialAlphabet(unsigned char character);
+
 // The DCC bits ('0'/'1') that `character` carries, or nothing if it is not one of
 // the 15 characters of the alphabet.
 std::optional<std::string_view> GroupOf(std::uint8_t character);

@@ -104,6 +104,7 @@ class PacketEncoder {
   void PackOnesRun();
   void PackFourOnes();
   void PackChain();
+  void SearchChain();
   enum class Closing { kAtEndOfRun, kTakingTwoZeros, kTakingOneZero };
   static constexpr int kCarryOrder[] = {2, 1, 3};
   bool PlanChain(int j, int carried, int close_at, Closing closing, int max_carry);
@@ -287,12 +288,16 @@ void PacketEncoder::PackChain() {
     default:
       break;
   }
-  // The longer chains: O2 = 3 or 4 followed by a single '0', and O2 = 8. Searched:
-  // the grouping that closes at the earliest ones-run wins; groups carry preferably
-  // two '1' bits into the next single '0', then one, and three only where nothing
-  // else closes; the chain closes where the zero-run after it keeps the parity P
-  // wants, and only where no such place exists does it close with the other parity
-  // (the polish pass then mends the lone '0').
+  SearchChain();
+}
+
+// The longer chains: O2 = 3 or 4 followed by a single '0', and O2 = 8. Searched:
+// the grouping that closes at the earliest ones-run wins; groups carry preferably
+// two '1' bits into the next single '0', then one, and three only where nothing
+// else closes; the chain closes where the zero-run after it keeps the parity P
+// wants, and only where no such place exists does it close with the other parity
+// (the polish pass then mends the lone '0').
+void PacketEncoder::SearchChain() {
   for (int max_carry = 2; max_carry <= 3; ++max_carry) {
     for (bool keep_parity : {true, false}) {
       for (int close_at = 2; O(close_at) > 0; ++close_at) {

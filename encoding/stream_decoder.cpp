@@ -8,19 +8,6 @@
 namespace qarn2::encoding {
 namespace {
 
-constexpr std::array<unsigned char, 15> kAlphabet = {
-    0x55, 0x56, 0x59, 0x65, 0x95, 0x5C, 0x71, 0xC5,
-    0x78, 0xE1, 0xF0, 0xC6, 0x96, 0x99, 0x66,
-};
-
-constexpr std::array<bool, 256> MakeAlphabetTable() {
-  std::array<bool, 256> table{};
-  for (unsigned char c : kAlphabet) table[c] = true;
-  return table;
-}
-
-constexpr std::array<bool, 256> kInAlphabet = MakeAlphabetTable();
-
 // Microseconds with one decimal, halves rounded away from zero (156.25 -> "156.3").
 std::string FormatUs(double us) {
   char text[32];
@@ -289,8 +276,6 @@ PacketDecode PacketsOf(std::string_view bits, std::size_t min_preamble) {
   return result;
 }
 
-bool IsInSerialAlphabet(unsigned char character) { return kInAlphabet[character]; }
-
 StreamDecode DecodeSerialStream(std::string_view stream, bool service) {
   const std::size_t min_preamble =
       service ? kServiceMinPreamble : kOperationsMinPreamble;
@@ -304,7 +289,7 @@ StreamDecode DecodeSerialStream(std::string_view stream, bool service) {
   // characters, so the bits before it are sound; packets are judged on those alone.
   std::size_t bad_char = stream.size();
   for (std::size_t i = 0; i < stream.size(); ++i) {
-    if (!kInAlphabet[static_cast<unsigned char>(stream[i])]) {
+    if (!IsInSerialAlphabet(static_cast<unsigned char>(stream[i]))) {
       bad_char = i;
       break;
     }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "encoding/bit_string.h"
+#include "encoding/serial_alphabet.h"
 
 namespace qarn2::encoding {
 
@@ -134,10 +135,6 @@ PacketDecode PacketsOf(std::string_view bits, std::size_t min_preamble);
 
 // ---------------------------------------------------------------------------------
 // Whole streams
-
-// The 15 characters the encoder writes. Every one of them decodes to whole DCC bits
-// with valid timing; 0x9C is the only other character that does.
-bool IsInSerialAlphabet(unsigned char character);
 
 // At 19200 bit/s every character with faulty timing (unequal halves; a half outside
 // the windows cannot come from whole characters) is outside the alphabet, so timing
