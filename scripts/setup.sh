@@ -1,7 +1,8 @@
 # Shared by ./run and ./test: installs what the build needs and builds one tree.
 # Source it; it defines functions only.
 
-QARN2_PACKAGES=(build-essential cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev)
+QARN2_PACKAGES=(build-essential cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev
+                qt6-base-dev)
 
 qarn2_is_installed() {
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'

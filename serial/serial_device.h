@@ -1,0 +1,101 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "serial/com_types.h"
+
+namespace qarn2::serial {
+
+// One write handed to a device. The device completes its jobs in the order they were
+// started, each when the device holds none of its characters any more (at most a
+// hardware FIFO is still to send them), or when `timeout` has passed since the job
+// began to go out: then with fewer characters written and no error.
+class WriteJob {
+ public:
+  WriteJob(std::string data, std::chrono::milliseconds timeout)
+      : data_(std::move(data)), timeout_(timeout) {}
+
+  const std::string& data() const { return data_; }
+  // Zero or less: no time limit.
+  std::chrono::milliseconds timeout() const { return timeout_; }
+
+  // Called once by the device. `error` is 0 or an errno value (ECANCELED when a purge
+  // dropped the job).
+  void Complete(int written, int error);
+
+  bool done() const;
+  // Blocks until Complete has been called; returns the characters written and sets
+  // `error`.
+  int Wait(int& error) const;
+
+ private:
+  const std::string data_;
+  const std::chrono::milliseconds timeout_;
+  mutable std::mutex mutex_;
+  mutable std::condition_variable completed_;
+  bool done_ = false;
+  int written_ = 0;
+  int error_ = 0;
+};
+
+// What a device reports from WaitEvents.
+struct EventWait {
+  enum Outcome {
+    kEvents,     // `events` holds at least one event
+    kCancelled,  // CancelWaitEvents was called
+    kFailed,     // the device failed (`error` holds errno), e.g. it went away
+  };
+  Outcome outcome = kEvents;
+  TComEvents events;
+  int error = 0;
+};
+
+// A serial device of the system or a stand-in for one. Every function returns 0 or an
+// errno value; the port turns these into its EComPort codes. Open must come first and
+// Close last; between them the port calls from its user-interface thread, except
+// WaitEvents and CancelWaitEvents (the port's event thread) and the job completions
+// (any thread of the device's).
+class SerialDevice {
+ public:
+  virtual ~SerialDevice() = default;
+
+  // Opens `path` exclusively for reading and writing.
+  virtual int Open(const std::string& path) = 0;
+  // Drops every pending job (completed with ECANCELED), wakes WaitEvents, closes.
+  virtual void Close() = 0;
+
+  virtual int SetQueueSizes(int input, int output) = 0;
+  virtual int SetLineSettings(const LineSettings& settings) = 0;
+  virtual int SetTimeouts(const TimeoutValues& timeouts) = 0;
+
+  // Queues `job` behind the jobs started before it; returns at once. An error here
+  // means the job was not started (and will not be completed).
+  virtual int StartWrite(std::shared_ptr<WriteJob> job) = 0;
+  // Moves up to `max` received characters into `buffer` without waiting.
+  virtual int Read(char* buffer, int max, int& got) = 0;
+  // Characters waiting in the receive queue.
+  virtual int RxQueueCount(int& count) = 0;
+  // Aborts pending jobs (ECANCELED) and clears both queues.
+  virtual int Purge() = 0;
+
+  virtual int SetDTR(bool on) = 0;
+  virtual int SetRTS(bool on) = 0;
+  virtual int ReadModemLines(ModemLines& lines) = 0;
+
+  // The events WaitEvents reports from now on; others are not watched.
+  virtual int SetEventMask(TComEvents events) = 0;
+  // Blocks until at least one watched event has occurred since the last call and
+  // returns all that have (each kind once), or until cancelled or failed. Events that
+  // occur while nobody waits are kept for the next call.
+  virtual EventWait WaitEvents() = 0;
+  // Makes the current and every later WaitEvents return kCancelled at once, until the
+  // next SetEventMask.
+  virtual void CancelWaitEvents() = 0;
+};
+
+}  // namespace qarn2::serial

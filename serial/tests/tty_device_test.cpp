@@ -1,0 +1,535 @@
+// The tty back-end against a pseudo-terminal pair: the device opens the slave side,
+// the test plays the far end of the cable on the master side.
+
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/syscall.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "serial/tty_device.h"
+#include "serial/tty_ring_watch.h"
+
+namespace qarn2::serial {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// Generous: only reached when something that must happen does not.
+constexpr auto kPatience = 10s;
+
+template <typename Condition>
+bool Eventually(Condition condition) {
+  const auto give_up = Clock::now() + kPatience;
+  while (!condition()) {
+    if (Clock::now() > give_up) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+// Characters written and error of a job; fails the test (instead of hanging it) if the
+// job never completes.
+using Outcome = std::pair<int, int>;
+Outcome Finish(const std::shared_ptr<WriteJob>& job) {
+  if (!Eventually([&] { return job->done(); })) {
+    ADD_FAILURE() << "job never completed";
+    return {-1, -1};
+  }
+  int error = 0;
+  const int written = job->Wait(error);
+  return {written, error};
+}
+
+std::string AllByteValues(int rounds) {
+  std::string text;
+  for (int round = 0; round < rounds; ++round) {
+    for (int value = 0; value < 256; ++value) text += static_cast<char>(value);
+  }
+  return text;
+}
+
+class TtyDeviceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char name[256] = {};
+    ASSERT_EQ(openpty(&master_, &slave_, name, nullptr, nullptr), 0);
+    path_ = name;
+      fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    device_ = MakeTtyDevice();
+  }
+  void TearDown() override {
+    device_.reset();
+    CloseMaster();
+    if (slave_ >= 0) ::close(slave_);
+  }
+
+  void OpenDevice(TComEvents events = {}) {
+    ASSERT_EQ(device_->Open(path_), 0);
+    LineSettings settings;
+    settings.baud_rate = 19200;
+    ASSERT_EQ(device_->SetLineSettings(settings), 0);
+    ASSERT_EQ(device_->SetEventMask(events), 0);
+  }
+  void CloseMaster() {
+    if (master_ >= 0) ::close(master_);
+    master_ = -1;
+  }
+
+  void MasterWrite(const std::string& text) {
+    ASSERT_EQ(::write(master_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  }
+  // Reads from the master side until `size` characters came or none come for a while.
+  std::string MasterRead(std::size_t size, std::chrono::milliseconds quiet = 200ms) {
+    std::string text;
+    char buffer[4096];
+    while (text.size() < size) {
+      pollfd watched = {master_, POLLIN, 0};
+      if (poll(&watched, 1, static_cast<int>(quiet.count())) <= 0) break;
+      const ssize_t n = ::read(master_, buffer, sizeof buffer);
+      if (n <= 0) break;
+      text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return text;
+  }
+  int MasterQueue() const {
+    int count = 0;
+    ioctl(master_, FIONREAD, &count);
+    return count;
+  }
+  int RxCount() {
+    int count = -1;
+    EXPECT_EQ(device_->RxQueueCount(count), 0);
+    return count;
+  }
+  std::future<EventWait> WaitInBackground() {
+    return std::async(std::launch::async, [this] { return device_->WaitEvents(); });
+  }
+  // Fails the test instead of hanging it when the wait does not end.
+  EventWait Collect(std::future<EventWait>& waiting) {
+    if (waiting.wait_for(kPatience) != std::future_status::ready) {
+      ADD_FAILURE() << "WaitEvents never returned";
+      device_->CancelWaitEvents();
+    }
+    return waiting.get();
+  }
+  EventWait Wait() {
+    auto waiting = WaitInBackground();
+    return Collect(waiting);
+  }
+  std::shared_ptr<WriteJob> Write(std::string text, std::chrono::milliseconds timeout = 0ms) {
+    auto job = std::make_shared<WriteJob>(std::move(text), timeout);
+    EXPECT_EQ(device_->StartWrite(job), 0);
+    return job;
+  }
+
+  int master_ = -1;
+  int slave_ = -1;  // the test's own view of the line settings
+  std::string path_;
+  std::unique_ptr<SerialDevice> device_;
+};
+
+// ---- opening -------------------------------------------------------------------
+
+// Opens `path` on a thread without CAP_SYS_ADMIN, which would let it past TIOCEXCL.
+int OpenAsOtherProgram(const std::string& path) {
+  int result = 0;
+  std::thread([&] {
+    __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps[2] = {};
+    if (syscall(SYS_capget, &header, caps) == 0) {
+      caps[CAP_SYS_ADMIN / 32].effective &= ~(1u << (CAP_SYS_ADMIN % 32));
+      syscall(SYS_capset, &header, caps);  // capabilities are per thread
+    }
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    result = fd < 0 ? errno : 0;
+    if (fd >= 0) ::close(fd);
+  }).join();
+  return result;
+}
+
+TEST_F(TtyDeviceTest, OpensExclusivelyAndReportsWhyNot) {
+  ASSERT_EQ(device_->Open(path_), 0);
+  auto second = MakeTtyDevice();
+  EXPECT_EQ(second->Open(path_), EBUSY);
+  EXPECT_EQ(OpenAsOtherProgram(path_), EBUSY);
+  device_->Close();
+  EXPECT_EQ(OpenAsOtherProgram(path_), 0);
+  EXPECT_EQ(second->Open(path_), 0);
+
+  auto other = MakeTtyDevice();
+  EXPECT_EQ(other->Open("/dev/no-such-serial-device"), ENOENT);
+  EXPECT_EQ(other->Open("/dev/null"), ENOTTY);
+  int count = 0;
+  EXPECT_EQ(other->RxQueueCount(count), EBADF) << "closed";
+}
+
+// ---- line settings -------------------------------------------------------------
+
+termios CookedTermios() {
+  termios t = {};
+  t.c_lflag = ICANON | ECHO | ISIG | IEXTEN;
+  t.c_iflag = ICRNL | IXON | IXOFF | ISTRIP;
+  t.c_oflag = OPOST | ONLCR;
+  t.c_cflag = HUPCL | CRTSCTS | CS7 | PARENB;
+  t.c_cc[VMIN] = 0;
+  t.c_cc[VTIME] = 5;
+  return t;
+}
+
+void ExpectRaw(const termios& t) {
+  EXPECT_EQ(t.c_cflag & (CLOCAL | CREAD), tcflag_t{CLOCAL | CREAD});
+  EXPECT_EQ(t.c_cflag & (HUPCL | CRTSCTS), 0u);
+  EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+  EXPECT_EQ(t.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | IXON | IXOFF), 0u);
+  EXPECT_EQ(t.c_oflag & OPOST, 0u);
+  EXPECT_EQ(t.c_cc[VMIN], 1);
+  EXPECT_EQ(t.c_cc[VTIME], 0);
+}
+
+TEST(MakeRawTermiosTest, GivesRawLineInTheAskedFormatOrRefuses) {
+  struct Case {
+    int rate, data_bits;
+    TParityBits parity;
+    TStopBits stop_bits;
+    int error;
+    speed_t speed = 0;
+    tcflag_t size = 0, parity_flags = 0;
+    bool two_stop_bits = false;
+  };
+  const Case cases[] = {
+      {19200, 8, prNone, sbOneStopBit, 0, B19200, CS8, 0, false},
+      {9600, 7, prEven, sbTwoStopBits, 0, B9600, CS7, PARENB, true},
+      {300, 5, prOdd, sbOne5StopBits, 0, B300, CS5, PARENB | PARODD, true},
+      {115200, 6, prMark, sbOneStopBit, 0, B115200, CS6, PARENB | CMSPAR | PARODD, false},
+      {230400, 8, prSpace, sbOneStopBit, 0, B230400, CS8, PARENB | CMSPAR, false},
+      {110, 8, prNone, sbOneStopBit, 0, B110, CS8, 0, false},
+      {57600, 8, prNone, sbOneStopBit, 0, B57600, CS8, 0, false},
+      {14400, 8, prNone, sbOneStopBit, EINVAL},
+      {56000, 8, prNone, sbOneStopBit, EINVAL},
+      {128000, 8, prNone, sbOneStopBit, EINVAL},
+      {256000, 8, prNone, sbOneStopBit, EINVAL},
+      {12345, 8, prNone, sbOneStopBit, EINVAL},
+      {0, 8, prNone, sbOneStopBit, EINVAL},
+      {9600, 4, prNone, sbOneStopBit, EINVAL},
+      {9600, 9, prNone, sbOneStopBit, EINVAL},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.rate << " " << c.data_bits);
+    LineSettings settings;
+    settings.baud_rate = c.rate;
+    settings.data_bits = c.data_bits;
+    settings.parity = c.parity;
+    settings.stop_bits = c.stop_bits;
+    termios t = CookedTermios();
+    ASSERT_EQ(MakeRawTermios(settings, t), c.error);
+    if (c.error) continue;
+    EXPECT_EQ(cfgetospeed(&t), c.speed);
+    EXPECT_EQ(cfgetispeed(&t), c.speed);
+    EXPECT_EQ(t.c_cflag & CSIZE, c.size);
+    EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CMSPAR), c.parity_flags);
+    EXPECT_EQ((t.c_cflag & CSTOPB) != 0, c.two_stop_bits);
+    ExpectRaw(t);
+  }
+}
+
+// A pty keeps only 8 data bits without parity; the rest reaches it.
+TEST_F(TtyDeviceTest, LineSettingsReachTheDevice) {
+  ASSERT_EQ(device_->Open(path_), 0);
+  termios cooked = CookedTermios();
+  ASSERT_EQ(tcsetattr(slave_, TCSANOW, &cooked), 0);
+  LineSettings settings;
+  settings.baud_rate = 115200;
+  settings.stop_bits = sbTwoStopBits;
+  ASSERT_EQ(device_->SetLineSettings(settings), 0);
+  settings.baud_rate = 14400;
+  EXPECT_EQ(device_->SetLineSettings(settings), EINVAL);
+
+  termios t = {};
+  ASSERT_EQ(tcgetattr(slave_, &t), 0);
+  EXPECT_EQ(cfgetospeed(&t), speed_t{B115200}) << "the refused rate changed nothing";
+  EXPECT_TRUE(t.c_cflag & CSTOPB);
+  ExpectRaw(t);
+}
+
+// ---- transfers -----------------------------------------------------------------
+
+TEST_F(TtyDeviceTest, TransfersEveryByteValueBothWays) {
+  OpenDevice({evRxChar});
+  const std::string sent = AllByteValues(4);
+  EXPECT_EQ(Finish(Write(sent)), Outcome(sent.size(), 0));
+  EXPECT_EQ(MasterRead(sent.size()), sent);
+
+  MasterWrite(sent);
+  std::string received;
+  while (received.size() < sent.size()) {
+    const EventWait wait = Wait();
+    ASSERT_EQ(wait.outcome, EventWait::kEvents);
+    char buffer[300];
+    int got = 0;
+    ASSERT_EQ(device_->Read(buffer, sizeof buffer, got), 0);
+    received.append(buffer, static_cast<std::size_t>(got));
+  }
+  EXPECT_EQ(received, sent);
+}
+
+TEST_F(TtyDeviceTest, ReadsTakeWhatHasArrivedWithoutWaiting) {
+  OpenDevice();
+  char buffer[200];
+  int got = -1;
+  const auto before = Clock::now();
+  EXPECT_EQ(device_->Read(buffer, sizeof buffer, got), 0);
+  EXPECT_EQ(got, 0);
+  EXPECT_LT(Clock::now() - before, 100ms);
+  EXPECT_EQ(RxCount(), 0);
+
+  MasterWrite(std::string(100, 'r'));
+  ASSERT_TRUE(Eventually([&] { return RxCount() == 100; }));
+  EXPECT_EQ(device_->Read(buffer, 30, got), 0);
+  EXPECT_EQ(got, 30);
+  EXPECT_EQ(RxCount(), 70);
+  EXPECT_EQ(device_->Read(buffer, sizeof buffer, got), 0);
+  EXPECT_EQ(got, 70);
+  EXPECT_EQ(RxCount(), 0);
+}
+
+TEST_F(TtyDeviceTest, JobsGoOutWholeAndInOrder) {
+  OpenDevice();
+  const std::string first = AllByteValues(256);  // far more than the pty holds
+  auto a = Write(first);
+  auto b = Write("second");
+  auto c = Write("");
+  ASSERT_TRUE(Eventually([&] { return MasterQueue() > 0; }));
+  EXPECT_FALSE(a->done());
+  EXPECT_FALSE(b->done()) << "the second job waits for the first";
+  EXPECT_FALSE(c->done());
+
+  EXPECT_EQ(MasterRead(first.size() + 6), first + "second");
+  EXPECT_EQ(Finish(a), Outcome(first.size(), 0));
+  EXPECT_EQ(Finish(b), Outcome(6, 0));
+  EXPECT_EQ(Finish(c), Outcome(0, 0));
+}
+
+TEST_F(TtyDeviceTest, StalledJobEndsShortAtItsTimeLimitWithoutError) {
+  OpenDevice({evTxEmpty});
+  const std::string text = AllByteValues(256);
+  const auto began = Clock::now();
+  const auto [written, error] = Finish(Write(text, 200ms));
+  EXPECT_GE(Clock::now() - began, 200ms);
+  EXPECT_EQ(error, 0);
+  EXPECT_GT(written, 0);
+  EXPECT_LT(written, static_cast<int>(text.size()));
+  // The master gets at most what the job reports, from its beginning.
+  const std::string arrived = MasterRead(text.size());
+  EXPECT_LE(arrived.size(), static_cast<std::size_t>(written));
+  EXPECT_EQ(arrived, text.substr(0, arrived.size()));
+
+  EXPECT_EQ(Wait().events, TComEvents{evTxEmpty});
+  EXPECT_EQ(Finish(Write("next")), Outcome(4, 0));
+  EXPECT_EQ(MasterRead(4), "next");
+}
+
+TEST_F(TtyDeviceTest, PurgeCancelsRunningAndQueuedJobs) {
+  OpenDevice({evTxEmpty, evRxChar});
+  auto running = Write(AllByteValues(256));
+  auto queued = Write("queued");
+  ASSERT_TRUE(Eventually([&] { return MasterQueue() > 0; }));
+  EXPECT_EQ(device_->Purge(), 0);
+  EXPECT_TRUE(running->done() && queued->done()) << "all completed when Purge returns";
+  EXPECT_EQ(Finish(running).second, ECANCELED);
+  EXPECT_EQ(Finish(queued), Outcome(0, ECANCELED));
+
+  MasterRead(1 << 20, 50ms);
+  EXPECT_EQ(Finish(Write("after")), Outcome(5, 0));
+  EXPECT_EQ(MasterRead(5), "after");
+}
+
+// ---- events --------------------------------------------------------------------
+
+TEST_F(TtyDeviceTest, ReportsArrivalsOnceUntilNewOnesComeOrTheQueueIsRead) {
+  OpenDevice({evRxChar, evTxEmpty});
+  MasterWrite("abc");
+  ASSERT_TRUE(Eventually([&] { return RxCount() == 3; }));
+  EXPECT_EQ(Wait().events, TComEvents{evRxChar});
+
+  // Unread characters are not reported again: the next wait sees only the write.
+  auto waiting = WaitInBackground();
+  Write("x");
+  EXPECT_EQ(Collect(waiting).events, TComEvents{evTxEmpty});
+
+  MasterWrite("de");
+  ASSERT_TRUE(Eventually([&] { return RxCount() == 5; }));
+  EXPECT_EQ(Wait().events, TComEvents{evRxChar});
+  char buffer[8];
+  int got = 0;
+  ASSERT_EQ(device_->Read(buffer, sizeof buffer, got), 0);
+  EXPECT_EQ(std::string(buffer, got), "abcde");
+  MasterWrite("f");
+  EXPECT_EQ(Wait().events, TComEvents{evRxChar});
+}
+
+TEST_F(TtyDeviceTest, UnreadCharactersDoNotKeepTheWaiterBusy) {
+  OpenDevice({evRxChar});
+  MasterWrite("unread");
+  ASSERT_EQ(Wait().events, TComEvents{evRxChar});
+  auto cpu = std::async(std::launch::async, [this] {
+    timespec start = {}, end = {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
+    const EventWait wait = device_->WaitEvents();
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &end);
+    EXPECT_EQ(wait.outcome, EventWait::kCancelled);
+    return (end.tv_sec - start.tv_sec) * 1000.0 + (end.tv_nsec - start.tv_nsec) / 1e6;
+  });
+  // Long enough that a spinning waiter burns most of it.
+  std::this_thread::sleep_for(300ms);
+  device_->CancelWaitEvents();
+  EXPECT_LT(cpu.get(), 60.0) << "milliseconds of CPU while waiting 300 ms";
+}
+
+TEST_F(TtyDeviceTest, TransmitEmptyFollowsSentCharactersOnly) {
+  OpenDevice({evRxChar, evTxEmpty});
+  EXPECT_EQ(Finish(Write("")), Outcome(0, 0));
+  MasterWrite("!");
+  ASSERT_TRUE(Eventually([&] { return RxCount() == 1; }));
+  EXPECT_EQ(Wait().events, TComEvents{evRxChar}) << "no transmit-empty";
+
+  Write("one");
+  Finish(Write("two"));
+  EXPECT_EQ(Wait().events, TComEvents{evTxEmpty});
+
+  // Kept while nobody waits, reported once, and only while watched.
+  Finish(Write("three"));
+  EXPECT_EQ(Wait().events, TComEvents{evTxEmpty});
+  ASSERT_EQ(device_->SetEventMask({evRxChar}), 0);
+  Finish(Write("four"));
+  auto waiting = WaitInBackground();
+  MasterWrite("?");
+  EXPECT_EQ(Collect(waiting).events, TComEvents{evRxChar});
+}
+
+TEST_F(TtyDeviceTest, CancelEndsTheCurrentAndLaterWaitsUntilTheMaskIsSetAgain) {
+  OpenDevice({evRxChar});
+  auto waiting = WaitInBackground();
+  device_->CancelWaitEvents();
+  EXPECT_EQ(Collect(waiting).outcome, EventWait::kCancelled);
+  EXPECT_EQ(Wait().outcome, EventWait::kCancelled);
+
+  ASSERT_EQ(device_->SetEventMask({evRxChar}), 0);
+  MasterWrite("z");
+  EXPECT_EQ(Wait().events, TComEvents{evRxChar});
+}
+
+TEST_F(TtyDeviceTest, CloseReleasesWaiterAndStalledJob) {
+  OpenDevice({evRxChar});
+  auto stalled = Write(AllByteValues(256));
+  auto waiting = WaitInBackground();
+  ASSERT_TRUE(Eventually([&] { return MasterQueue() > 0; }));
+  device_->Close();
+  EXPECT_EQ(Collect(waiting).outcome, EventWait::kCancelled);
+  EXPECT_EQ(Finish(stalled).second, ECANCELED);
+  EXPECT_EQ(device_->StartWrite(std::make_shared<WriteJob>("x", 0ms)), EBADF);
+}
+
+TEST_F(TtyDeviceTest, HangUpFailsWaitsJobsAndLaterCalls) {
+  OpenDevice({evRxChar, evTxEmpty});
+  auto stalled = Write(AllByteValues(256));
+  auto waiting = WaitInBackground();
+  ASSERT_TRUE(Eventually([&] { return MasterQueue() > 0; }));
+  CloseMaster();
+
+  const EventWait wait = Collect(waiting);
+  EXPECT_EQ(wait.outcome, EventWait::kFailed);
+  EXPECT_EQ(wait.error, EIO);
+  EXPECT_EQ(Finish(stalled).second, EIO);
+
+  char buffer[4];
+  int got = 0;
+  EXPECT_EQ(device_->Read(buffer, sizeof buffer, got), EIO);
+  EXPECT_EQ(device_->StartWrite(std::make_shared<WriteJob>("x", 0ms)), EIO);
+  EXPECT_EQ(Wait().outcome, EventWait::kFailed);
+  device_->Close();
+}
+
+TEST_F(TtyDeviceTest, HangUpEndsAWaitThatWatchesNoInputAndNoWrite) {
+  OpenDevice({evRing, evTxEmpty});
+  auto waiting = WaitInBackground();
+  CloseMaster();
+  const EventWait wait = Collect(waiting);
+  EXPECT_EQ(wait.outcome, EventWait::kFailed);
+  EXPECT_EQ(wait.error, EIO);
+}
+
+TEST_F(TtyDeviceTest, HangUpIsNoticedByAReadAlone) {
+  OpenDevice();
+  CloseMaster();
+  char buffer[4];
+  int got = 0;
+  EXPECT_EQ(device_->Read(buffer, sizeof buffer, got), EIO);
+  int count = 0;
+  EXPECT_EQ(device_->RxQueueCount(count), EIO);
+}
+
+// ---- modem lines ---------------------------------------------------------------
+
+TEST_F(TtyDeviceTest, ModemRequestsAPtyRefusesReturnItsError) {
+  OpenDevice();
+  for (bool on : {true, false}) {
+    EXPECT_NE(device_->SetDTR(on), 0);
+    EXPECT_NE(device_->SetRTS(on), 0);
+  }
+  ModemLines lines;
+  EXPECT_NE(device_->ReadModemLines(lines), 0);
+}
+
+TEST_F(TtyDeviceTest, RingWatchEndsQuietlyWithoutModemLines) {
+  int rings = 0;
+  int failures = 0;
+  RingWatch watch;
+  ASSERT_EQ(watch.Start(slave_, [&] { ++rings; }, [&](int) { ++failures; }), 0);
+  ASSERT_TRUE(Eventually([&] { return !watch.Running(); }));
+  watch.Restart();
+  watch.Stop();
+  EXPECT_EQ(rings, 0);
+  EXPECT_EQ(failures, 0);
+}
+
+TEST(RingPulseFilterTest, BothEdgesOfOnePulseAreOneRing) {
+  struct Case {
+    const char* what;
+    std::vector<int> changes_ms;
+    int rings;
+  };
+  const Case cases[] = {
+      {"one edge", {0}, 1},
+      {"both edges of a 6 ms pulse", {0, 6}, 1},
+      {"bouncing", {0, 1, 2, 3, 5, 8, 13}, 1},
+      {"two pulses", {0, 6, 40, 46}, 2},
+      {"just inside", {0, 19}, 1},
+      {"just outside", {0, 20}, 2},
+      {"a train of pulses", {0, 6, 25, 31, 50, 56, 75}, 4},
+  };
+  for (const Case& c : cases) {
+    RingPulseFilter filter(20ms);
+    const auto origin = RingPulseFilter::Clock::now();
+    int rings = 0;
+    for (int ms : c.changes_ms) rings += filter.Change(origin + std::chrono::milliseconds(ms));
+    EXPECT_EQ(rings, c.rings) << c.what;
+  }
+}
+
+}  // namespace
+}  // namespace qarn2::serial

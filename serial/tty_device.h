@@ -1,0 +1,23 @@
+#pragma once
+
+#include <termios.h>
+
+#include <memory>
+
+#include "serial/serial_device.h"
+
+namespace qarn2::serial {
+
+// The device back-end for a Linux tty (/dev/ttyS*, /dev/ttyUSB*, /dev/ttyACM*, a
+// pseudo-terminal): raw termios without flow control, exclusive open, writes drained
+// to the driver in order on a writer thread, the ring input watched on a thread of its
+// own. Every function returns 0 or errno.
+std::unique_ptr<SerialDevice> MakeTtyDevice();
+
+// Turns `t` into raw 8-bit transfer in the rate and format of `settings`: no flow
+// control, receiver on, modem lines ignored and left as they are on close. 0, or
+// EINVAL for a rate Linux has no constant for (14400, 56000, 128000, 256000) or data
+// bits outside 5..8. One and a half stop bits become two.
+int MakeRawTermios(const LineSettings& settings, termios& t);
+
+}  // namespace qarn2::serial

@@ -1,0 +1,583 @@
+#include "serial/tty_device.h"
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
+
+#include "serial/tty_ring_watch.h"
+#include "serial/tty_wake_line.h"
+
+namespace qarn2::serial {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::nanoseconds;
+
+// While received characters have been reported but not read, the receive queue is
+// looked at this often for new arrivals (the line stays readable, so poll cannot tell).
+constexpr int kRxRecheckMs = 10;
+// Shortest pause between two looks at the driver's transmit queue.
+constexpr nanoseconds kMinDrainPause = std::chrono::microseconds(200);
+
+bool Refused(int error) {
+  return error == ENOTTY || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
+}
+
+bool HungUp(short revents) { return (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0; }
+
+// The termios speed constant for `rate` bit/s; nothing for rates Linux has no constant
+// for (14400, 56000, 128000, 256000, ...).
+std::optional<speed_t> SpeedConstant(int rate) {
+  static constexpr struct {
+    int rate;
+    speed_t speed;
+  } kSpeeds[] = {
+      {50, B50},           {75, B75},           {110, B110},         {134, B134},
+      {150, B150},         {200, B200},         {300, B300},         {600, B600},
+      {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+      {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+      {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+      {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+      {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+      {3500000, B3500000}, {4000000, B4000000},
+  };
+  for (const auto& entry : kSpeeds) {
+    if (entry.rate == rate) return entry.speed;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+int MakeRawTermios(const LineSettings& settings, termios& t) {
+  const std::optional<speed_t> speed = SpeedConstant(settings.baud_rate);
+  if (!speed) return EINVAL;
+  static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+  if (settings.data_bits < 5 || settings.data_bits > 8) return EINVAL;
+
+  cfmakeraw(&t);
+  t.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | PARMRK | IGNPAR);
+  if (settings.parity != prNone && settings.parity_options.Check) t.c_iflag |= INPCK;
+  t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | HUPCL);
+  t.c_cflag |= CLOCAL | CREAD | kSizes[settings.data_bits - 5];
+  switch (settings.parity) {
+    case prNone: break;
+    case prOdd: t.c_cflag |= PARENB | PARODD; break;
+    case prEven: t.c_cflag |= PARENB; break;
+    case prMark: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
+    case prSpace: t.c_cflag |= PARENB | CMSPAR; break;
+    default: return EINVAL;
+  }
+  // Linux has no 1.5 stop bits; two is the closer of the two it has for the receiver.
+  if (settings.stop_bits != sbOneStopBit) t.c_cflag |= CSTOPB;
+  t.c_cc[VMIN] = 1;
+  t.c_cc[VTIME] = 0;
+  cfsetispeed(&t, *speed);
+  cfsetospeed(&t, *speed);
+  return 0;
+}
+
+namespace {
+
+nanoseconds CharacterTime(const LineSettings& settings) {
+  const int bits = 1 + settings.data_bits + (settings.parity == prNone ? 0 : 1) +
+                   (settings.stop_bits == sbOneStopBit ? 1 : 2);
+  return nanoseconds(bits * 1'000'000'000LL / std::max(settings.baud_rate, 1));
+}
+
+// USB adapters otherwise hold received characters back for several milliseconds.
+void AskLowLatency(int fd) {
+  serial_struct info = {};
+  if (ioctl(fd, TIOCGSERIAL, &info) < 0 || (info.flags & ASYNC_LOW_LATENCY)) return;
+  info.flags |= ASYNC_LOW_LATENCY;
+  ioctl(fd, TIOCSSERIAL, &info);
+}
+
+// Waits for `events` on `fd` (none: only for `wake`) up to `limit` (none: no limit);
+// clears `wake` when it was raised. Returns the device's poll result bits.
+short WaitOn(int fd, short events, const WakeLine& wake, std::optional<nanoseconds> limit) {
+  pollfd watched[2] = {{fd, events, 0}, {wake.fd(), POLLIN, 0}};
+  timespec time_limit = {};
+  if (limit) {
+    const nanoseconds left = std::max(*limit, nanoseconds(0));
+    time_limit.tv_sec = static_cast<time_t>(left.count() / 1'000'000'000);
+    time_limit.tv_nsec = static_cast<long>(left.count() % 1'000'000'000);
+  }
+  if (ppoll(watched, 2, limit ? &time_limit : nullptr, nullptr) <= 0) return 0;
+  if (watched[1].revents) wake.Clear();
+  return watched[0].revents;
+}
+
+class TtyDevice final : public SerialDevice {
+ public:
+  ~TtyDevice() override { Close(); }
+
+  int Open(const std::string& path) override;
+  void Close() override;
+  int SetQueueSizes(int input, int output) override;
+  int SetLineSettings(const LineSettings& settings) override;
+  int SetTimeouts(const TimeoutValues& timeouts) override;
+  int StartWrite(std::shared_ptr<WriteJob> job) override;
+  int Read(char* buffer, int max, int& got) override;
+  int RxQueueCount(int& count) override;
+  int Purge() override;
+  int SetDTR(bool on) override { return SetLine(TIOCM_DTR, on); }
+  int SetRTS(bool on) override { return SetLine(TIOCM_RTS, on); }
+  int ReadModemLines(ModemLines& lines) override;
+  int SetEventMask(TComEvents events) override;
+  EventWait WaitEvents() override;
+  void CancelWaitEvents() override;
+
+ private:
+  struct JobEnd {
+    int taken = 0;  // characters the line has taken
+    int error = 0;
+  };
+
+  // 0 when the device can be used, else why not.
+  int Unusable() const;
+  int SetLine(int line, bool on);
+  // The device has gone away or broken down: every later call reports `error`.
+  void Fail(int error);
+  // Under `mutex_`.
+  void Raise(TComEvent event);
+
+  void RunWriter();
+  JobEnd RunJob(const WriteJob& job, std::uint64_t generation);
+  JobEnd EndShort(int written, int outq);
+  bool Dropped(std::uint64_t generation) const;
+
+  std::atomic<int> fd_{-1};
+  WakeLine event_wake_;
+  WakeLine writer_wake_;
+  RingWatch ring_;
+  std::thread writer_;
+  std::atomic<nanoseconds::rep> character_ns_{CharacterTime(LineSettings{}).count()};
+
+  mutable std::mutex mutex_;
+  std::condition_variable settled_;  // a job left the writer, a waiter left WaitEvents
+  // Everything below is guarded by mutex_.
+  std::deque<std::shared_ptr<WriteJob>> jobs_;
+  std::shared_ptr<WriteJob> in_flight_;
+  std::uint64_t generation_ = 0;  // counts purges; a job of an older one is dropped
+  std::uint64_t in_flight_generation_ = 0;
+  bool stop_writer_ = false;
+  long untold_characters_ = 0;  // sent since the last transmit-empty report
+  TComEvents mask_;
+  TComEvents pending_;
+  int rx_reported_ = 0;  // queue length at the last receive report; 0: none unread
+  bool cancelled_ = false;
+  bool closing_ = false;
+  int waiters_ = 0;
+  int failure_ = 0;
+  int input_size_ = 1024;
+  int output_size_ = 1024;
+  TimeoutValues timeouts_;
+};
+
+int TtyDevice::Open(const std::string& path) {
+  if (fd_ >= 0) return EBUSY;
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno;
+  const auto give_up = [fd](int error) {
+    ::close(fd);
+    return error;
+  };
+  // TIOCEXCL keeps other programs out, but not a privileged one; the lock also keeps
+  // out every other device object, whoever runs it.
+  if (flock(fd, LOCK_EX | LOCK_NB) < 0) return give_up(errno == EWOULDBLOCK ? EBUSY : errno);
+  if (ioctl(fd, TIOCEXCL) < 0) return give_up(errno);
+  AskLowLatency(fd);
+  if (int error = event_wake_.Open()) return give_up(error);
+  if (int error = writer_wake_.Open()) {
+    event_wake_.Close();
+    return give_up(error);
+  }
+  {
+    std::lock_guard lock(mutex_);
+    jobs_.clear();
+    in_flight_.reset();
+    stop_writer_ = false;
+    untold_characters_ = 0;
+    mask_ = pending_ = TComEvents();
+    rx_reported_ = 0;
+    cancelled_ = closing_ = false;
+    failure_ = 0;
+  }
+  fd_ = fd;
+  int error = 0;
+  try {
+    writer_ = std::thread([this] { RunWriter(); });
+  } catch (const std::system_error& failure) {
+    error = failure.code().value();
+  }
+  if (!error) {
+    error = ring_.Start(
+        fd,
+        [this] {
+          std::lock_guard lock(mutex_);
+          Raise(evRing);
+        },
+        [this](int failure) { Fail(failure); });
+  }
+  if (error) {
+    Close();
+    return error;
+  }
+  return 0;
+}
+
+void TtyDevice::Close() {
+  const int fd = fd_;
+  if (fd < 0) return;
+  {
+    std::lock_guard lock(mutex_);
+    cancelled_ = closing_ = true;
+    event_wake_.Raise();
+  }
+  Purge();
+  if (writer_.joinable()) {
+    {
+      std::lock_guard lock(mutex_);
+      stop_writer_ = true;
+      writer_wake_.Raise();
+    }
+    writer_.join();
+  }
+  ring_.Stop();
+  {
+    std::unique_lock lock(mutex_);
+    settled_.wait(lock, [this] { return waiters_ == 0; });
+  }
+  ioctl(fd, TIOCNXCL);
+  ::close(fd);
+  std::lock_guard lock(mutex_);
+  fd_ = -1;
+  event_wake_.Close();
+  writer_wake_.Close();
+}
+
+int TtyDevice::Unusable() const {
+  if (fd_ < 0) return EBADF;
+  std::lock_guard lock(mutex_);
+  return failure_;
+}
+
+void TtyDevice::Fail(int error) {
+  std::lock_guard lock(mutex_);
+  if (!failure_) failure_ = error;
+  event_wake_.Raise();
+}
+
+void TtyDevice::Raise(TComEvent event) {
+  if (!mask_.Has(event)) return;
+  pending_ = pending_ | TComEvents{event};
+  event_wake_.Raise();
+}
+
+int TtyDevice::SetQueueSizes(int input, int output) {
+  if (int error = Unusable()) return error;
+  if (input <= 0 || output <= 0) return EINVAL;
+  std::lock_guard lock(mutex_);
+  input_size_ = input;
+  output_size_ = output;
+  return 0;
+}
+
+int TtyDevice::SetTimeouts(const TimeoutValues& timeouts) {
+  if (int error = Unusable()) return error;
+  // Reads never wait here; the write limit comes with each job.
+  std::lock_guard lock(mutex_);
+  timeouts_ = timeouts;
+  return 0;
+}
+
+int TtyDevice::SetLineSettings(const LineSettings& settings) {
+  if (int error = Unusable()) return error;
+  termios t = {};
+  if (tcgetattr(fd_, &t) < 0) return errno;
+  if (int error = MakeRawTermios(settings, t)) return error;
+  const int result = tcsetattr(fd_, TCSANOW, &t) < 0 ? errno : 0;
+  ring_.Restart();
+  if (result) return result;
+  character_ns_ = CharacterTime(settings).count();
+  return 0;
+}
+
+int TtyDevice::SetLine(int line, bool on) {
+  if (int error = Unusable()) return error;
+  return ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &line) < 0 ? errno : 0;
+}
+
+int TtyDevice::ReadModemLines(ModemLines& lines) {
+  if (int error = Unusable()) return error;
+  int bits = 0;
+  if (ioctl(fd_, TIOCMGET, &bits) < 0) return errno;
+  lines.cts = bits & TIOCM_CTS;
+  lines.dsr = bits & TIOCM_DSR;
+  lines.ring = bits & TIOCM_RNG;
+  lines.rlsd = bits & TIOCM_CAR;
+  return 0;
+}
+
+int TtyDevice::Read(char* buffer, int max, int& got) {
+  got = 0;
+  if (int error = Unusable()) return error;
+  if (max <= 0) return 0;
+  const ssize_t n = ::read(fd_, buffer, static_cast<size_t>(max));
+  if (n < 0) {
+    if (errno == EAGAIN || errno == EINTR) return 0;
+    const int error = errno;
+    if (error == EIO) Fail(error);
+    return error;
+  }
+  if (n == 0) {
+    // A raw tty without data answers EAGAIN; end of file means it was hung up.
+    pollfd watched = {fd_, 0, 0};
+    if (poll(&watched, 1, 0) > 0 && HungUp(watched.revents)) {
+      Fail(EIO);
+      return EIO;
+    }
+    return 0;
+  }
+  got = static_cast<int>(n);
+  std::lock_guard lock(mutex_);
+  rx_reported_ = 0;  // what is left (or comes next) is reported again
+  event_wake_.Raise();
+  return 0;
+}
+
+int TtyDevice::RxQueueCount(int& count) {
+  count = 0;
+  if (int error = Unusable()) return error;
+  return ioctl(fd_, FIONREAD, &count) < 0 ? errno : 0;
+}
+
+int TtyDevice::SetEventMask(TComEvents events) {
+  if (fd_ < 0) return EBADF;
+  std::lock_guard lock(mutex_);
+  mask_ = events;
+  pending_ = pending_ & events;
+  cancelled_ = false;
+  event_wake_.Raise();
+  return 0;
+}
+
+void TtyDevice::CancelWaitEvents() {
+  std::lock_guard lock(mutex_);
+  cancelled_ = true;
+  event_wake_.Raise();
+}
+
+EventWait TtyDevice::WaitEvents() {
+  std::unique_lock lock(mutex_);
+  EventWait result;
+  if (fd_ < 0) {
+    result.outcome = cancelled_ ? EventWait::kCancelled : EventWait::kFailed;
+    result.error = cancelled_ ? 0 : EBADF;
+    return result;
+  }
+  ++waiters_;
+  const int fd = fd_;
+  bool readable_without_data = false;
+  for (;;) {
+    if (cancelled_ || closing_) {
+      result.outcome = EventWait::kCancelled;
+      break;
+    }
+    if (failure_) {
+      result.outcome = EventWait::kFailed;
+      result.error = failure_;
+      break;
+    }
+    const TComEvents ready = pending_ & mask_;
+    if (!ready.Empty()) {
+      pending_ = TComEvents::FromBits(pending_.Bits() & ~ready.Bits());
+      result.events = ready;
+      break;
+    }
+    // Hang-ups are reported whatever is asked for. The line stays readable while
+    // reported characters wait to be read, so then the queue is only looked at now and
+    // then for new ones.
+    const bool watch_rx = mask_.Has(evRxChar);
+    const bool wait_readable = watch_rx && rx_reported_ == 0 && !readable_without_data;
+    std::optional<nanoseconds> limit;
+    if (watch_rx && !wait_readable) limit = std::chrono::milliseconds(kRxRecheckMs);
+    lock.unlock();
+    const short revents = WaitOn(fd, wait_readable ? POLLIN : 0, event_wake_, limit);
+    lock.lock();
+    readable_without_data = false;
+    if (HungUp(revents)) {
+      if (!failure_) failure_ = EIO;
+      continue;
+    }
+    if (!mask_.Has(evRxChar) || (wait_readable && !(revents & POLLIN))) continue;
+    int count = 0;
+    if (ioctl(fd, FIONREAD, &count) < 0) {
+      if (!failure_) failure_ = errno;
+      continue;
+    }
+    if (count > rx_reported_) {
+      pending_ = pending_ | TComEvents{evRxChar};
+      rx_reported_ = count;
+    } else {
+      rx_reported_ = std::min(rx_reported_, count);
+      readable_without_data = wait_readable;
+    }
+  }
+  --waiters_;
+  settled_.notify_all();
+  return result;
+}
+
+int TtyDevice::StartWrite(std::shared_ptr<WriteJob> job) {
+  if (!job) return EINVAL;
+  if (fd_ < 0) return EBADF;
+  std::lock_guard lock(mutex_);
+  if (closing_) return EBADF;
+  if (failure_) return failure_;
+  jobs_.push_back(std::move(job));
+  writer_wake_.Raise();
+  return 0;
+}
+
+int TtyDevice::Purge() {
+  if (fd_ < 0) return EBADF;
+  std::deque<std::shared_ptr<WriteJob>> dropped;
+  {
+    std::unique_lock lock(mutex_);
+    dropped.swap(jobs_);
+    ++generation_;
+    untold_characters_ = 0;
+    rx_reported_ = 0;
+    writer_wake_.Raise();
+    // A job started after this purge (from another thread) is not waited for.
+    settled_.wait(lock, [this] { return !in_flight_ || in_flight_generation_ == generation_; });
+  }
+  for (const auto& job : dropped) job->Complete(0, ECANCELED);
+  const int result = tcflush(fd_, TCIOFLUSH) < 0 ? errno : 0;
+  std::lock_guard lock(mutex_);
+  return failure_ ? failure_ : result;
+}
+
+void TtyDevice::RunWriter() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    if (stop_writer_) return;
+    if (jobs_.empty()) {
+      lock.unlock();
+      WaitOn(-1, 0, writer_wake_, std::nullopt);
+      lock.lock();
+      continue;
+    }
+    const std::shared_ptr<WriteJob> job = jobs_.front();
+    jobs_.pop_front();
+    in_flight_ = job;
+    const std::uint64_t generation = in_flight_generation_ = generation_;
+    lock.unlock();
+
+    const JobEnd end = RunJob(*job, generation);
+    job->Complete(end.taken, end.error);
+
+    lock.lock();
+    in_flight_.reset();
+    settled_.notify_all();
+    if (generation != generation_ || end.error) continue;
+    // The driver holds nothing more (RunJob returns only then, or after it dropped
+    // what it held): with no job behind this one the transmitter has run empty.
+    untold_characters_ += end.taken;
+    if (jobs_.empty() && untold_characters_ > 0) {
+      untold_characters_ = 0;
+      Raise(evTxEmpty);
+    }
+  }
+}
+
+bool TtyDevice::Dropped(std::uint64_t generation) const {
+  std::lock_guard lock(mutex_);
+  return stop_writer_ || generation != generation_;
+}
+
+// Writes the job's characters and waits until the driver holds none of them, or until
+// its time limit has passed.
+TtyDevice::JobEnd TtyDevice::RunJob(const WriteJob& job, std::uint64_t generation) {
+  const std::string& data = job.data();
+  if (data.empty()) return {0, 0};
+  const int fd = fd_;
+  const bool limited = job.timeout().count() > 0;
+  const Clock::time_point deadline = Clock::now() + job.timeout();
+  const auto time_left = [&]() -> std::optional<nanoseconds> {
+    if (!limited) return std::nullopt;
+    return std::chrono::duration_cast<nanoseconds>(deadline - Clock::now());
+  };
+
+  int written = 0;
+  while (written < static_cast<int>(data.size())) {
+    if (Dropped(generation)) return {written, ECANCELED};
+    const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
+    if (n > 0) {
+      written += static_cast<int>(n);
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EINTR) {
+      const int error = errno;
+      if (error == EIO) Fail(error);
+      return {written, error};
+    }
+    if (n < 0 && errno == EINTR) continue;
+    // The driver's queue is full.
+    const std::optional<nanoseconds> left = time_left();
+    if (left && left->count() <= 0) {
+      int outq = 0;
+      return EndShort(written, ioctl(fd, TIOCOUTQ, &outq) < 0 ? 0 : outq);
+    }
+    WaitOn(fd, POLLOUT, writer_wake_, left);
+  }
+
+  for (;;) {
+    int outq = 0;
+    if (ioctl(fd, TIOCOUTQ, &outq) < 0) {
+      // A driver that cannot tell has taken the characters once they are written.
+      if (Refused(errno)) return {written, 0};
+      const int error = errno;
+      if (error == EIO) Fail(error);
+      return {written, error};
+    }
+    if (outq <= 0) return {written, 0};
+    std::optional<nanoseconds> left = time_left();
+    if (left && left->count() <= 0) return EndShort(written, outq);
+    if (Dropped(generation)) return {written, ECANCELED};
+    const nanoseconds pause = std::max(kMinDrainPause, outq * nanoseconds(character_ns_.load()));
+    WaitOn(-1, 0, writer_wake_, left ? std::min(*left, pause) : pause);
+  }
+}
+
+// The time limit has passed with `outq` characters still in the driver: they are
+// dropped, so that only what the job reports has gone out, and nothing of it delays
+// the next job.
+TtyDevice::JobEnd TtyDevice::EndShort(int written, int outq) {
+  tcflush(fd_, TCOFLUSH);
+  return {std::max(0, written - outq), 0};
+}
+
+}  // namespace
+
+std::unique_ptr<SerialDevice> MakeTtyDevice() { return std::make_unique<TtyDevice>(); }
+
+}  // namespace qarn2::serial
