@@ -46,7 +46,7 @@ Stretch NextStretch(std::span<const LineRun> runs, std::size_t* next) {
   return stretch;
 }
 
-std::optional<BitErrorKind> JudgeHalves(double space_us, double mark_us, char* value) {
+std::optional<BitErrorKind> JudgeHalvesOf(double space_us, double mark_us, char* value) {
   if (std::fabs(space_us - mark_us) > kMaxHalfDifferenceUs) {
     return BitErrorKind::kUnequalHalves;
   }
@@ -177,6 +177,10 @@ BitString DccBits::Text() const {
   return text;
 }
 
+std::optional<BitErrorKind> JudgeHalves(double space_us, double mark_us, char& value) {
+  return JudgeHalvesOf(space_us, mark_us, &value);
+}
+
 DccBits DccBitsOf(std::span<const LineRun> runs) {
   DccBits result;
   result.bits.reserve(runs.size() / 2 + 1);
@@ -191,7 +195,7 @@ DccBits DccBitsOf(std::span<const LineRun> runs) {
     }
     const Stretch mark = NextStretch(runs, &next);
     char value = '1';
-    if (auto fault = JudgeHalves(space.duration_us, mark.duration_us, &value)) {
+    if (auto fault = JudgeHalvesOf(space.duration_us, mark.duration_us, &value)) {
       result.error = BitError{*fault, space.first_run, space.char_index,
                               space.duration_us, mark.duration_us};
       break;

@@ -88,6 +88,10 @@ struct DccBits {
   BitString Text() const;  // the bits as '0'/'1' text
 };
 
+// One bit from its space half and the mark half after it: sets `value` to '1' or '0',
+// or says what is wrong (unequal halves, a half outside both windows).
+std::optional<BitErrorKind> JudgeHalves(double space_us, double mark_us, char& value);
+
 // Pairs every space run with the mark run after it into one DCC bit: both halves
 // within 52..64 us gives '1', both within 90..10000 us gives '0'. Neighbouring runs
 // of the same level are one stretch of line and are joined first; a mark run at the

@@ -19,6 +19,7 @@ bool WriteJob::done() const {
 }
 
 int WriteJob::Wait(int& error) const {
+  if (driver_ && !done()) driver_();
   std::unique_lock<std::mutex> lock(mutex_);
   completed_.wait(lock, [this] { return done_; });
   error = error_;

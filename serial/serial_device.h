@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -30,12 +31,15 @@ class WriteJob {
 
   bool done() const;
   // Blocks until Complete has been called; returns the characters written and sets
-  // `error`.
+  // `error`. Where a device runs on simulated time, `driver` (set by the device before
+  // the job starts) moves that time on until the job is done instead of waiting.
   int Wait(int& error) const;
+  void SetWaitDriver(std::function<void()> driver) { driver_ = std::move(driver); }
 
  private:
   const std::string data_;
   const std::chrono::milliseconds timeout_;
+  std::function<void()> driver_;
   mutable std::mutex mutex_;
   mutable std::condition_variable completed_;
   bool done_ = false;

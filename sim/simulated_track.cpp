@@ -1,0 +1,388 @@
+#include "sim/simulated_track.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+
+namespace qarn2::sim {
+namespace {
+
+using serial::EventWait;
+using serial::TComEvents;
+
+std::string Hex(const std::vector<std::uint8_t>& bytes) {
+  std::string text;
+  char buffer[4];
+  for (std::uint8_t b : bytes) {
+    std::snprintf(buffer, sizeof buffer, text.empty() ? "%02X" : " %02X", b);
+    text += buffer;
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string FormatLogEntry(const TrackLogEntry& entry) {
+  static const char* const kKinds[] = {"packet", "bad packet", "break", "acknowledge",
+                                       "power", "lgb"};
+  char time[32];
+  std::snprintf(time, sizeof time, "%10.3f ms",
+                std::chrono::duration<double, std::milli>(entry.time).count());
+  std::string line = std::string(time) + "  " + kKinds[entry.kind];
+  if (!entry.bytes.empty()) line += "  " + Hex(entry.bytes);
+  if (!entry.text.empty()) line += "  " + entry.text;
+  return line;
+}
+
+// The serial port's side of the cable for one opening. Characters written go out one
+// after the other at the line's rate through a FIFO like a 16550's: a write is
+// complete, and transmit-empty comes, when its last character has entered the FIFO.
+class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSource {
+ public:
+  explicit SimDevice(SimulatedTrack& track) : track_(track) { track_.clock_.Attach(this); }
+  ~SimDevice() override {
+    Close();
+    track_.clock_.Detach(this);
+  }
+
+  int Open(const std::string&) override {
+    auto lock = track_.Lock();
+    if (track_.open_device_ != nullptr) return EBUSY;
+    track_.open_device_ = this;
+    open_ = true;
+    return 0;
+  }
+
+  void Close() override {
+    auto lock = track_.Lock();
+    if (!open_) return;
+    DropQueues();
+    cancelled_ = true;
+    open_ = false;
+    if (track_.powered_) SetPower(false);
+    track_.open_device_ = nullptr;
+    changed_.notify_all();
+  }
+
+  int SetQueueSizes(int, int) override { return Usable(); }
+  int SetTimeouts(const serial::TimeoutValues&) override { return Usable(); }
+
+  int SetLineSettings(const serial::LineSettings& settings) override {
+    auto lock = track_.Lock();
+    if (int error = Usable()) return error;
+    if (settings.baud_rate <= 0) return EINVAL;
+    settings_ = settings;
+    return 0;
+  }
+
+  int StartWrite(std::shared_ptr<serial::WriteJob> job) override {
+    auto lock = track_.Lock();
+    if (int error = Usable()) return error;
+    if (track_.clock_.IsVirtual()) {
+      serial::WriteJob* waited = job.get();
+      job->SetWaitDriver([this, waited] { track_.clock_.Drive([waited] { return waited->done(); }); });
+    }
+    const std::string& data = job->data();
+    const bool line_was_idle = pending_.empty();
+    for (std::size_t i = 0; i < data.size(); ++i) {
+      pending_.push_back({static_cast<std::uint8_t>(data[i]), i + 1 == data.size() ? job : nullptr});
+    }
+    if (line_was_idle) next_start_ = std::max(track_.clock_.Now(), line_free_);
+    CompleteJobsInFifo();
+    lock.unlock();
+    track_.clock_.Reschedule();
+    return 0;
+  }
+
+  int Read(char* buffer, int max, int& got) override {
+    auto lock = track_.Lock();
+    if (int error = Usable()) return error;
+    got = std::min<int>(max, static_cast<int>(rx_.size()));
+    std::copy_n(rx_.begin(), got, buffer);
+    rx_.erase(0, got);
+    return 0;
+  }
+
+  int RxQueueCount(int& count) override {
+    auto lock = track_.Lock();
+    if (int error = Usable()) return error;
+    count = static_cast<int>(rx_.size());
+    return 0;
+  }
+
+  int Purge() override {
+    auto lock = track_.Lock();
+    if (int error = Usable()) return error;
+    DropQueues();
+    return 0;
+  }
+
+  int SetDTR(bool on) override {
+    auto lock = track_.Lock();
+    if (int error = Usable()) return error;
+    if (on != track_.powered_) SetPower(on);
+    return 0;
+  }
+
+  int SetRTS(bool) override { return Usable(); }  // the track ignores RTS
+
+  int ReadModemLines(serial::ModemLines& lines) override {
+    auto lock = track_.Lock();
+    if (int error = Usable()) return error;
+    const SimTime now = track_.clock_.Now();
+    lines = {};
+    lines.ring = std::any_of(pulses_.begin(), pulses_.end(),
+                             [now](const Pulse& p) { return p.start <= now && now < p.end; });
+    return 0;
+  }
+
+  int SetEventMask(TComEvents events) override {
+    auto lock = track_.Lock();
+    mask_ = events;
+    cancelled_ = false;
+    return 0;
+  }
+
+  EventWait WaitEvents() override {
+    std::unique_lock lock(track_.mutex_);
+    waiting_ = true;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return cancelled_ || !(released_ & mask_).Empty(); });
+    waiting_ = false;
+    EventWait result;
+    if (cancelled_) {
+      result.outcome = EventWait::kCancelled;
+    } else {
+      result.events = released_ & mask_;
+      released_ = TComEvents::FromBits(released_.Bits() & ~result.events.Bits());
+    }
+    return result;
+  }
+
+  void CancelWaitEvents() override {
+    auto lock = track_.Lock();
+    cancelled_ = true;
+    changed_.notify_all();
+  }
+
+  // --- Simulated time.
+
+  SimTime NextDue() override {
+    auto lock = track_.Lock();
+    SimTime due = kNever;
+    if (!pending_.empty()) due = next_start_;
+    for (const Pulse& p : pulses_) due = std::min(due, p.raised ? p.end : p.start);
+    for (const Arrival& a : arrivals_) due = std::min(due, a.time);
+    return due;
+  }
+
+  void RunDue(SimTime now) override {
+    auto lock = track_.Lock();
+    while (!pending_.empty() && next_start_ <= now) SendNextCharacter();
+    RunPulses(now);
+    while (!arrivals_.empty() && arrivals_.front().time <= now) {
+      rx_ += arrivals_.front().text;
+      arrivals_.pop_front();
+      Raise(TComEvents{serial::evRxChar});
+    }
+  }
+
+  // --- Events on virtual time.
+
+  void Release() {
+    released_ = released_ | raised_;
+    raised_ = {};
+    changed_.notify_all();
+  }
+  bool Settled() const { return raised_.Empty() && (released_ & mask_).Empty() && (waiting_ || cancelled_); }
+
+ private:
+  struct Outgoing {
+    std::uint8_t c;
+    std::shared_ptr<serial::WriteJob> job;  // set on a job's last character
+  };
+  struct Pulse {
+    SimTime start, end;
+    bool raised = false;
+  };
+  struct Arrival {
+    SimTime time;
+    std::string text;
+  };
+
+  int Usable() const { return open_ ? 0 : EBADF; }
+
+  SimTime CharacterTime() const {
+    const int bits = 1 + settings_.data_bits + (settings_.parity != serial::prNone ? 1 : 0) +
+                     (settings_.stop_bits == serial::sbOneStopBit ? 1 : 2);
+    return SimTime(std::chrono::seconds(1)) * bits / settings_.baud_rate;
+  }
+  SimTime BitTime() const { return SimTime(std::chrono::seconds(1)) / settings_.baud_rate; }
+  bool EightNOne() const {
+    return settings_.data_bits == 8 && settings_.parity == serial::prNone &&
+           settings_.stop_bits == serial::sbOneStopBit;
+  }
+
+  void Note(SimTime time, TrackLogEntry::Kind kind, std::vector<std::uint8_t> bytes, std::string text) {
+    track_.log_.push_back({time, kind, std::move(bytes), std::move(text)});
+  }
+
+  void Raise(TComEvents events) {
+    raised_ = raised_ | events;
+    if (!track_.clock_.IsVirtual()) Release();
+  }
+
+  // The characters among the first `fifo` still to go out have entered the FIFO.
+  void CompleteJobsInFifo() {
+    const std::size_t in_fifo = std::min(pending_.size(), track_.options_.fifo);
+    bool completed = false;
+    for (std::size_t i = 0; i < in_fifo; ++i) {
+      if (pending_[i].job && !pending_[i].job->done()) {
+        pending_[i].job->Complete(static_cast<int>(pending_[i].job->data().size()), 0);
+        completed = true;
+      }
+    }
+    const bool all_in = std::all_of(pending_.begin(), pending_.end(),
+                                    [](const Outgoing& o) { return !o.job || o.job->done(); });
+    if (completed && all_in) Raise(TComEvents{serial::evTxEmpty});
+  }
+
+  void SendNextCharacter() {
+    const Outgoing out = pending_.front();
+    pending_.pop_front();
+    const SimTime start = next_start_;
+    line_free_ = start + CharacterTime();
+    next_start_ = line_free_;
+    CompleteJobsInFifo();
+    const bool dcc = settings_.baud_rate == 19200 && EightNOne();
+    if (settings_.baud_rate == 9600 && track_.options_.lgb) {
+      ToInterface(line_free_, out.c);
+    } else if (track_.options_.track && track_.powered_) {
+      track_.receiver_.Character(start, out.c, BitTime(), dcc);
+      TakeTrackEvents();
+    }
+  }
+
+  void TakeTrackEvents() {
+    for (TrackEvent& event : track_.receiver_.Take()) {
+      switch (event.kind) {
+        case TrackEvent::kPacket: {
+          const DecoderModel::Reaction reaction = track_.decoder_.OnPacket(event.time, event.bytes);
+          Note(event.time, TrackLogEntry::kPacket, event.bytes, reaction.meaning);
+          if (reaction.acknowledge) {
+            const SimTime start = event.time + track_.options_.ack_delay;
+            pulses_.push_back({start, start + track_.options_.ack_length});
+          }
+          break;
+        }
+        case TrackEvent::kBadPacket:
+          Note(event.time, TrackLogEntry::kBadPacket, event.bytes, event.problem);
+          break;
+        case TrackEvent::kBreak:
+          Note(event.time, TrackLogEntry::kBreak, event.bytes, event.problem);
+          break;
+      }
+    }
+  }
+
+  void ToInterface(SimTime received, std::uint8_t c) {
+    for (const auto& reply : track_.lgb_.OnCharacters(received, std::string(1, static_cast<char>(c)))) {
+      arrivals_.push_back({reply.time, reply.text});
+    }
+    for (const auto& entry : track_.lgb_.TakeLog()) Note(entry.time, TrackLogEntry::kLgb, {}, entry.text);
+    std::stable_sort(arrivals_.begin(), arrivals_.end(),
+                     [](const Arrival& a, const Arrival& b) { return a.time < b.time; });
+  }
+
+  // An acknowledge is one pulse on the ring input: one ring at its rising edge.
+  void RunPulses(SimTime now) {
+    for (Pulse& p : pulses_) {
+      if (!p.raised && p.start <= now) {
+        p.raised = true;
+        Note(p.start, TrackLogEntry::kAcknowledge, {}, "6 ms pulse on RI");
+        Raise(TComEvents{serial::evRing});
+      }
+    }
+    pulses_.erase(std::remove_if(pulses_.begin(), pulses_.end(),
+                                 [now](const Pulse& p) { return p.raised && p.end <= now; }),
+                  pulses_.end());
+  }
+
+  void SetPower(bool on) {
+    const SimTime now = track_.clock_.Now();
+    track_.powered_ = on;
+    Note(now, TrackLogEntry::kPower, {}, on ? "track power on" : "track power off");
+    if (on) {
+      track_.decoder_.PowerOn(now);
+    } else {
+      track_.receiver_.PowerOff(now);
+      TakeTrackEvents();
+      track_.decoder_.PowerOff(now);
+    }
+  }
+
+  void DropQueues() {
+    for (Outgoing& out : pending_) {
+      if (out.job && !out.job->done()) out.job->Complete(0, ECANCELED);
+    }
+    pending_.clear();
+    rx_.clear();
+  }
+
+  SimulatedTrack& track_;
+  std::condition_variable_any changed_;
+  bool open_ = false;
+  serial::LineSettings settings_;
+  std::deque<Outgoing> pending_;  // written, not yet on the line; the first `fifo` in the FIFO
+  SimTime next_start_{};          // when the next character starts
+  SimTime line_free_{};           // end of the last character's stop bit
+  std::vector<Pulse> pulses_;
+  std::deque<Arrival> arrivals_;  // replies of the LGB interface on their way
+  std::string rx_;
+  TComEvents mask_;
+  TComEvents raised_;    // occurred
+  TComEvents released_;  // visible to WaitEvents
+  bool cancelled_ = false;
+  bool waiting_ = false;
+};
+
+SimulatedTrack::SimulatedTrack(SimClock& clock, Options options)
+    : clock_(clock), options_(options), lgb_(decoder_) {}
+
+SimulatedTrack::~SimulatedTrack() = default;
+
+std::unique_ptr<serial::SerialDevice> SimulatedTrack::MakeDevice() {
+  return std::make_unique<SimDevice>(*this);
+}
+
+void SimulatedTrack::SetMinPreamble(std::size_t bits) {
+  auto lock = Lock();
+  receiver_.SetMinPreamble(bits);
+}
+
+bool SimulatedTrack::Powered() const {
+  std::lock_guard lock(mutex_);
+  return powered_;
+}
+
+std::vector<TrackLogEntry> SimulatedTrack::Log() const {
+  std::lock_guard lock(mutex_);
+  return log_;
+}
+
+void SimulatedTrack::ClearLog() {
+  std::lock_guard lock(mutex_);
+  log_.clear();
+}
+
+void SimulatedTrack::ReleaseEvents() {
+  std::lock_guard lock(mutex_);
+  if (open_device_ != nullptr) open_device_->Release();
+}
+
+bool SimulatedTrack::EventsSettled() const {
+  std::lock_guard lock(mutex_);
+  return open_device_ == nullptr || open_device_->Settled();
+}
+
+}  // namespace qarn2::sim

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "serial/serial_device.h"
+#include "sim/decoder_model.h"
+#include "sim/lgb_interface_model.h"
+#include "sim/sim_clock.h"
+#include "sim/track_receiver.h"
+
+namespace qarn2::sim {
+
+// One line of the track's log.
+struct TrackLogEntry {
+  enum Kind { kPacket, kBadPacket, kBreak, kAcknowledge, kPower, kLgb };
+  SimTime time{};
+  Kind kind = kPacket;
+  std::vector<std::uint8_t> bytes;
+  std::string text;  // what it meant, or what was wrong
+};
+
+std::string FormatLogEntry(const TrackLogEntry& entry);
+
+// The hardware on the far side of the cable: a booster with a decoder on the
+// programming track at 19200 bit/s, and the LGB interface at 9600 bit/s, both backed
+// by one decoder. The port opens it through MakeDevice (one device per opening); the
+// track, its decoder and its log live on between openings.
+class SimulatedTrack {
+ public:
+  struct Options {
+    bool track = true;           // answers as the track at 19200 8N1
+    bool lgb = true;             // answers as the LGB interface at 9600 8N1
+    std::size_t fifo = 16;       // transmit FIFO of the simulated UART, characters
+    SimTime ack_delay = std::chrono::microseconds(500);  // packet end to pulse start
+    SimTime ack_length = std::chrono::milliseconds(6);
+  };
+
+  explicit SimulatedTrack(SimClock& clock) : SimulatedTrack(clock, Options{}) {}
+  SimulatedTrack(SimClock& clock, Options options);
+  ~SimulatedTrack();
+
+  std::unique_ptr<serial::SerialDevice> MakeDevice();
+
+  // The models, for set-up and checks. Lock() while the port may be running.
+  DecoderModel& Decoder() { return decoder_; }
+  LgbInterfaceModel& Lgb() { return lgb_; }
+  std::unique_lock<std::recursive_mutex> Lock() { return std::unique_lock(mutex_); }
+  void SetMinPreamble(std::size_t bits);
+  bool Powered() const;
+
+  std::vector<TrackLogEntry> Log() const;
+  void ClearLog();
+
+  // On virtual time the port's event thread sees events only when the user-interface
+  // thread lets them through, so that every run batches them alike.
+  void ReleaseEvents();
+  // Nothing raised is waiting for the event thread, and it waits for more.
+  bool EventsSettled() const;
+
+  SimClock& Clock() { return clock_; }
+
+ private:
+  friend class SimDevice;
+  class SimDevice;
+
+  SimClock& clock_;
+  const Options options_;
+  mutable std::recursive_mutex mutex_;
+  DecoderModel decoder_;
+  LgbInterfaceModel lgb_;
+  TrackReceiver receiver_;
+  std::vector<TrackLogEntry> log_;
+  bool powered_ = false;
+  SimDevice* open_device_ = nullptr;
+};
+
+}  // namespace qarn2::sim
