@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/hex_text.h"
+#include "cli/track_commands.h"
 #include "encoding/fixed_streams.h"
 #include "encoding/serial_encoder.h"
 #include "encoding/stream_decoder.h"
@@ -247,11 +248,31 @@ Usage:
       (character outside the encoder's alphabet, unequal or out-of-window
       half-bits, preamble shorter than 10 bits or 20 with --service, wrong
       check byte, stream ending inside a packet) is reported on one line.
+  qarn2-cli send [--service] [--copies N] [TRACK OPTIONS] HEX...
+      Sends one packet to the programming track as the programming board does:
+      port at 19200 bit/s 8N1, track power on (DTR), reset packets in between,
+      then N copies (default 5) of the packet, and waits 40 ms for the decoder's
+      acknowledge on RI. Prints "acknowledged" (exit 0) or "no acknowledge"
+      (exit 1). Example, verify CV 29 bit 2 = 1: send --service 78 1C EA
   qarn2-cli --help
       This text.
 
-Exit status: 0 success; 1 the decoded stream is faulty, or the encoder has no
-serial characters for the packet; 2 bad arguments or input; 3 internal error.
+Track options (for send):
+  --port COMn=PATH     the device behind COMn for this run, e.g. COM1=/dev/ttyUSB0;
+                       PATH "sim" is the simulated programming track. Without it
+                       COMn is /dev/ttyS<n-1>; the tool uses COM1.
+  --simulate           every port is the simulated programming track.
+  --virtual-time       run the simulated track on virtual time (instant, and the
+                       same result every time).
+  --trace              print everything the simulated track saw: packets and what
+                       they meant, acknowledges, track power, gaps.
+  --sim-decoder FILE   the simulated decoder's CVs come from the decoder file FILE
+                       (missing: defaults) and go back into it at the end.
+  --virtual-time and --sim-decoder imply --simulate unless a --port names "sim".
+
+Exit status: 0 success; 1 the decoded stream is faulty, the encoder has no serial
+characters for the packet, the decoder did not acknowledge, or the port failed;
+2 bad arguments or input; 3 internal error.
 )";
 }
 
@@ -266,6 +287,7 @@ int RunCommandLine(std::span<const std::string> args, std::istream& in,
   try {
     if (command == "encode") return RunEncode(rest, in, out, err);
     if (command == "decode") return RunDecode(rest, out, err);
+    if (command == "send") return RunSend(rest, out, err);
   } catch (const std::exception& fault) {
     return Fail(err, kExitInternal, "internal error: " + std::string(fault.what()));
   }

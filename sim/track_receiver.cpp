@@ -125,7 +125,7 @@ void TrackReceiver::Bit(char value, SimTime end) {
 
 void TrackReceiver::Break(SimTime when, std::string problem) {
   const bool in_packet = state_ != State::kPreamble;
-  if (in_packet || ones_ > 0) {
+  if (in_packet || ones_ > 0 || have_run_) {
     TrackEvent event;
     event.kind = TrackEvent::kBreak;
     event.time = when;

@@ -65,11 +65,16 @@ TEST(TrackReceiverTest, AGapLosesTheBitBeforeItAndNeedsAWholePreambleAfter) {
   end = Send(track, fixed.IdleStream, end + 200us);
   Send(track, fixed.IdleStream, end + 1ms);
   const auto events = track.Take();
-  // Both resets lost (each ends on its end bit before a gap), both idles whole.
+  // Both resets lost (each ends on its end bit before a gap), both idles whole; every
+  // gap shows.
   EXPECT_EQ(Packets(events), (std::vector<std::vector<std::uint8_t>>{{0xFF, 0x00, 0xFF}, {0xFF, 0x00, 0xFF}}));
-  int breaks = 0;
-  for (const TrackEvent& e : events) breaks += e.kind == TrackEvent::kBreak;
-  EXPECT_EQ(breaks, 2);
+  int breaks = 0, lost = 0;
+  for (const TrackEvent& e : events) {
+    breaks += e.kind == TrackEvent::kBreak;
+    lost += e.problem.find("packet lost") != std::string::npos;
+  }
+  EXPECT_EQ(breaks, 3);
+  EXPECT_EQ(lost, 2);
 }
 
 TEST(TrackReceiverTest, FaultsOnTheLineMakeNoPacket) {

@@ -1,0 +1,99 @@
+#include "cli/track_commands.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "cli/command_line.h"
+
+namespace qarn2::cli {
+namespace {
+
+using ::testing::HasSubstr;
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+Result Send(std::vector<std::string> args) {
+  args.insert(args.begin(), "send");
+  std::istringstream in;
+  std::ostringstream out, err;
+  Result r;
+  r.status = RunCommandLine(args, in, out, err);
+  r.out = out.str();
+  r.err = err.str();
+  return r;
+}
+
+// CV 29 of the simulated decoder is 6 (bits 1 and 2 set).
+TEST(SendCommandTest, TheSimulatedDecoderAcknowledgesAMatchingVerifyOnly) {
+  const Result match = Send({"--virtual-time", "--service", "78", "1C", "EA"});
+  EXPECT_EQ(match.status, kExitOk) << match.err;
+  EXPECT_EQ(match.out, "acknowledged\n");
+  const Result miss = Send({"--virtual-time", "--service", "78", "1C", "EB"});
+  EXPECT_EQ(miss.status, kExitDataError);
+  EXPECT_EQ(miss.out, "no acknowledge\n");
+  // One copy is not acted on: a decoder wants the packet twice in a row.
+  const Result once = Send({"--virtual-time", "--service", "--copies", "1", "78", "1C", "EA"});
+  EXPECT_EQ(once.out, "no acknowledge\n");
+}
+
+TEST(SendCommandTest, TraceShowsWhatTheTrackSawTheSameEveryRun) {
+  const Result first = Send({"--simulate", "--virtual-time", "--trace", "--service", "74", "1C", "06"});
+  ASSERT_EQ(first.status, kExitOk) << first.err;
+  EXPECT_THAT(first.out, HasSubstr("power  track power on"));
+  EXPECT_THAT(first.out, HasSubstr("packet  74 1C 06 6E  service: verify CV 29 = 6"));
+  EXPECT_THAT(first.out, HasSubstr("acknowledge  6 ms pulse on RI"));
+  EXPECT_EQ(Send({"--simulate", "--virtual-time", "--trace", "--service", "74", "1C", "06"}).out, first.out);
+}
+
+TEST(SendCommandTest, TheDecoderFileKeepsWhatWasWritten) {
+  const std::filesystem::path file = std::filesystem::temp_directory_path() / "qarn2_send_test.DEC";
+  {
+    std::ofstream out(file, std::ios::binary);
+    out << "Testlok\r\n1   3   Adresse\r\n";
+  }
+  // Write CV 1 := 5 in direct mode, then verify it from the file in a second run.
+  EXPECT_EQ(Send({"--sim-decoder", file.string(), "--virtual-time", "--service", "7C", "00", "05"}).status,
+            kExitOk);
+  std::ifstream in(file, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(text.str(), "Testlok\r\n1   5   Adresse\r\n");
+  EXPECT_EQ(Send({"--sim-decoder", file.string(), "--virtual-time", "--service", "74", "00", "05"}).status,
+            kExitOk);
+  std::filesystem::remove(file);
+}
+
+TEST(SendCommandTest, BadArgumentsAndMissingDevices) {
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* message;
+  } cases[] = {
+      {{"--virtual-time", "03", "3F"}, kExitDataError, ""},  // a speed packet: no answer
+      {{"--virtual-time", "12"}, kExitUsage, "1 bytes given"},
+      {{"--virtual-time", "zz", "00"}, kExitUsage, "'zz' is not a hex byte"},
+      {{"--port", "COM17=/dev/x", "03", "3F"}, kExitUsage, "--port takes COMn=PATH"},
+      {{"--copies", "0", "03", "3F"}, kExitUsage, "--copies takes a number"},
+      {{"--bogus", "03", "3F"}, kExitUsage, "unknown option '--bogus'"},
+      {{"--virtual-time", "EF", "EF", "F7"}, kExitDataError, "no grouping"},
+      {{"--port", "COM1=/dev/qarn2-no-such-tty", "03", "3F"}, kExitDataError,
+       "Unable to open com port (win error code: 2)"},
+  };
+  for (const auto& c : cases) {
+    const Result r = Send(c.args);
+    EXPECT_EQ(r.status, c.status) << c.args[0] << " " << r.err;
+    EXPECT_THAT(r.err, HasSubstr(c.message)) << c.args[0];
+  }
+}
+
+}  // namespace
+}  // namespace qarn2::cli

@@ -1,0 +1,102 @@
+#include "cli/track_commands.h"
+
+#include <ostream>
+
+#include "cli/command_line.h"
+#include "cli/hex_text.h"
+#include "cli/track_session.h"
+#include "encoding/serial_encoder.h"
+#include "serial/com_error.h"
+
+namespace qarn2::cli {
+namespace {
+
+using namespace std::chrono_literals;
+
+int Fail(std::ostream& err, int status, const std::string& message) {
+  err << "qarn2-cli: send: " << message << '\n';
+  return status;
+}
+
+}  // namespace
+
+int RunSend(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
+  TrackOptions options;
+  bool service = false;
+  int copies = 5;
+  std::string operands;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string error;
+    if (TakeTrackOption(args, i, options, error)) {
+      if (!error.empty()) return Fail(err, kExitUsage, error);
+    } else if (args[i] == "--service") {
+      service = true;
+    } else if (args[i] == "--copies") {
+      if (i + 1 == args.size()) return Fail(err, kExitUsage, "--copies needs a number");
+      const std::string& n = args[++i];
+      if (n.empty() || n.size() > 3 || n.find_first_not_of("0123456789") != std::string::npos ||
+          std::stoi(n) < 1 || std::stoi(n) > 100) {
+        return Fail(err, kExitUsage, "--copies takes a number from 1 to 100, not '" + n + "'");
+      }
+      copies = std::stoi(n);
+    } else if (args[i].size() > 1 && args[i][0] == '-') {
+      return Fail(err, kExitUsage, "unknown option '" + args[i] + "'");
+    } else {
+      operands += args[i] + " ";
+    }
+  }
+  const HexParse bytes = ParseHexBytes(operands);
+  if (!bytes.ok()) return Fail(err, kExitUsage, "'" + bytes.bad_token + "' is not a hex byte");
+  if (bytes.bytes.size() != 2 && bytes.bytes.size() != 3) {
+    return Fail(err, kExitUsage, std::to_string(bytes.bytes.size()) +
+                                     " bytes given, a packet has 2 or 3 (without the check byte)");
+  }
+  const encoding::Packet packet(bytes.bytes.begin(), bytes.bytes.end());
+  std::string burst;
+  try {
+    const std::string stream =
+        service ? encoding::EncodeServicePacket(packet) : encoding::EncodeOperationsPacket(packet);
+    for (int i = 0; i < copies; ++i) burst += stream;
+  } catch (const encoding::EncoderError& e) {
+    return Fail(err, kExitDataError, e.what());
+  }
+
+  std::unique_ptr<TrackSession> session;
+  try {
+    session = std::make_unique<TrackSession>(options);
+  } catch (const std::exception& e) {
+    return Fail(err, kExitUsage, e.what());
+  }
+  int status = kExitOk;
+  try {
+    session->SetUpBoard();
+    session->Pass(20ms);  // resets put the decoder into service mode
+    session->Port().SetRTS(true);
+    const int rings_before = session->Rings();
+    session->Port().WriteText(burst);
+    session->Pass(40ms);  // the acknowledge window
+    session->Port().SetRTS(false);
+    const bool acknowledged = session->Rings() > rings_before;
+    out << (acknowledged ? "acknowledged" : "no acknowledge") << '\n';
+    status = acknowledged ? kExitOk : kExitDataError;
+    session->Port().SetDTR(false);
+    session->Pass(5ms);
+  } catch (const serial::EComPort& e) {
+    status = Fail(err, kExitDataError, e.what());
+  }
+  if (options.trace) {
+    if (session->Simulated()) {
+      session->PrintTrace(out);
+    } else {
+      err << "qarn2-cli: send: --trace shows the simulated track only\n";
+    }
+  }
+  try {
+    session->SaveDecoder();
+  } catch (const std::exception& e) {
+    return Fail(err, kExitUsage, std::string("--sim-decoder: ") + e.what());
+  }
+  return status;
+}
+
+}  // namespace qarn2::cli

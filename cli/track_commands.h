@@ -1,0 +1,12 @@
+#pragma once
+
+#include <iosfwd>
+#include <span>
+#include <string>
+
+namespace qarn2::cli {
+
+// `send`: one packet to the programming track, and whether the decoder answered.
+int RunSend(std::span<const std::string> args, std::ostream& out, std::ostream& err);
+
+}  // namespace qarn2::cli

@@ -1,0 +1,76 @@
+#pragma once
+
+// What the commands that talk to a programming track share: the options that say
+// which device stands behind the port and how time runs, the port itself, and the
+// step that lets time pass while the port's notifications are handled.
+
+#include <iosfwd>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "serial/com_port.h"
+#include "serial/port_map.h"
+#include "sim/sim_clock.h"
+#include "sim/simulated_track.h"
+
+namespace qarn2::qtadapter {
+class QtHandOff;
+}
+
+namespace qarn2::cli {
+
+struct TrackOptions {
+  serial::PortMap ports;      // --port COMn=PATH (PATH "sim": the simulated track)
+  bool simulate = false;      // --simulate: every port is the simulated track
+  bool virtual_time = false;  // --virtual-time: the simulated track on virtual time
+  bool trace = false;         // --trace: print what the simulated track saw
+  std::string sim_decoder;    // --sim-decoder FILE: the simulated decoder's memory
+};
+
+// Takes the option at `args[i]` if it is one of the above (advancing `i` past its
+// value). Returns false for other arguments; sets `error` for a bad value.
+bool TakeTrackOption(std::span<const std::string> args, std::size_t& i, TrackOptions& options,
+                     std::string& error);
+
+class TrackSession {
+ public:
+  // Builds the port on COM1; loads the decoder file if one is named. Throws
+  // std::runtime_error with a one-line message for an unreadable decoder file.
+  explicit TrackSession(const TrackOptions& options);
+  // Closes the port and writes the decoder file back.
+  ~TrackSession();
+
+  serial::TComPort& Port() { return port_; }
+  bool Simulated() const { return simulated_; }
+
+  // The board's set-up: 19200 bit/s 8N1, events received/transmit-empty/ring, open,
+  // track power on, repeated reset packets in the gaps, RTS off.
+  void SetUpBoard();
+  // Lets `duration` pass while the port's notifications run.
+  void Pass(sim::SimTime duration);
+  // Writes the track's log (simulated track only).
+  void PrintTrace(std::ostream& out) const;
+  // Rings (acknowledges) seen since the board was set up.
+  int Rings() const { return rings_; }
+  // Writes the decoder file back now (also done at the end).
+  void SaveDecoder();
+
+ private:
+  void Settle();
+
+  TrackOptions options_;
+  bool simulated_ = false;
+  std::unique_ptr<sim::SimClock> clock_;
+  std::unique_ptr<sim::SimulatedTrack> track_;
+  std::unique_ptr<qtadapter::QtHandOff> hand_off_;
+  serial::TComPort port_;
+  serial::TComRequest* background_request_ = nullptr;
+  std::string background_;
+  std::string loaded_decoder_text_;
+  bool decoder_saved_ = false;
+  int rings_ = 0;
+};
+
+}  // namespace qarn2::cli
