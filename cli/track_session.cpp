@@ -155,7 +155,7 @@ void TrackSession::Pass(sim::SimTime duration) {
   const sim::SimTime until = clock_->Now() + duration;
   auto* virtual_clock = dynamic_cast<sim::VirtualClock*>(clock_.get());
   while (clock_->Now() < until) {
-    if (virtual_clock) virtual_clock->AdvanceTo(std::min(until, clock_->Now() + sim::SimTime(1ms)));
+    if (virtual_clock) virtual_clock->AdvanceTo(until, [this] { return track_->EventsRaised(); });
     Settle();
   }
 }

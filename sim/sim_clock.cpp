@@ -33,10 +33,11 @@ void SimClock::RunAll(SimTime now) {
 
 // --- VirtualClock -------------------------------------------------------------------
 
-void VirtualClock::AdvanceTo(SimTime until) {
+void VirtualClock::AdvanceTo(SimTime until, const std::function<bool()>& stop) {
   for (SimTime due = EarliestDue(); due <= until; due = EarliestDue()) {
     if (due > Now()) now_ = due.count();
     RunAll(Now());
+    if (stop && stop()) return;
   }
   if (until > Now()) now_ = until.count();
 }

@@ -54,8 +54,10 @@ class VirtualClock : public SimClock {
   void Reschedule() override {}
   bool Drive(const std::function<bool()>& done) override;
   bool IsVirtual() const override { return true; }
-  // Moves time on to `until`, doing the work due on the way.
-  void AdvanceTo(SimTime until);
+  // Moves time on to `until`, doing the work due on the way; stops early, at the time
+  // of the work just done, once `stop` holds (the user-interface thread then handles
+  // what that work raised, and goes on).
+  void AdvanceTo(SimTime until, const std::function<bool()>& stop = nullptr);
   void AdvanceBy(SimTime step) { AdvanceTo(Now() + step); }
 
  private:

@@ -194,6 +194,7 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
     raised_ = {};
     changed_.notify_all();
   }
+  bool Raised() const { return !(raised_ & mask_).Empty(); }
   bool Settled() const { return raised_.Empty() && (released_ & mask_).Empty() && (waiting_ || cancelled_); }
 
  private:
@@ -378,6 +379,11 @@ void SimulatedTrack::ClearLog() {
 void SimulatedTrack::ReleaseEvents() {
   std::lock_guard lock(mutex_);
   if (open_device_ != nullptr) open_device_->Release();
+}
+
+bool SimulatedTrack::EventsRaised() const {
+  std::lock_guard lock(mutex_);
+  return open_device_ != nullptr && open_device_->Raised();
 }
 
 bool SimulatedTrack::EventsSettled() const {

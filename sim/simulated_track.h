@@ -62,6 +62,8 @@ class SimulatedTrack {
   void ReleaseEvents();
   // Nothing raised is waiting for the event thread, and it waits for more.
   bool EventsSettled() const;
+  // Events have been raised that the event thread has not been let to see yet.
+  bool EventsRaised() const;
 
   SimClock& Clock() { return clock_; }
 

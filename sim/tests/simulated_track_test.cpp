@@ -54,7 +54,7 @@ struct Bench {
     const SimTime until = clock.Now() + duration;
     if (auto* virtual_clock = dynamic_cast<VirtualClock*>(&clock)) {
       while (clock.Now() < until) {
-        virtual_clock->AdvanceTo(std::min(until, clock.Now() + 1ms));
+        virtual_clock->AdvanceTo(until, [this] { return track.EventsRaised(); });
         Settle();
       }
     } else {
