@@ -7,13 +7,19 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/hex_text.h"
+#include "encoding/hex_text.h"
 #include "cli/track_commands.h"
 #include "encoding/fixed_streams.h"
 #include "encoding/serial_encoder.h"
 #include "encoding/stream_decoder.h"
 
 namespace qarn2::cli {
+
+using encoding::AppendHex;
+using encoding::HexParse;
+using encoding::ParseHexBytes;
+using encoding::ParseHexBytesInto;
+using encoding::ToHex;
 namespace {
 
 namespace enc = qarn2::encoding;

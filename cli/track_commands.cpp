@@ -3,12 +3,18 @@
 #include <ostream>
 
 #include "cli/command_line.h"
-#include "cli/hex_text.h"
+#include "encoding/hex_text.h"
 #include "cli/track_session.h"
 #include "encoding/serial_encoder.h"
 #include "serial/com_error.h"
 
 namespace qarn2::cli {
+
+using encoding::AppendHex;
+using encoding::HexParse;
+using encoding::ParseHexBytes;
+using encoding::ParseHexBytesInto;
+using encoding::ToHex;
 namespace {
 
 using namespace std::chrono_literals;

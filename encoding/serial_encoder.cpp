@@ -5,6 +5,7 @@
 #include <bit>
 #include <string>
 
+#include "encoding/hex_text.h"
 #include "encoding/serial_alphabet.h"
 #include "encoding/stream_polish.h"
 
@@ -399,12 +400,7 @@ SerialStream EncodePacket(const Packet& packet, int extra_preamble) {
   try {
     return PacketEncoder(runs).Encode(extra_preamble);
   } catch (const EncoderError& error) {
-    std::string hex;
-    for (std::uint8_t byte : packet) {
-      static const char kDigits[] = "0123456789ABCDEF";
-      hex += {' ', kDigits[byte >> 4], kDigits[byte & 15]};
-    }
-    throw EncoderError("packet" + hex + ": " + error.what());
+    throw EncoderError("packet " + ToHex(packet) + ": " + error.what());
   }
 }
 

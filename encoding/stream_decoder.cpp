@@ -1,5 +1,7 @@
 #include "encoding/stream_decoder.h"
 
+#include "encoding/hex_text.h"
+
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -15,11 +17,6 @@ std::string FormatUs(double us) {
   return text;
 }
 
-std::string HexByte(unsigned value) {
-  char text[4];
-  std::snprintf(text, sizeof text, "%02X", value & 0xFFu);
-  return text;
-}
 
 bool Within(double value, double low, double high) {
   return value >= low && value <= high;
@@ -135,13 +132,9 @@ StreamError WrongCheckError(const DecodedPacket& packet, const DccBits& dcc) {
   StreamError error;
   error.kind = StreamErrorKind::kWrongCheckByte;
   error.char_index = dcc.bits[packet.start_bit].char_index;
-  std::string bytes;
-  unsigned sum = 0;
-  for (std::uint8_t byte : packet.bytes) {
-    if (!bytes.empty()) bytes += ' ';
-    bytes += HexByte(byte);
-    sum ^= byte;
-  }
+  const std::string bytes = ToHex(packet.bytes);
+  std::uint8_t sum = 0;
+  for (std::uint8_t byte : packet.bytes) sum ^= byte;
   error.message =
       "packet " + bytes + " at " + WhereOnLine(packet.start_bit, error.char_index) +
       " has a wrong check byte (XOR of all bytes is " + HexByte(sum) + ", not 00)";

@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "sim/packet_text.h"
+#include "encoding/hex_text.h"
 
 namespace qarn2::sim {
 namespace {
@@ -113,7 +113,7 @@ void DecoderModel::LeaveServiceMode() {
 DecoderModel::Reaction DecoderModel::OnPacket(SimTime end_time, const Bytes& bytes_with_check) {
   if (!powered_) return {false, "ignored: no track power"};
   if (bytes_with_check.size() < 3) {
-    return {false, "ignored: packet too short: " + HexBytes(bytes_with_check)};
+    return {false, "ignored: packet too short: " + encoding::ToHex(bytes_with_check)};
   }
   const Bytes packet(bytes_with_check.begin(), bytes_with_check.end() - 1);
 
@@ -204,7 +204,7 @@ DecoderModel::ServiceOutcome DecoderModel::RunDirect(const Bytes& packet, bool a
     default:
       break;
   }
-  return {"reserved instruction " + HexBytes(packet), false, false, "ignored"};
+  return {"reserved instruction " + encoding::ToHex(packet), false, false, "ignored"};
 }
 
 // Register (physical) and paged mode: 0111 CRRR DDDDDDDD. Data registers 1..4 go

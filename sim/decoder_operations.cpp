@@ -4,7 +4,7 @@
 #include <string>
 
 #include "sim/decoder_model.h"
-#include "sim/packet_text.h"
+#include "encoding/hex_text.h"
 
 namespace qarn2::sim {
 namespace {
@@ -47,14 +47,14 @@ bool DecoderModel::AccessoryOutputOn(int address, int output) const {
 DecoderModel::Reaction DecoderModel::OnOperationsPacket(const Bytes& packet) {
   const std::uint8_t first = packet[0];
   if (first == 0xFF) {
-    return {false, packet == Bytes{0xFF, 0x00} ? "idle" : "ops: idle address " + HexBytes(packet)};
+    return {false, packet == Bytes{0xFF, 0x00} ? "idle" : "ops: idle address " + encoding::ToHex(packet)};
   }
   if (first >= 0x80 && first <= 0xBF) return {false, RunAccessory(packet)};
-  if (first >= 0xE8) return {false, "ops: reserved address " + HexBytes(packet)};
+  if (first >= 0xE8) return {false, "ops: reserved address " + encoding::ToHex(packet)};
 
   const bool long_form = first >= 0xC0;
   if (long_form && packet.size() < 3)
-    return {false, "ops: short long-address packet " + HexBytes(packet)};
+    return {false, "ops: short long-address packet " + encoding::ToHex(packet)};
   const int address = long_form ? (first & 0x3F) << 8 | packet[1] : first;
   const Bytes instruction(packet.begin() + (long_form ? 2 : 1), packet.end());
   const bool ours = address == 0 || IsOwnLocoAddress(address, long_form);
@@ -147,7 +147,7 @@ std::string DecoderModel::RunLocoInstruction(const Bytes& instruction, bool ours
     default:
       break;
   }
-  return "instruction " + HexBytes(instruction) + " (not modelled)";
+  return "instruction " + encoding::ToHex(instruction) + " (not modelled)";
 }
 
 // Basic accessory packet 10AAAAAA 1AAACDDD: address bits 5..0 in the first byte, the
@@ -156,7 +156,7 @@ std::string DecoderModel::RunLocoInstruction(const Bytes& instruction, bool ours
 // switches its partner off.
 std::string DecoderModel::RunAccessory(const Bytes& packet) {
   if (packet.size() != 2 || (packet[1] & 0x80) == 0) {
-    return "accessory packet " + HexBytes(packet) + " (not modelled)";
+    return "accessory packet " + encoding::ToHex(packet) + " (not modelled)";
   }
   const int address = ((~packet[1] >> 4) & 0x07) << 6 | (packet[0] & 0x3F);
   const int output = packet[1] & 0x07;

@@ -5,7 +5,7 @@
 #include <span>
 #include <utility>
 
-#include "sim/packet_text.h"
+#include "encoding/hex_text.h"
 
 namespace qarn2::sim {
 namespace {
@@ -37,7 +37,7 @@ std::size_t MessageLength(std::uint8_t first) {
 }
 
 std::string Hex(const std::string& text) {
-  return HexBytes(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+  return encoding::ToHex(text);
 }
 
 // `bytes` followed by their XOR.
@@ -79,7 +79,7 @@ std::vector<TimedReply> LgbInterfaceModel::OnCharacters(SimTime time, std::strin
   while (!pending_.empty()) {
     const std::size_t length = MessageLength(Byte(pending_, 0));
     if (length == 0) {
-      log_.push_back({time, "unknown byte " + HexByte(Byte(pending_, 0)) + " (dropped)"});
+      log_.push_back({time, "unknown byte " + encoding::HexByte(Byte(pending_, 0)) + " (dropped)"});
       pending_.erase(0, 1);
       continue;
     }

@@ -4,21 +4,13 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "encoding/hex_text.h"
+
 namespace qarn2::sim {
 namespace {
 
 using serial::EventWait;
 using serial::TComEvents;
-
-std::string Hex(const std::vector<std::uint8_t>& bytes) {
-  std::string text;
-  char buffer[4];
-  for (std::uint8_t b : bytes) {
-    std::snprintf(buffer, sizeof buffer, text.empty() ? "%02X" : " %02X", b);
-    text += buffer;
-  }
-  return text;
-}
 
 }  // namespace
 
@@ -29,7 +21,7 @@ std::string FormatLogEntry(const TrackLogEntry& entry) {
   std::snprintf(time, sizeof time, "%10.3f ms",
                 std::chrono::duration<double, std::milli>(entry.time).count());
   std::string line = std::string(time) + "  " + kKinds[entry.kind];
-  if (!entry.bytes.empty()) line += "  " + Hex(entry.bytes);
+  if (!entry.bytes.empty()) line += "  " + encoding::ToHex(entry.bytes);
   if (!entry.text.empty()) line += "  " + entry.text;
   return line;
 }

@@ -9,10 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "cli/hex_text.h"
+#include "encoding/hex_text.h"
 #include "encoding/serial_encoder.h"
 
 namespace qarn2::cli {
+
+using encoding::AppendHex;
+using encoding::HexParse;
+using encoding::ParseHexBytes;
+using encoding::ParseHexBytesInto;
+using encoding::ToHex;
 namespace {
 
 using ::testing::HasSubstr;

@@ -1,6 +1,6 @@
-#include "cli/hex_text.h"
+#include "encoding/hex_text.h"
 
-namespace qarn2::cli {
+namespace qarn2::encoding {
 namespace {
 
 int DigitValue(char c) {
@@ -67,9 +67,11 @@ std::string ToHex(std::string_view bytes) {
   return out;
 }
 
+std::string HexByte(std::uint8_t value) { return {kDigits[value >> 4], kDigits[value & 0x0F]}; }
+
 std::string ToHex(const std::vector<std::uint8_t>& bytes) {
   return ToHex(
       std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
-}  // namespace qarn2::cli
+}  // namespace qarn2::encoding

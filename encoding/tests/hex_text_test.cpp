@@ -1,4 +1,4 @@
-#include "cli/hex_text.h"
+#include "encoding/hex_text.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace qarn2::cli {
+namespace qarn2::encoding {
 namespace {
 
 TEST(ParseHexBytes, AcceptsOneOrTwoDigitsSeparatedByBlanks) {
@@ -48,4 +48,4 @@ TEST(ToHex, EveryByteRoundTripsThroughParse) {
 }
 
 }  // namespace
-}  // namespace qarn2::cli
+}  // namespace qarn2::encoding

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace qarn2::cli {
+namespace qarn2::encoding {
 
 struct HexParse {
   std::vector<std::uint8_t> bytes;
@@ -30,5 +30,7 @@ void AppendHex(std::string_view bytes, std::string* out);
 
 std::string ToHex(std::string_view bytes);
 std::string ToHex(const std::vector<std::uint8_t>& bytes);
+// "7C" for 0x7C.
+std::string HexByte(std::uint8_t value);
 
-}  // namespace qarn2::cli
+}  // namespace qarn2::encoding
