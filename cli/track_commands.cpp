@@ -17,8 +17,6 @@ using encoding::ParseHexBytesInto;
 using encoding::ToHex;
 namespace {
 
-using namespace std::chrono_literals;
-
 int Fail(std::ostream& err, int status, const std::string& message) {
   err << "qarn2-cli: send: " << message << '\n';
   return status;
@@ -75,18 +73,20 @@ int RunSend(std::span<const std::string> args, std::ostream& out, std::ostream& 
   }
   int status = kExitOk;
   try {
+    // As a service-mode method does it: resets first, RTS up, the burst, the
+    // acknowledge window, RTS down; then the track without power.
+    link::TrackLink& link = session->Link();
     session->SetUpBoard();
-    session->Pass(20ms);  // resets put the decoder into service mode
-    session->Port().SetRTS(true);
-    const int rings_before = session->Rings();
+    link.WaitTicks(2);
+    link.SetRTS(true);
+    link.AckFlag = false;
     session->Port().WriteText(burst);
-    session->Pass(40ms);  // the acknowledge window
-    session->Port().SetRTS(false);
-    const bool acknowledged = session->Rings() > rings_before;
-    out << (acknowledged ? "acknowledged" : "no acknowledge") << '\n';
-    status = acknowledged ? kExitOk : kExitDataError;
-    session->Port().SetDTR(false);
-    session->Pass(5ms);
+    link.AwaitAcknowledge();
+    link.SetRTS(false);
+    out << (link.AckResult ? "acknowledged" : "no acknowledge") << '\n';
+    status = link.AckResult ? kExitOk : kExitDataError;
+    link.SetDTR(false);
+    link.WaitTicks(1);
   } catch (const serial::EComPort& e) {
     status = Fail(err, kExitDataError, e.what());
   }

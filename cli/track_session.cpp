@@ -7,14 +7,15 @@
 #include <stdexcept>
 
 #include "encoding/fixed_streams.h"
+#include "link/virtual_time_base.h"
 #include "qtadapter/qt_hand_off.h"
+#include "qtadapter/qt_time_base.h"
 #include "sim/decoder_file.h"
 #include "sim/simulated_ports.h"
 
 namespace qarn2::cli {
 namespace {
 
-using namespace std::chrono_literals;
 
 // The hand-off needs a Qt application object on this thread; the command-line tool
 // makes one the first time a command talks to a track.
@@ -77,14 +78,30 @@ bool TakeTrackOption(std::span<const std::string> args, std::size_t& i, TrackOpt
   return true;
 }
 
+namespace {
+
+sim::SimClock& ClockOf(const std::unique_ptr<sim::VirtualClock>& v, const std::unique_ptr<sim::RealClock>& r) {
+  if (v) return *v;
+  return *r;
+}
+
+}  // namespace
+
 TrackSession::TrackSession(const TrackOptions& options)
     : options_(options),
       simulated_(AnyPortOnTheTrack(PortsFor(options))),
-      clock_(options.virtual_time ? std::unique_ptr<sim::SimClock>(new sim::VirtualClock)
-                                  : std::unique_ptr<sim::SimClock>(new sim::RealClock)),
-      track_(std::make_unique<sim::SimulatedTrack>(*clock_)),
+      virtual_clock_(options.virtual_time ? std::make_unique<sim::VirtualClock>() : nullptr),
+      real_clock_(options.virtual_time ? nullptr : std::make_unique<sim::RealClock>()),
+      track_(std::make_unique<sim::SimulatedTrack>(ClockOf(virtual_clock_, real_clock_))),
       hand_off_(MakeHandOff()),
       port_(*hand_off_, sim::DevicesWithSimulatedTrack(*track_), PortsFor(options)) {
+  const auto tick = [this] { link_->Timer1Timer(); };
+  if (virtual_clock_) {
+    time_ = std::make_unique<link::VirtualTimeBase>(*virtual_clock_, *track_, *hand_off_, tick);
+  } else {
+    time_ = std::make_unique<qtadapter::QtTimeBase>(tick);
+  }
+  link_ = std::make_unique<link::TrackLink>(port_, *time_);
   if (!options_.sim_decoder.empty() && std::filesystem::exists(options_.sim_decoder)) {
     try {
       loaded_decoder_text_ = sim::LoadDecoderFile(options_.sim_decoder, track_->Decoder());
@@ -92,15 +109,6 @@ TrackSession::TrackSession(const TrackOptions& options)
       throw std::runtime_error(std::string("--sim-decoder: ") + e.what());
     }
   }
-  serial::CreateRequest(background_request_);
-  port_.OnRing = [this](serial::TCustomComPort&) { ++rings_; };
-  port_.OnTxEmpty = [this](serial::TCustomComPort& sender) {
-    if (!background_.empty()) sender.WriteTextAsync(background_, background_request_);
-  };
-  port_.OnRxChar = [](serial::TCustomComPort& sender, int count) {
-    std::string ignored;
-    sender.ReadText(ignored, count);
-  };
 }
 
 TrackSession::~TrackSession() {
@@ -109,7 +117,6 @@ TrackSession::~TrackSession() {
   } catch (const std::exception&) {
     // Closed all the same.
   }
-  serial::FreeRequest(background_request_);
   try {
     SaveDecoder();
   } catch (const std::exception&) {
@@ -125,39 +132,18 @@ void TrackSession::SaveDecoder() {
 }
 
 void TrackSession::SetUpBoard() {
-  const encoding::FixedStreams fixed = encoding::MakeFixedStreams();
   port_.SetBaudRate(serial::br19200);
   port_.SetDataBits(serial::dbEight);
   port_.SetStopBits(serial::sbOneStopBit);
   port_.Parity().SetBits(serial::prNone);
   port_.SetEvents({serial::evRxChar, serial::evTxEmpty, serial::evRing});
+  port_.FlowControl().SetControlDTR(serial::dtrDisable);
+  port_.FlowControl().SetControlRTS(serial::rtsDisable);
   port_.Open();
-  port_.SetDTR(true);
-  background_ = fixed.LongResetStream;
-  port_.WriteText(background_);
-  port_.SetRTS(false);
-  rings_ = 0;
-}
-
-void TrackSession::Settle() {
-  if (!options_.virtual_time) {
-    QCoreApplication::processEvents();
-    hand_off_->ServePending(1ms);
-    return;
-  }
-  do {
-    track_->ReleaseEvents();
-    hand_off_->ServePending(0ms);
-  } while (!track_->EventsSettled());
-}
-
-void TrackSession::Pass(sim::SimTime duration) {
-  const sim::SimTime until = clock_->Now() + duration;
-  auto* virtual_clock = dynamic_cast<sim::VirtualClock*>(clock_.get());
-  while (clock_->Now() < until) {
-    if (virtual_clock) virtual_clock->AdvanceTo(until, [this] { return track_->EventsRaised(); });
-    Settle();
-  }
+  link_->SetDTR(true);
+  link_->BackgroundStream = encoding::MakeFixedStreams().LongResetStream;
+  port_.WriteText(link_->BackgroundStream);
+  link_->SetRTS(false);
 }
 
 void TrackSession::PrintTrace(std::ostream& out) const {

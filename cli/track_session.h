@@ -10,6 +10,8 @@
 #include <span>
 #include <string>
 
+#include "link/time_base.h"
+#include "link/track_link.h"
 #include "serial/com_port.h"
 #include "serial/port_map.h"
 #include "sim/sim_clock.h"
@@ -36,41 +38,37 @@ bool TakeTrackOption(std::span<const std::string> args, std::size_t& i, TrackOpt
 
 class TrackSession {
  public:
-  // Builds the port on COM1; loads the decoder file if one is named. Throws
-  // std::runtime_error with a one-line message for an unreadable decoder file.
+  // Builds the port on COM1 with its track link and time base; loads the decoder file
+  // if one is named. Throws std::runtime_error with a one-line message for an
+  // unreadable decoder file.
   explicit TrackSession(const TrackOptions& options);
   // Closes the port and writes the decoder file back.
   ~TrackSession();
 
   serial::TComPort& Port() { return port_; }
+  link::TrackLink& Link() { return *link_; }
   bool Simulated() const { return simulated_; }
 
   // The board's set-up: 19200 bit/s 8N1, events received/transmit-empty/ring, open,
-  // track power on, repeated reset packets in the gaps, RTS off.
+  // track power on, the long reset stream as background, RTS off.
   void SetUpBoard();
-  // Lets `duration` pass while the port's notifications run.
-  void Pass(sim::SimTime duration);
   // Writes the track's log (simulated track only).
   void PrintTrace(std::ostream& out) const;
-  // Rings (acknowledges) seen since the board was set up.
-  int Rings() const { return rings_; }
   // Writes the decoder file back now (also done at the end).
   void SaveDecoder();
 
  private:
-  void Settle();
-
   TrackOptions options_;
   bool simulated_ = false;
-  std::unique_ptr<sim::SimClock> clock_;
+  std::unique_ptr<sim::VirtualClock> virtual_clock_;  // one of the two
+  std::unique_ptr<sim::RealClock> real_clock_;
   std::unique_ptr<sim::SimulatedTrack> track_;
   std::unique_ptr<qtadapter::QtHandOff> hand_off_;
   serial::TComPort port_;
-  serial::TComRequest* background_request_ = nullptr;
-  std::string background_;
+  std::unique_ptr<link::TimeBase> time_;
+  std::unique_ptr<link::TrackLink> link_;
   std::string loaded_decoder_text_;
   bool decoder_saved_ = false;
-  int rings_ = 0;
 };
 
 }  // namespace qarn2::cli

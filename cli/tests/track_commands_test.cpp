@@ -45,6 +45,13 @@ TEST(SendCommandTest, TheSimulatedDecoderAcknowledgesAMatchingVerifyOnly) {
   EXPECT_EQ(once.out, "no acknowledge\n");
 }
 
+TEST(SendCommandTest, OnTheRealClockThroughQtsEventLoop) {
+  const Result match = Send({"--simulate", "--service", "78", "1C", "EA"});
+  EXPECT_EQ(match.status, kExitOk) << match.err;
+  EXPECT_EQ(match.out, "acknowledged\n");
+  EXPECT_EQ(Send({"--simulate", "--service", "78", "1C", "EB"}).out, "no acknowledge\n");
+}
+
 TEST(SendCommandTest, TraceShowsWhatTheTrackSawTheSameEveryRun) {
   const Result first = Send({"--simulate", "--virtual-time", "--trace", "--service", "74", "1C", "06"});
   ASSERT_EQ(first.status, kExitOk) << first.err;
