@@ -1,0 +1,243 @@
+#include "ui/form1.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QFont>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QScreen>
+
+#include "ui/board_port_setup.h"
+#include "ui/click_label.h"
+#include "ui/hardware_panel.h"
+#include "ui/main_menu.h"
+#include "ui/mode_panel.h"
+#include "ui/port_panel.h"
+
+namespace qarn2::ui {
+namespace {
+
+constexpr int kOuterWidth = 696;
+constexpr int kOuterHeight = 480;
+const char* const kTitle = "QARN2       DCC- Decoder Service      Version 0.8";
+
+// The window's font: the nearest to an 11-pixel "MS Sans Serif" this system has.
+// The fonts with Arial's widths come first, since the controls' sizes were made for
+// that narrow face; any sans-serif face will do otherwise.
+QFont WindowFont() {
+  QFont font;
+  font.setFamilies({"MS Sans Serif", "Liberation Sans", "Arimo", "Nimbus Sans", "Arial", "Helvetica"});
+  font.setStyleHint(QFont::SansSerif);
+  font.setPixelSize(11);
+  return font;
+}
+
+}  // namespace
+
+TForm1::TForm1(serial::TComPort& port, link::TrackLink& link, MessageSink sink)
+    : port_(port), link_(link), guard_(std::move(sink)) {
+  setObjectName("Form1");
+  setFont(WindowFont());
+  menu_ = std::make_unique<MainMenu>(this);
+  setMenuBar(menu_->Bar());
+  // The menus open as windows of their own and do not take the window's font.
+  for (QMenu* menu : menu_->Bar()->findChildren<QMenu*>()) menu->setFont(font());
+  auto* client = new QWidget(this);
+  client->setObjectName("Form1Client");
+  setCentralWidget(client);
+  controls_ = BuildFormControls(client);
+  mode_panel_ = std::make_unique<ModePanel>(client);
+  port_panel_ = std::make_unique<PortPanel>(client);
+  hardware_panel_ = std::make_unique<HardwarePanel>(client);
+  controls_.Infolabel->OnClick = [this] { guard_.Run([this] { InfolabelClick(); }); };
+  controls_.Image1->OnClick = [this] { guard_.Run([this] { Image1Click(); }); };
+  ConnectMenu();
+  ConnectRadioButtons();
+  resize(kOuterWidth, kOuterHeight);
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::ConnectMenu() {
+  using Handler = void (TForm1::*)();
+  struct Route {
+    const char* item;
+    Handler handler;
+  };
+  // The items not listed here (the file commands, "Reset") have no command yet.
+  // Those whose commands are still missing but open a panel already hide the others.
+  static constexpr Route kRoutes[] = {
+      {"ENDE", &TForm1::ENDEClick},
+      {"Kennlinie", &TForm1::HideAllPanels},
+      {"Progmodew", &TForm1::ProgmodewClick},
+      {"leseCV", &TForm1::HideAllPanels},
+      {"leseAlleCVs", &TForm1::HideAllPanels},
+      {"SchreibeCV", &TForm1::HideAllPanels},
+      {"schreibealleCVs", &TForm1::HideAllPanels},
+      {"Lokprobier", &TForm1::HideAllPanels},
+      {"Weicheprobier", &TForm1::HideAllPanels},
+      {"Funktionsdecprobier", &TForm1::HideAllPanels},
+      {"HardwareWahl", &TForm1::HideAllPanels},
+      {"Ports", &TForm1::PortsClick},
+      {"berQARN3", &TForm1::berQARN3Click},
+      {"Anschlsse", &TForm1::AnschlsseClick},
+  };
+  for (const Route& route : kRoutes) {
+    QAction* action = menu_->Item(route.item);
+    const Handler handler = route.handler;
+    connect(action, &QAction::triggered, this, [this, handler] { guard_.Run([this, handler] { (this->*handler)(); }); });
+  }
+}
+
+void TForm1::OnChecked(QRadioButton* button, std::function<void()> handler) {
+  // `toggled` comes only with a change: a click on the checked button sends nothing,
+  // and unchecking (by checking another of the group) runs no handler.
+  connect(button, &QRadioButton::toggled, this, [this, handler = std::move(handler)](bool checked) {
+    if (checked) guard_.Run(handler);
+  });
+}
+
+void TForm1::ConnectRadioButtons() {
+  for (std::size_t i = 0; i < kModeChoices.size(); ++i) {
+    OnChecked(mode_panel_->Button(i), [this, i] { ProgModeClick(i); });
+  }
+  OnChecked(hardware_panel_->Qarn(), [this] { ButtonQARNClick(); });
+  OnChecked(port_panel_->Com1(), [this] { ButtonCOM1Click(); });
+  OnChecked(port_panel_->Com2(), [this] { ButtonCOM2Click(); });
+}
+
+void TForm1::CheckByProgram(QRadioButton* button) {
+  guard_.RunAsPartOfCaller([button] { button->setChecked(true); });
+}
+
+void TForm1::EnableMenuItems(std::initializer_list<const char*> names, bool enabled) {
+  for (const char* name : names) menu_->Item(name)->setEnabled(enabled);
+}
+
+// --- Start-up.
+
+void TForm1::Start() {
+  // The port's stored settings say "connected": it opens once the window is loaded.
+  guard_.Run([this] {
+    port_.BeginLoading();
+    port_.SetConnected(true);
+    port_.EndLoading();
+  });
+  guard_.Run([this] { FormCreate(); });
+}
+
+void TForm1::FormCreate() {
+  // The track link made the transmit request (TxRequest) when it was built.
+  setWindowTitle(kTitle);
+  streams_ = encoding::MakeFixedStreams();  // ResetBurst among them
+  state_.ProgrammingMode = "dir";
+  ShowProgrammingMode();
+  try {
+    CheckByProgram(hardware_panel_->Qarn());
+    SetUpBoardPort(link_, streams_);
+    CheckByProgram(port_panel_->Com1());
+    port_.SetPort("COM1");
+  } catch (...) {
+    // A try-out must never drive address 0 (every locomotive), so the defaults hold
+    // even when the port could not be opened.
+    state_.LocoAddress = 3;
+    state_.SpeedSteps = 14;
+    throw;
+  }
+  state_.LocoAddress = 3;
+  state_.SpeedSteps = 14;
+}
+
+void TForm1::ShowCentred() {
+  show();
+  // The frame's size is known only once the window is on screen.
+  const QSize frame_extra = frameGeometry().size() - geometry().size();
+  resize(QSize(kOuterWidth, kOuterHeight) - frame_extra);
+  if (QScreen* s = screen()) {
+    const QRect area = s->availableGeometry();
+    move(area.center() - QPoint(kOuterWidth / 2, kOuterHeight / 2));
+  }
+}
+
+// --- Panels.
+
+void TForm1::HideAllPanels() {
+  state_.AbortFlag = true;
+  mode_panel_->Hide();
+  controls_.GroupCVRW->hide();
+  hardware_panel_->Hide();
+  controls_.Steuerbox->hide();
+  controls_.Kennlinienbox->hide();
+}
+
+void TForm1::ShowProgrammingMode() {
+  mode_panel_->UncheckAll();
+  if (QRadioButton* button = mode_panel_->ButtonFor(state_.ProgrammingMode)) CheckByProgram(button);
+  controls_.Label2->setText(QString::fromStdString(state_.ProgrammingMode));
+}
+
+void TForm1::ProgmodewClick() {
+  HideAllPanels();
+  mode_panel_->Show();
+}
+
+void TForm1::ProgModeClick(std::size_t i) {
+  link_.WaitTicks(40);
+  state_.ProgrammingMode = kModeChoices[i].mode;
+  mode_panel_->Hide();
+  controls_.Label2->setText(QString::fromStdString(state_.ProgrammingMode));
+}
+
+void TForm1::ButtonQARNClick() {
+  link_.WaitTicks(40);
+  link_.HardwareKind = 0;
+  hardware_panel_->Hide();
+  EnableMenuItems({"leseCV", "Lokprobier", "Weicheprobier", "Funktionsdecprobier", "Progmodew", "Reset1"},
+                  true);
+  SetUpBoardPort(link_, streams_);
+}
+
+// --- Ports.
+
+void TForm1::PortsClick() { port_panel_->Show(); }
+
+void TForm1::ButtonCOM1Click() {
+  link_.MovePort("COM1", [this] { port_panel_->Hide(); });
+}
+
+void TForm1::ButtonCOM2Click() {
+  link_.MovePort("COM2", [this] { port_panel_->Hide(); });
+}
+
+// --- Information views and the end.
+
+void TForm1::berQARN3Click() {
+  controls_.Infolabel->show();
+  controls_.Infolabel->raise();
+}
+
+void TForm1::InfolabelClick() { controls_.Infolabel->hide(); }
+
+void TForm1::AnschlsseClick() {
+  controls_.Decoder->hide();
+  controls_.Image1->show();
+  controls_.Image1->raise();
+}
+
+void TForm1::Image1Click() {
+  controls_.Image1->hide();
+  controls_.Decoder->show();
+}
+
+void TForm1::ENDEClick() { close(); }
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  guard_.Run([this] { port_.Close(); });
+  event->accept();
+}
+
+}  // namespace qarn2::ui

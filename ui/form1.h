@@ -1,0 +1,85 @@
+#pragma once
+
+#include <QMainWindow>
+
+#include <memory>
+
+#include "encoding/fixed_streams.h"
+#include "link/track_link.h"
+#include "serial/com_port.h"
+#include "ui/form1_layout.h"
+#include "ui/handler_guard.h"
+#include "ui/program_state.h"
+
+class QRadioButton;
+
+namespace qarn2::ui {
+
+class HardwarePanel;
+class MainMenu;
+class ModePanel;
+class PortPanel;
+
+// The program's one window: the decoder sheet, the mode line, the menu bar, and the
+// panels that lie hidden over the sheet and are shown one at a time by the commands.
+// The window only builds its controls and hands every command to the engine (the
+// track link and its port), which it does not own.
+class TForm1 : public QMainWindow {
+ public:
+  // `port` and `link` live longer than the window; `sink` shows error messages.
+  TForm1(serial::TComPort& port, link::TrackLink& link, MessageSink sink);
+  ~TForm1() override;
+
+  // What happens between building the window and showing it: the port opens as its
+  // settings say (COM1), then FormCreate. Its waits (1.2 s) handle events meanwhile.
+  void Start();
+  // Shows the window with its outer size of 696 x 480, centred on the screen.
+  void ShowCentred();
+
+  ProgramState& State() { return state_; }
+
+  // --- Handlers.
+  void FormCreate();
+  void HideAllPanels();
+  void ENDEClick();
+  void berQARN3Click();
+  void InfolabelClick();
+  void AnschlsseClick();
+  void Image1Click();
+  void PortsClick();
+  void ButtonCOM1Click();
+  void ButtonCOM2Click();
+  void ProgmodewClick();
+  // The handler of the mode panel's i-th button (ProgDirClick ... ProgrocClick).
+  void ProgModeClick(std::size_t i);
+  void ButtonQARNClick();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void ConnectMenu();
+  void ConnectRadioButtons();
+  // Runs `handler` whenever `button` becomes checked.
+  void OnChecked(QRadioButton* button, std::function<void()> handler);
+  // Checks `button` as the program does: its handler runs as part of the caller.
+  void CheckByProgram(QRadioButton* button);
+  // Unchecks the mode buttons, checks the one of ProgrammingMode (running its
+  // handler), shows the mode in Label2.
+  void ShowProgrammingMode();
+  void EnableMenuItems(std::initializer_list<const char*> names, bool enabled);
+
+  serial::TComPort& port_;
+  link::TrackLink& link_;
+  HandlerGuard guard_;
+  ProgramState state_;
+  encoding::FixedStreams streams_;
+
+  std::unique_ptr<MainMenu> menu_;
+  FormControls controls_{};
+  std::unique_ptr<ModePanel> mode_panel_;
+  std::unique_ptr<PortPanel> port_panel_;
+  std::unique_ptr<HardwarePanel> hardware_panel_;
+};
+
+}  // namespace qarn2::ui

@@ -1,0 +1,60 @@
+#include "ui/form1_layout.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include "ui/click_label.h"
+#include "ui/connection_diagram.h"
+
+namespace qarn2::ui {
+namespace {
+
+template <typename W>
+W* Place(W* widget, const char* name, int left, int top, int width, int height, bool shown) {
+  widget->setObjectName(name);
+  widget->setGeometry(left, top, width, height);
+  widget->setVisible(shown);
+  return widget;
+}
+
+QGroupBox* HiddenBox(QWidget* client, const char* name, const char* caption, int left, int top,
+                     int width, int height) {
+  return Place(new QGroupBox(QString::fromUtf8(caption), client), name, left, top, width, height,
+               false);
+}
+
+}  // namespace
+
+FormControls BuildFormControls(QWidget* client) {
+  FormControls c{};
+  // The sheet first, so that everything else lies over it.
+  c.Decoder = Place(new QPlainTextEdit("Decoder", client), "Decoder", 56, 32, 569, 401, true);
+  c.Decoder->setLineWrapMode(QPlainTextEdit::NoWrap);
+  c.StaticText1 =
+      Place(new QLabel("Programmier- Mode:", client), "StaticText1", 8, 0, 98, 17, true);
+  c.Label2 = Place(new QLabel("Label2", client), "Label2", 112, 0, 32, 13, true);
+  c.StaticText1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  c.Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+  c.Infolabel = Place(new ClickLabel(client), "Infolabel", 464, 8, 96, 13, false);
+  c.Infolabel->setText("qarn2-Projekt");
+  c.Infolabel->setWordWrap(false);
+
+  c.Image1 = Place(new ClickLabel(client), "Image1", 320, 0, 353, 241, false);
+  c.Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  c.Image1->setPixmap(DrawConnectionDiagram());
+
+  c.GroupCVRW = HiddenBox(client, "GroupCVRW", "GroupCVRW", 208, 64, 185, 129);
+  c.Steuerbox = HiddenBox(client, "Steuerbox", "Decoder ausprobieren", 208, 64, 265, 329);
+  c.Kennlinienbox =
+      HiddenBox(client, "Kennlinienbox", "Geschwindigkeitskennlinie", 80, 40, 529, 377);
+  c.Resetbox = HiddenBox(client, "Resetbox", "Decoder- Factory- Reset", 72, 72, 185, 105);
+  c.ResetOK = Place(new QPushButton("Ja", c.Resetbox), "ResetOK", 16, 24, 153, 25, true);
+  c.ResetNot =
+      Place(new QPushButton("ne, doch nicht", c.Resetbox), "ResetNot", 16, 64, 153, 25, true);
+  return c;
+}
+
+}  // namespace qarn2::ui

@@ -1,0 +1,67 @@
+#include <QApplication>
+#include <QMessageBox>
+
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "qtadapter/qt_hand_off.h"
+#include "ui/form1.h"
+#include "ui/program_engine.h"
+#include "ui/program_options.h"
+
+namespace {
+
+void ShowMessage(const std::string& message) {
+  QMessageBox::warning(nullptr, "QARN2", QString::fromLocal8Bit(message.c_str()));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The help needs no display.
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--help") {
+      std::fputs(qarn2::ui::ProgramUsage().c_str(), stdout);
+      return 0;
+    }
+  }
+  QApplication application(argc, argv);  // takes Qt's own arguments out
+  std::vector<std::string> args;
+  for (const QString& arg : application.arguments().mid(1)) args.push_back(arg.toStdString());
+  const qarn2::ui::ParsedOptions parsed = qarn2::ui::ParseProgramOptions(args);
+  if (parsed.options.help) {
+    std::fputs(qarn2::ui::ProgramUsage().c_str(), stdout);
+    return 0;
+  }
+  if (!parsed.error.empty()) {
+    std::fprintf(stderr, "qarn2: %s\nTry 'qarn2 --help'.\n", parsed.error.c_str());
+    return 2;
+  }
+  try {
+    qarn2::ui::ProgramEngine engine(parsed.options);
+    // A notification that fails (a write in the background) is reported like any
+    // handler's failure.
+    engine.HandOff().SetErrorReporter([](std::exception_ptr error) {
+      try {
+        std::rethrow_exception(error);
+      } catch (const std::exception& e) {
+        ShowMessage(e.what());
+      } catch (...) {
+        ShowMessage("Unknown error");
+      }
+    });
+    int status = 0;
+    {
+      qarn2::ui::TForm1 form(engine.Port(), engine.Link(), ShowMessage);
+      form.Start();
+      form.ShowCentred();
+      status = application.exec();
+    }
+    return status;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "qarn2: %s\n", e.what());
+    return 1;
+  }
+}

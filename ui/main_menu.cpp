@@ -1,0 +1,59 @@
+#include "ui/main_menu.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+
+#include <array>
+#include <string>
+
+namespace qarn2::ui {
+namespace {
+
+constexpr std::array<MenuItemEntry, 21> kItems{{
+    {"Datei1", "Datei", "OeffnenDecoder", "Decoderdatei \u00f6ffnen", true},
+    {"Datei1", "Datei", "SpeichernDecoder", "Decoderdatei speichern", false},
+    {"Datei1", "Datei", "SpeichernunterDecoder", "Decoderdatei speichern unter", false},
+    {"Datei1", "Datei", "druckenDecoder", "Decoderdatei drucken", false},
+    {"Datei1", "Datei", "Druckereinrichten1", "Drucker einrichten", true},
+    {"Datei1", "Datei", "ENDE", "ENDE", true},
+    {"Decoder1", "Bearbeiten", "Kennlinie", "Kennlinie", false},
+    {"CVlesen1", "Decoder", "Decoderwahl", "Decoder w\u00e4hlen", true},
+    {"CVlesen1", "Decoder", "Progmodew", "Prog-Mode w\u00e4hlen", true},
+    {"CVlesen1", "Decoder", "Reset1", "Reset", true},
+    {"CVschreiben1", "CV auslesen", "leseCV", "Einzelne CV", true},
+    {"CVschreiben1", "CV auslesen", "leseAlleCVs", "Alle CVs", false},
+    {"Konfiguration1", "CV Schreiben", "SchreibeCV", "Einzelne CV", true},
+    {"Konfiguration1", "CV Schreiben", "schreibealleCVs", "Alle CVs", false},
+    {"Info1", "Ausprobieren", "Lokprobier", "Lokdecoder", true},
+    {"Info1", "Ausprobieren", "Weicheprobier", "Weichendecoder", true},
+    {"Info1", "Ausprobieren", "Funktionsdecprobier", "Funktionsdecoder", true},
+    {"Info2", "Konfiguration", "HardwareWahl", "Prog. Hardware", true},
+    {"Info2", "Konfiguration", "Ports", "Ports", true},
+    {"Info3", "Info", "berQARN3", "\u00dcber QARN", true},
+    {"Info3", "Info", "Anschlsse", "Anschl\u00fcsse", true},
+}};
+
+}  // namespace
+
+std::span<const MenuItemEntry> MenuItems() { return kItems; }
+
+MainMenu::MainMenu(QWidget* window) : bar_(new QMenuBar(window)) {
+  bar_->setObjectName("MainMenu1");
+  QMenu* menu = nullptr;
+  for (const MenuItemEntry& entry : kItems) {
+    if (menu == nullptr || menu->objectName() != entry.menu) {
+      menu = bar_->addMenu(QString::fromUtf8(entry.menu_caption));
+      menu->setObjectName(entry.menu);
+    }
+    QAction* action = menu->addAction(QString::fromUtf8(entry.caption));
+    action->setObjectName(entry.item);
+    action->setEnabled(entry.enabled);
+  }
+}
+
+QAction* MainMenu::Item(std::string_view name) const {
+  return bar_->findChild<QAction*>(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
+}
+
+}  // namespace qarn2::ui

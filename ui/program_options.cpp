@@ -1,0 +1,67 @@
+#include "ui/program_options.h"
+
+#include "sim/simulated_ports.h"
+
+namespace qarn2::ui {
+namespace {
+
+bool AnyPortOnTheTrack(const serial::PortMap& ports) {
+  for (int n = 1; n <= 16; ++n) {
+    if (ports.PathOf("COM" + std::to_string(n)) == sim::kSimulatedPath) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+ParsedOptions ParseProgramOptions(std::span<const std::string> args) {
+  ParsedOptions parsed;
+  ProgramOptions& options = parsed.options;
+  for (std::size_t i = 0; i < args.size() && parsed.error.empty(); ++i) {
+    const std::string& arg = args[i];
+    const bool has_value = i + 1 < args.size();
+    if (arg == "--help" || arg == "-h") {
+      options.help = true;
+    } else if (arg == "--simulate") {
+      options.simulate = true;
+    } else if (arg == "--port" || arg == "--sim-decoder") {
+      if (!has_value) {
+        parsed.error = arg + " needs a value";
+      } else if (arg == "--sim-decoder") {
+        options.sim_decoder = args[++i];
+      } else if (const std::string& value = args[++i]; !options.ports.AddOption(value)) {
+        parsed.error = "--port takes COMn=PATH with n from 1 to 16, not '" + value + "'";
+      }
+    } else {
+      parsed.error = "unknown argument '" + arg + "'";
+    }
+  }
+  return parsed;
+}
+
+std::string ProgramUsage() {
+  return R"(Usage: qarn2 [OPTIONS]
+The DCC decoder service program: one window to read and write a decoder's CVs on the
+programming track.
+
+Options:
+  --simulate           every port is the simulated programming track, so everything
+                       can be tried without hardware.
+  --port COMn=PATH     the device behind COMn for this run, e.g. COM1=/dev/ttyUSB0;
+                       PATH "sim" is the simulated programming track. Without it COMn
+                       is /dev/ttyS<n-1>. May be given more than once.
+  --sim-decoder FILE   the simulated decoder's CVs come from the decoder file FILE
+                       and are written back to it when the program ends (implies
+                       --simulate unless a --port names "sim").
+  --help               this text.
+)";
+}
+
+serial::PortMap PortsFor(const ProgramOptions& options) {
+  serial::PortMap ports = options.ports;
+  const bool wants_track = !options.sim_decoder.empty() && !AnyPortOnTheTrack(ports);
+  if (options.simulate || wants_track) sim::MapEveryPortToTheTrack(ports);
+  return ports;
+}
+
+}  // namespace qarn2::ui

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <span>
+#include <string>
+
+#include "serial/port_map.h"
+
+namespace qarn2::ui {
+
+// What the command line of the program may say. The window itself keeps no settings.
+struct ProgramOptions {
+  serial::PortMap ports;    // --port COMn=PATH (PATH "sim": the simulated track)
+  bool simulate = false;    // --simulate: every port is the simulated track
+  std::string sim_decoder;  // --sim-decoder FILE: the simulated decoder's CVs
+  bool help = false;        // --help
+};
+
+struct ParsedOptions {
+  ProgramOptions options;
+  std::string error;  // empty when the command line is good
+};
+
+// Reads the arguments after the program's name. Arguments Qt takes for itself
+// (-platform and the like) are removed by the application object beforehand.
+ParsedOptions ParseProgramOptions(std::span<const std::string> args);
+
+// The text of --help.
+std::string ProgramUsage();
+
+// The port map for this run: --simulate and --sim-decoder put every port on the
+// simulated track, unless a --port already names it.
+serial::PortMap PortsFor(const ProgramOptions& options);
+
+}  // namespace qarn2::ui

@@ -1,0 +1,54 @@
+#include "ui/program_options.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace qarn2::ui {
+namespace {
+
+struct OptionsCase {
+  std::vector<std::string> args;
+  std::string error;         // empty: accepted
+  bool simulate = false;
+  bool help = false;
+  std::string com1_path = "";  // where COM1 leads for this run
+  std::string com2_path = "";
+  std::string sim_decoder = "";
+};
+
+TEST(ProgramOptionsTest, ReadsTheCommandLine) {
+  const std::vector<OptionsCase> cases = {
+      {{}, "", false, false, "/dev/ttyS0", "/dev/ttyS1", ""},
+      {{"--simulate"}, "", true, false, "sim", "sim", ""},
+      {{"--port", "COM2=/dev/ttyUSB0"}, "", false, false, "/dev/ttyS0", "/dev/ttyUSB0", ""},
+      {{"--port", "com1=sim", "--port", "COM2=/dev/ttyUSB1"}, "", false, false, "sim", "/dev/ttyUSB1", ""},
+      {{"--sim-decoder", "lok.dec"}, "", false, false, "sim", "sim", "lok.dec"},
+      // A --port that names the track already: the decoder file keeps the others.
+      {{"--port", "COM2=sim", "--sim-decoder", "lok.dec"}, "", false, false, "/dev/ttyS0", "sim", "lok.dec"},
+      {{"--help"}, "", false, true, "/dev/ttyS0", "/dev/ttyS1", ""},
+      {{"--port"}, "--port needs a value", false, false, "", "", ""},
+      {{"--sim-decoder"}, "--sim-decoder needs a value", false, false, "", "", ""},
+      {{"--port", "COM17=/dev/x"}, "--port takes COMn=PATH with n from 1 to 16, not 'COM17=/dev/x'", false, false, "", "", ""},
+      {{"--port", "COM1="}, "--port takes COMn=PATH with n from 1 to 16, not 'COM1='", false, false, "", "", ""},
+      {{"--virtual-time"}, "unknown argument '--virtual-time'", false, false, "", "", ""},
+  };
+  for (const OptionsCase& c : cases) {
+    std::string joined;
+    for (const std::string& a : c.args) joined += a + " ";
+    SCOPED_TRACE(joined);
+    const ParsedOptions parsed = ParseProgramOptions(c.args);
+    EXPECT_EQ(parsed.error, c.error);
+    if (!c.error.empty()) continue;
+    EXPECT_EQ(parsed.options.simulate, c.simulate);
+    EXPECT_EQ(parsed.options.help, c.help);
+    EXPECT_EQ(parsed.options.sim_decoder, c.sim_decoder);
+    const serial::PortMap ports = PortsFor(parsed.options);
+    EXPECT_EQ(ports.PathOf("COM1"), c.com1_path);
+    EXPECT_EQ(ports.PathOf("COM2"), c.com2_path);
+  }
+}
+
+}  // namespace
+}  // namespace qarn2::ui
