@@ -25,6 +25,16 @@ QGroupBox* HiddenBox(QWidget* client, const char* name, const char* caption, int
                false);
 }
 
+// The layout was drawn for a narrower font than Linux has: a caption that would be cut
+// off in its box is set closer instead.
+void FitTextToWidth(QLabel* label) {
+  const int needed = label->fontMetrics().horizontalAdvance(label->text());
+  if (needed <= label->width()) return;
+  QFont font = label->font();
+  font.setLetterSpacing(QFont::PercentageSpacing, 100.0 * (label->width() - 1) / needed);
+  label->setFont(font);
+}
+
 }  // namespace
 
 FormControls BuildFormControls(QWidget* client) {
@@ -36,6 +46,7 @@ FormControls BuildFormControls(QWidget* client) {
       Place(new QLabel("Programmier- Mode:", client), "StaticText1", 8, 0, 98, 17, true);
   c.Label2 = Place(new QLabel("Label2", client), "Label2", 112, 0, 32, 13, true);
   c.StaticText1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  FitTextToWidth(c.StaticText1);
   c.Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
   c.Infolabel = Place(new ClickLabel(client), "Infolabel", 464, 8, 96, 13, false);
