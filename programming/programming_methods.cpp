@@ -1,0 +1,318 @@
+#include "programming/programming_methods.h"
+
+#include <cstdint>
+
+#include "encoding/serial_encoder.h"
+#include "programming/service_packets.h"
+
+namespace qarn2::programming {
+namespace {
+
+// Copies per burst.
+constexpr int kVerifyCopies = 5;
+constexpr int kPresetCopies = 5;
+constexpr int kPageWriteCopies = 5;
+constexpr int kDirectWriteCopies = 11;
+constexpr int kRegisterWriteCopies = 5;
+constexpr int kPagedDataWriteCopies = 11;
+constexpr int kPagedWriteResets = 10;
+constexpr int kOldLenzRocoWriteResets = 5;
+
+// Waits, in ticks of 10 ms.
+constexpr int kBitGapTicks = 2;
+constexpr int kPresetPauseTicks = 10;
+constexpr int kReadEndTicks = 10;
+constexpr int kBitwiseReadEndTicks = 11;
+constexpr int kWriteEndTicks = 2;
+// The LGB interface's read reply: up to this many ticks.
+constexpr int kLgbReadTicks = 200;
+
+constexpr int kLastRegister = 8;
+constexpr int kLastCv = 1024;
+
+// "   bestätigt" in Windows-1252.
+const std::string kConfirmed = "   best\xE4tigt";
+const std::string kFailed = "   Fehler ";
+
+std::string Repeat(const std::string& text, int copies) {
+  std::string out;
+  out.reserve(text.size() * copies);
+  for (int i = 0; i < copies; ++i) out += text;
+  return out;
+}
+
+std::string Stream(const encoding::Packet& packet, int copies) {
+  return Repeat(encoding::EncodeServicePacket(packet), copies);
+}
+
+// An LGB request: the bytes, then their XOR.
+std::string LgbMessage(std::initializer_list<int> bytes) {
+  std::string message;
+  std::uint8_t check = 0;
+  for (int b : bytes) {
+    message += static_cast<char>(b & 0xFF);
+    check ^= static_cast<std::uint8_t>(b & 0xFF);
+  }
+  message += static_cast<char>(check);
+  return message;
+}
+
+}  // namespace
+
+ServiceModeProgrammer::ServiceModeProgrammer(link::TrackLink& link, link::TimeBase& time,
+                                             const encoding::FixedStreams& streams,
+                                             std::string& programming_mode, int& cv_value,
+                                             bool& abort_flag)
+    : link_(link),
+      time_(time),
+      streams_(streams),
+      programming_mode_(programming_mode),
+      cv_value_(cv_value),
+      abort_flag_(abort_flag) {}
+
+void ServiceModeProgrammer::ReadCv() {
+  link_.SetDTR(true);
+  if (programming_mode_ == "dir") {
+    ReadDirectBits();
+  } else if (programming_mode_ == "dio") {
+    ReadDirectByte();
+  } else if (programming_mode_ == "reg") {
+    ReadRegister();
+  } else if (programming_mode_ == "pag") {
+    ReadPaged();
+  } else if (programming_mode_ == "roc") {
+    ReadOldLenzRoco();
+  }
+}
+
+void ServiceModeProgrammer::WriteCv() {
+  link_.SetDTR(true);
+  if (programming_mode_ == "dir" || programming_mode_ == "dio") {
+    WriteDirectByte();
+  } else if (programming_mode_ == "reg") {
+    WriteRegister();
+  } else if (programming_mode_ == "pag") {
+    WritePaged();
+  } else if (programming_mode_ == "roc") {
+    WriteOldLenzRoco();
+  }
+}
+
+// --- Reads.
+
+void ServiceModeProgrammer::ReadDirectBits() {
+  if (!CvWithin(1, kLastCv)) return;
+  if (link_.HardwareKind == 2) {
+    LgbRead();
+    return;
+  }
+  const int cv = link_.CvNumber;
+  cv_value_ = 0;
+  link_.SetRTS(true);
+  // Only a 1 can be confirmed; a bit without acknowledge counts as 0.
+  for (int bit = 0; bit < 8; ++bit) {
+    if (abort_flag_) continue;
+    ClearFlags();
+    Send(DirectVerifyBit(cv, bit), kVerifyCopies);
+    link_.AwaitAcknowledge();
+    if (link_.AckResult) cv_value_ += 1 << bit;
+    Show("   Bit " + std::to_string(bit) + (link_.AckResult ? "=1 " : "=0 "));
+    link_.WaitTicks(kBitGapTicks);
+  }
+  if (abort_flag_) {
+    // The bits read so far are no confirmed value.
+    link_.AckResult = false;
+  } else {
+    // A misread bit shows here: the assembled value is not confirmed.
+    Show("teste " + std::to_string(cv_value_) + " ");
+    ClearFlags();
+    Send(DirectVerifyByte(cv, cv_value_), kVerifyCopies);
+    link_.AwaitAcknowledge();
+  }
+  link_.SetRTS(false);
+  link_.WaitTicks(kBitwiseReadEndTicks);
+}
+
+void ServiceModeProgrammer::ReadDirectByte() {
+  if (!CvWithin(1, kLastCv)) return;
+  const int cv = link_.CvNumber;
+  StartScan();
+  ScanCandidates([cv](int value) { return DirectVerifyByte(cv, value); });
+}
+
+void ServiceModeProgrammer::ReadRegister() {
+  if (!CvWithin(1, kLastRegister)) return;
+  const int reg = link_.CvNumber;
+  StartScan();
+  // The page preset first, so that older decoders count registers from page 1.
+  WriteText(Repeat(streams_.PagePresetStream, kPresetCopies));
+  link_.AwaitAcknowledge();  // its outcome says nothing about the value
+  link_.WaitTicks(kPresetPauseTicks);
+  ClearFlags();
+  ScanCandidates([reg](int value) { return RegisterVerify(reg, value); });
+}
+
+void ServiceModeProgrammer::ReadPaged() {
+  if (!CvWithin(1, kLastCv)) return;
+  const PagedLocation where = LocatePaged(link_.CvNumber);
+  Send(PageRegisterWrite(where.page), kPageWriteCopies);
+  link_.WaitTicks(kPresetPauseTicks);
+  StartScan();
+  ScanCandidates([where](int value) { return RegisterVerify(where.data_register, value); });
+}
+
+void ServiceModeProgrammer::ReadOldLenzRoco() {
+  if (!CvWithin(1, kLastRegister)) return;
+  const int reg = link_.CvNumber;
+  cv_value_ = -1;
+  link_.SetRTS(true);
+  // These decoders take the preset only across a power-on.
+  WriteText(Repeat(streams_.PagePresetStream, kPresetCopies));
+  link_.PowerCycle();
+  link_.AwaitAcknowledge();
+  link_.WaitTicks(kPresetPauseTicks);
+  ClearFlags();
+  ScanCandidates([reg](int value) { return RegisterVerify(reg, value); });
+}
+
+void ServiceModeProgrammer::StartScan() {
+  cv_value_ = -1;
+  link_.SetRTS(true);
+  ClearFlags();
+}
+
+void ServiceModeProgrammer::ScanCandidates(
+    const std::function<encoding::Packet(int value)>& verify_packet) {
+  // AckFlag is cleared once before the scan: the first wait that finds it set ends it.
+  do {
+    ++cv_value_;
+    Show("teste " + std::to_string(cv_value_) + " ");
+    Send(verify_packet(cv_value_), kVerifyCopies);
+    link_.AwaitAcknowledge();
+  } while (!link_.AckResult && cv_value_ != 255 && !abort_flag_);
+  link_.SetRTS(false);
+  link_.WaitTicks(kReadEndTicks);
+}
+
+// --- Writes.
+
+void ServiceModeProgrammer::WriteDirectByte() {
+  if (!CvWithin(1, kLastCv)) {
+    ShowWriteOutcome();
+    return;
+  }
+  link_.SetRTS(true);
+  ClearFlags();
+  if (link_.HardwareKind == 2) {
+    LgbSendWrite();
+  } else {
+    Send(DirectWriteByte(link_.CvNumber, cv_value_), kDirectWriteCopies);
+  }
+  link_.AwaitAcknowledge();
+  ShowWriteOutcome();
+  link_.SetRTS(false);
+  link_.WaitTicks(kWriteEndTicks);
+}
+
+void ServiceModeProgrammer::WriteRegister() {
+  if (!CvWithin(1, kLastRegister)) {
+    ShowWriteOutcome();
+    return;
+  }
+  link_.SetRTS(true);
+  ClearFlags();
+  Send(RegisterWrite(link_.CvNumber, cv_value_), kRegisterWriteCopies);
+  link_.AwaitAcknowledge();
+  ShowWriteOutcome();
+  link_.SetRTS(false);
+  link_.WaitTicks(kWriteEndTicks);
+}
+
+void ServiceModeProgrammer::WritePaged() {
+  if (!CvWithin(1, kLastCv)) {
+    ShowWriteOutcome();
+    return;
+  }
+  const PagedLocation where = LocatePaged(link_.CvNumber);
+  link_.SetRTS(true);
+  ClearFlags();
+  WriteText(Stream(PageRegisterWrite(where.page), kPageWriteCopies) +
+            Repeat(streams_.LongResetStream, kPagedWriteResets) +
+            Stream(RegisterWrite(where.data_register, cv_value_), kPagedDataWriteCopies));
+  // The page write is acknowledged too; acknowledges arrive one at a time and in
+  // order, so the first wait takes that one and only a second confirms the data.
+  link_.AwaitAcknowledge();
+  ClearFlags();
+  link_.AwaitAcknowledge();
+  ShowWriteOutcome();
+  link_.SetRTS(false);
+}
+
+void ServiceModeProgrammer::WriteOldLenzRoco() {
+  if (!CvWithin(1, kLastRegister)) {
+    ShowWriteOutcome();
+    return;
+  }
+  link_.SetRTS(true);
+  link_.PowerCycle();
+  link_.WaitTicks(kPresetPauseTicks);
+  ClearFlags();
+  WriteText(Stream(RegisterWrite(link_.CvNumber, cv_value_), kRegisterWriteCopies) +
+            Repeat(streams_.LongResetStream, kOldLenzRocoWriteResets));
+  link_.AwaitAcknowledge();
+  ShowWriteOutcome();
+  link_.SetRTS(false);
+}
+
+// --- The LGB interface.
+
+void ServiceModeProgrammer::LgbRead() {
+  const int cv = link_.CvNumber;
+  link_.SetRTS(true);
+  link_.RxBuffer.clear();
+  WriteText(LgbMessage({0x8C, cv, 0x00}));
+  link_.TickCount = 0;
+  do {
+    time_.HandlePendingEvents();
+  } while (link_.TickCount <= kLgbReadTicks && link_.RxBuffer.size() < 2);
+  // The reply is judged by what has arrived when the wait ends. It names the CV by
+  // its whole number, so CVs above 255 are never confirmed.
+  const std::string& reply = link_.RxBuffer;
+  link_.AckResult = reply.size() >= 2 && static_cast<unsigned char>(reply[1]) == cv;
+  if (link_.AckResult) {
+    cv_value_ = reply.size() >= 4 ? static_cast<unsigned char>(reply[2]) : 0;
+  }
+  // RTS stays raised: the interface keeps it for the whole session.
+}
+
+void ServiceModeProgrammer::LgbSendWrite() {
+  link_.RxBuffer.clear();
+  WriteText(LgbMessage({0x88, link_.CvNumber, cv_value_}));
+}
+
+// --- Helpers.
+
+void ServiceModeProgrammer::Send(const encoding::Packet& packet, int copies) {
+  WriteText(Stream(packet, copies));
+}
+
+void ServiceModeProgrammer::WriteText(const std::string& text) { link_.Port().WriteText(text); }
+
+void ServiceModeProgrammer::Show(const std::string& text) {
+  if (ShowProgress) ShowProgress(text);
+}
+
+void ServiceModeProgrammer::ClearFlags() {
+  link_.AckFlag = false;
+  link_.AckResult = false;
+}
+
+void ServiceModeProgrammer::ShowWriteOutcome() { Show(link_.AckResult ? kConfirmed : kFailed); }
+
+bool ServiceModeProgrammer::CvWithin(int low, int high) {
+  if (link_.CvNumber >= low && link_.CvNumber <= high) return true;
+  link_.AckResult = false;
+  return false;
+}
+
+}  // namespace qarn2::programming

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "encoding/bit_string.h"
+#include "encoding/fixed_streams.h"
+#include "link/time_base.h"
+#include "link/track_link.h"
+
+namespace qarn2::programming {
+
+// Reads and writes one CV of the decoder on the programming track in service mode.
+//
+// Operands and results are the program's shared values: `CvNumber`, `AckFlag`,
+// `AckResult` and `HardwareKind` of the track link, and the `ProgrammingMode`,
+// `CvValue` and `AbortFlag` the caller owns and hands in by reference. A decoder can
+// only confirm a guess, so a read sends verify packets (for candidate values or for
+// single bits) until one is acknowledged. After every method `AckResult` is its
+// outcome: true = value found (then in `CvValue`) or write confirmed.
+//
+// Every wait handles pending events, so the caller's window stays alive and can set
+// `AbortFlag`, which ends a running scan. Serial port errors leave a method at once
+// as the port's exceptions; nothing else is raised.
+//
+// CVs a mode cannot address (registers 1..8 for "reg" and "roc", 1..1024 otherwise)
+// are refused without sending anything: `AckResult` false, a write shows its failure.
+class ServiceModeProgrammer {
+ public:
+  ServiceModeProgrammer(link::TrackLink& link, link::TimeBase& time,
+                        const encoding::FixedStreams& streams, std::string& programming_mode,
+                        int& cv_value, bool& abort_flag);
+
+  // Progress and outcome texts for the CV box's result field ("teste 12 ",
+  // "   Bit 3=1 ", "   bestätigt", "   Fehler "). Texts are Windows-1252.
+  std::function<void(const std::string&)> ShowProgress;
+
+  // Raise DTR (it stays raised) and run the current mode's read or write method.
+  // A mode text that is none of the five runs no method.
+  void ReadCv();
+  void WriteCv();
+
+  // The read methods: "dir" bit by bit (or the LGB interface's read request when
+  // HardwareKind is 2), "dio" by candidate values, "reg" and "roc" through registers
+  // 1..8, "pag" through the page register and data registers 1..4.
+  void ReadDirectBits();
+  void ReadDirectByte();
+  void ReadRegister();
+  void ReadPaged();
+  void ReadOldLenzRoco();
+
+  // The write methods; each ends by showing "   bestätigt" or "   Fehler ".
+  void WriteDirectByte();
+  void WriteRegister();
+  void WritePaged();
+  void WriteOldLenzRoco();
+
+ private:
+  // Sends `copies` copies of `packet` back to back in one write.
+  void Send(const encoding::Packet& packet, int copies);
+  void WriteText(const std::string& text);
+  void Show(const std::string& text);
+  void ClearFlags();
+  void ShowWriteOutcome();
+  // False (and AckResult false) when the CV lies outside `low`..`high`.
+  bool CvWithin(int low, int high);
+
+  // The verify scan of "dio", "reg", "pag" and "roc": raise RTS and clear the flags
+  // (StartScan), then try the values 0..255 in rising order until one is acknowledged,
+  // 255 has been tried or AbortFlag is set; drop RTS and wait the end of a read.
+  void StartScan();
+  void ScanCandidates(const std::function<encoding::Packet(int value)>& verify_packet);
+
+  // The LGB interface's read and write requests for CvNumber.
+  void LgbRead();
+  void LgbSendWrite();
+
+  link::TrackLink& link_;
+  link::TimeBase& time_;
+  const encoding::FixedStreams& streams_;
+  std::string& programming_mode_;
+  int& cv_value_;
+  bool& abort_flag_;
+};
+
+}  // namespace qarn2::programming

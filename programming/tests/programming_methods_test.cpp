@@ -1,0 +1,444 @@
+// The programming methods end to end: packets on the simulated track, the decoder's
+// CVs and acknowledges, on virtual time.
+
+#include "programming/programming_methods.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "encoding/fixed_streams.h"
+#include "link/virtual_time_base.h"
+#include "serial/tests/fake_device.h"
+#include "sim/simulated_ports.h"
+
+namespace qarn2::programming {
+namespace {
+
+using namespace std::chrono_literals;
+using encoding::Packet;
+using sim::TrackLogEntry;
+
+// Passes everything through to the simulated track and remembers RTS, which the
+// track itself ignores.
+class RtsWatch : public serial::SerialDevice {
+ public:
+  RtsWatch(std::unique_ptr<serial::SerialDevice> inner, bool& rts)
+      : inner_(std::move(inner)), rts_(rts) {}
+  int Open(const std::string& path) override { return inner_->Open(path); }
+  void Close() override { inner_->Close(); }
+  int SetQueueSizes(int input, int output) override { return inner_->SetQueueSizes(input, output); }
+  int SetLineSettings(const serial::LineSettings& s) override { return inner_->SetLineSettings(s); }
+  int SetTimeouts(const serial::TimeoutValues& t) override { return inner_->SetTimeouts(t); }
+  int StartWrite(std::shared_ptr<serial::WriteJob> job) override {
+    return inner_->StartWrite(std::move(job));
+  }
+  int Read(char* buffer, int max, int& got) override { return inner_->Read(buffer, max, got); }
+  int RxQueueCount(int& count) override { return inner_->RxQueueCount(count); }
+  int Purge() override { return inner_->Purge(); }
+  int SetDTR(bool on) override { return inner_->SetDTR(on); }
+  int SetRTS(bool on) override {
+    rts_ = on;
+    return inner_->SetRTS(on);
+  }
+  int ReadModemLines(serial::ModemLines& lines) override { return inner_->ReadModemLines(lines); }
+  int SetEventMask(serial::TComEvents events) override { return inner_->SetEventMask(events); }
+  serial::EventWait WaitEvents() override { return inner_->WaitEvents(); }
+  void CancelWaitEvents() override { inner_->CancelWaitEvents(); }
+
+ private:
+  std::unique_ptr<serial::SerialDevice> inner_;
+  bool& rts_;
+};
+
+// One burst: a service packet (without its check byte) and its copies in a row.
+struct Burst {
+  Packet packet;
+  int copies;
+  bool operator==(const Burst&) const = default;
+};
+
+void PrintTo(const Burst& b, std::ostream* os) {
+  for (auto byte : b.packet) *os << std::hex << int(byte) << ' ';
+  *os << 'x' << std::dec << b.copies;
+}
+
+const std::string kConfirmed = "   best\xE4tigt";
+const std::string kFailed = "   Fehler ";
+
+class ProgrammingMethodsTest : public ::testing::Test {
+ protected:
+  ProgrammingMethodsTest() {
+    sim::MapEveryPortToTheTrack(ports_);
+    serial::DeviceFactory track_devices = sim::DevicesWithSimulatedTrack(track_);
+    serial::DeviceFactory watched = [this, track_devices](const std::string& path) {
+      return std::make_unique<RtsWatch>(track_devices(path), rts_);
+    };
+    port_ = std::make_unique<serial::TComPort>(hand_off_, watched, ports_);
+    link_ = std::make_unique<link::TrackLink>(*port_, time_);
+    programmer_ =
+        std::make_unique<ServiceModeProgrammer>(*link_, time_, fixed_, mode_, cv_value_, abort_);
+    programmer_->ShowProgress = [this](const std::string& text) {
+      progress_.push_back(text);
+      if (on_progress_) on_progress_(text);
+    };
+    SetUpBoard();
+  }
+
+  // The board's port set-up: 19200 8N1, DTR up, resets repeated, RTS down.
+  void SetUpBoard() {
+    port_->SetBaudRate(serial::br19200);
+    port_->SetEvents({serial::evRxChar, serial::evTxEmpty, serial::evRing});
+    port_->Open();
+    link_->SetDTR(true);
+    link_->BackgroundStream = fixed_.LongResetStream;
+    port_->WriteText(link_->BackgroundStream);
+    link_->SetRTS(false);
+    link_->WaitTicks(5);
+  }
+
+  // The LGB interface's set-up: 9600 bit/s, nothing repeated, greeting exchanged.
+  void SetUpLgb() {
+    link_->HardwareKind = 2;
+    link_->BackgroundStream.clear();
+    port_->SetBaudRate(serial::br9600);
+    port_->SetEvents({serial::evRxChar, serial::evRxFlag, serial::evRLSD, serial::evRx80Full});
+    link_->SetRTS(true);
+    link_->SetDTR(true);
+    link_->RxBuffer.clear();
+    port_->WriteText(std::string("\x10\x86", 2));
+    link_->WaitTicks(10);
+    ASSERT_TRUE(link_->LgbHelloSeen);
+  }
+
+  void SetCv(int cv, int value) {
+    auto lock = track_.Lock();
+    track_.Decoder().SetCv(cv, static_cast<std::uint8_t>(value));
+  }
+  int Cv(int cv) {
+    auto lock = track_.Lock();
+    return track_.Decoder().Cv(cv);
+  }
+
+  // Starts from a clean log and progress; returns AckResult.
+  bool Read(const std::string& mode, int cv) {
+    Begin(mode, cv);
+    programmer_->ReadCv();
+    return link_->AckResult;
+  }
+  bool Write(const std::string& mode, int cv, int value) {
+    Begin(mode, cv);
+    cv_value_ = value;
+    programmer_->WriteCv();
+    return link_->AckResult;
+  }
+  void Begin(const std::string& mode, int cv) {
+    mode_ = mode;
+    link_->CvNumber = cv;
+    link_->WaitTicks(1);
+    track_.ClearLog();
+    progress_.clear();
+  }
+
+  // The service packets on the track since the log was cleared, copies in a row
+  // counted; the background's resets only separate bursts. Waits first for the
+  // characters still in the port's FIFO.
+  std::vector<Burst> Bursts() {
+    link_->WaitTicks(3);
+    std::vector<Burst> bursts;
+    bool after_other = true;
+    for (const TrackLogEntry& e : track_.Log()) {
+      if (e.kind != TrackLogEntry::kPacket) continue;
+      const Packet packet(e.bytes.begin(), e.bytes.end() - 1);
+      if (packet == Packet{0x00, 0x00}) {
+        after_other = true;
+        continue;
+      }
+      if (!after_other && bursts.back().packet == packet) {
+        ++bursts.back().copies;
+      } else {
+        bursts.push_back({packet, 1});
+      }
+      after_other = false;
+    }
+    return bursts;
+  }
+
+  // Service packets and power switching in their order, repeats shown once.
+  std::vector<std::string> Sequence() {
+    link_->WaitTicks(3);
+    std::vector<std::string> out;
+    for (const TrackLogEntry& e : track_.Log()) {
+      std::string item;
+      if (e.kind == TrackLogEntry::kPower) {
+        item = e.text == "track power on" ? "on" : "off";
+      } else if (e.kind == TrackLogEntry::kPacket && e.bytes[0] != 0x00) {
+        for (std::size_t i = 0; i + 1 < e.bytes.size(); ++i) {
+          static const char kHex[] = "0123456789ABCDEF";
+          if (i > 0) item += ' ';
+          item += kHex[e.bytes[i] >> 4];
+          item += kHex[e.bytes[i] & 0xF];
+        }
+      } else {
+        continue;
+      }
+      if (out.empty() || out.back() != item) out.push_back(item);
+    }
+    return out;
+  }
+
+  int Count(TrackLogEntry::Kind kind) const {
+    int n = 0;
+    for (const TrackLogEntry& e : track_.Log()) n += e.kind == kind;
+    return n;
+  }
+
+  const encoding::FixedStreams fixed_ = encoding::MakeFixedStreams();
+  sim::VirtualClock clock_;
+  sim::SimulatedTrack track_{clock_};
+  serial::testing::TestHandOff hand_off_;
+  serial::PortMap ports_;
+  std::unique_ptr<serial::TComPort> port_;
+  link::VirtualTimeBase time_{clock_, track_, hand_off_, [this] { link_->Timer1Timer(); }};
+  std::unique_ptr<link::TrackLink> link_;
+  std::string mode_ = "dir";
+  int cv_value_ = 0;
+  bool abort_ = false;
+  bool rts_ = false;
+  std::vector<std::string> progress_;
+  std::function<void(const std::string&)> on_progress_;
+  std::unique_ptr<ServiceModeProgrammer> programmer_;
+};
+
+// On virtual time the acknowledges that come while one blocking write holds the
+// thread reach the program as one ring. A decoder that acknowledges every repeat also
+// answers the last copies of the paged write, which go out after the write returns,
+// so the paged write's second wait has its acknowledge. (The bitwise read wants the
+// usual single acknowledge: late repeats would land in the next bit's wait.)
+void AcknowledgeEveryRepeat(sim::SimulatedTrack& track, bool every = true) {
+  auto lock = track.Lock();
+  track.Decoder().SetAckPolicy(every ? sim::AckPolicy::kEveryRepeatAfterFirst
+                                     : sim::AckPolicy::kOncePerCommand);
+}
+
+TEST_F(ProgrammingMethodsTest, WritesAndReadsBackInEveryMode) {
+  // "reg" and "roc" reach CV 29 as register 5.
+  const struct {
+    const char* mode;
+    int cv;
+    int decoder_cv;
+  } places[] = {
+      {"dir", 1, 1},       {"dir", 29, 29}, {"dir", 1024, 1024}, {"dio", 1, 1}, {"dio", 29, 29},
+      {"dio", 1024, 1024}, {"reg", 1, 1},   {"reg", 5, 29},      {"pag", 1, 1}, {"pag", 29, 29},
+      {"pag", 1024, 1024}, {"roc", 1, 1},   {"roc", 5, 29},
+  };
+  for (const auto& p : places) {
+    for (int value : {0, 1, 0x81, 255}) {
+      SCOPED_TRACE(std::string(p.mode) + " CV " + std::to_string(p.cv) + " = " +
+                   std::to_string(value));
+      SetCv(p.decoder_cv, value ^ 0x5A);
+      AcknowledgeEveryRepeat(track_, std::string(p.mode) == "pag");
+      EXPECT_TRUE(Write(p.mode, p.cv, value));
+      AcknowledgeEveryRepeat(track_, false);
+      EXPECT_EQ(progress_.back(), kConfirmed);
+      EXPECT_EQ(Cv(p.decoder_cv), value);
+      EXPECT_FALSE(rts_);
+
+      cv_value_ = -7;
+      EXPECT_TRUE(Read(p.mode, p.cv));
+      EXPECT_EQ(cv_value_, value);
+      EXPECT_FALSE(rts_);
+    }
+  }
+}
+
+TEST_F(ProgrammingMethodsTest, EachMethodSendsItsBursts) {
+  const struct {
+    const char* what;
+    const char* mode;
+    bool write;
+    int cv, value;
+    std::vector<Burst> bursts;
+  } cases[] = {
+      {"dio read of 0: one candidate", "dio", false, 29, 0, {{{0x74, 0x1C, 0x00}, 5}}},
+      {"reg read of CV 8 behind the page preset",
+       "reg",
+       false,
+       8,
+       2,
+       {{{0x7D, 0x01}, 5}, {{0x77, 0x00}, 5}, {{0x77, 0x01}, 5}, {{0x77, 0x02}, 5}}},
+      {"pag read of CV 1024: page 256 as 0, data register 4",
+       "pag",
+       false,
+       1024,
+       1,
+       {{{0x7D, 0x00}, 5}, {{0x73, 0x00}, 5}, {{0x73, 0x01}, 5}}},
+      {"dir write of CV 1024", "dir", true, 1024, 0x81, {{{0x7F, 0xFF, 0x81}, 11}}},
+      {"dio write of CV 1", "dio", true, 1, 5, {{{0x7C, 0x00, 0x05}, 11}}},
+      {"reg write of CV 8 (factory reset)", "reg", true, 8, 8, {{{0x7F, 0x08}, 5}}},
+      {"pag write of CV 1024", "pag", true, 1024, 255, {{{0x7D, 0x00}, 5}, {{0x7B, 0xFF}, 11}}},
+      {"roc write of CV 1", "roc", true, 1, 3, {{{0x78, 0x03}, 5}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (!c.write) SetCv(c.cv, c.value);
+    AcknowledgeEveryRepeat(track_, c.write && std::string(c.mode) == "pag");
+    const bool ack = c.write ? Write(c.mode, c.cv, c.value) : Read(c.mode, c.cv);
+    EXPECT_TRUE(ack);
+    EXPECT_EQ(Bursts(), c.bursts);
+  }
+  // The register write of 8 into CV 8 was the factory reset.
+  EXPECT_EQ(Cv(1), sim::DecoderModel::DefaultCv(1));
+}
+
+TEST_F(ProgrammingMethodsTest, OldLenzRocoCyclesThePowerAfterThePreset) {
+  // Read: the preset (its last copies cut off by the power going), the power cycle,
+  // then the scan. Write: the power cycle, then the register write behind no preset.
+  SetCv(2, 1);
+  EXPECT_TRUE(Read("roc", 2));
+  EXPECT_EQ(cv_value_, 1);
+  EXPECT_EQ(Sequence(), (std::vector<std::string>{"7D 01", "off", "on", "71 00", "71 01"}));
+  EXPECT_TRUE(Write("roc", 2, 7));
+  EXPECT_EQ(Sequence(), (std::vector<std::string>{"off", "on", "79 07"}));
+  EXPECT_EQ(Cv(2), 7);
+}
+
+TEST_F(ProgrammingMethodsTest, BitwiseReadShowsEachBitThenVerifiesTheByte) {
+  SetCv(29, 0x81);
+  EXPECT_TRUE(Read("dir", 29));
+  EXPECT_EQ(cv_value_, 0x81);
+  const std::vector<std::string> expected = {"   Bit 0=1 ", "   Bit 1=0 ", "   Bit 2=0 ",
+                                             "   Bit 3=0 ", "   Bit 4=0 ", "   Bit 5=0 ",
+                                             "   Bit 6=0 ", "   Bit 7=1 ", "teste 129 "};
+  EXPECT_EQ(progress_, expected);
+  std::vector<Burst> bursts;
+  for (int bit = 0; bit < 8; ++bit) bursts.push_back({{0x78, 0x1C, std::uint8_t(0xE8 + bit)}, 5});
+  bursts.push_back({{0x74, 0x1C, 0x81}, 5});
+  EXPECT_EQ(Bursts(), bursts);
+  EXPECT_EQ(Count(TrackLogEntry::kAcknowledge), 3);
+}
+
+TEST_F(ProgrammingMethodsTest, BitwiseReadFailsWhenTheByteVerifyDoesNot) {
+  // CV 29 changes under the read after bit 3: bits 0..3 come from 6, bits 4..7 from
+  // 0xFF, so the assembled 0xF6 is not what the decoder holds.
+  SetCv(29, 6);
+  on_progress_ = [this](const std::string& text) {
+    if (text == "   Bit 3=0 ") SetCv(29, 0xFF);
+  };
+  EXPECT_FALSE(Read("dir", 29));
+  EXPECT_EQ(cv_value_, 0xF6);
+  EXPECT_EQ(progress_.back(), "teste 246 ");
+  EXPECT_EQ(Count(TrackLogEntry::kAcknowledge), 6);  // bits 1, 2, 4..7; not the byte
+  EXPECT_FALSE(rts_);
+}
+
+TEST_F(ProgrammingMethodsTest, PagedWriteNeedsTheSecondAcknowledge) {
+  // CV 7 is read-only: the page write is acknowledged, the data write is not.
+  const int before = Cv(7);
+  EXPECT_FALSE(Write("pag", 7, 0x81));
+  EXPECT_EQ(Count(TrackLogEntry::kAcknowledge), 1);
+  EXPECT_EQ(progress_.back(), kFailed);
+  EXPECT_EQ(Cv(7), before);
+  // An acknowledge after the first: confirmed.
+  AcknowledgeEveryRepeat(track_);
+  EXPECT_TRUE(Write("pag", 6, 0x81));
+  EXPECT_EQ(Cv(6), 0x81);
+}
+
+TEST_F(ProgrammingMethodsTest, AbortEndsTheReadUnconfirmedWithItsEndWait) {
+  const struct {
+    const char* mode;
+    const char* abort_at;  // the progress text at which AbortFlag is set
+    int cv_value;          // afterwards
+    Packet last_packet;
+    int end_ticks;  // the read's end wait
+  } cases[] = {
+      // The scan stops after the candidate under way.
+      {"dio", "teste 10 ", 10, {0x74, 0x1C, 0x0A}, 10},
+      {"pag", "teste 3 ", 3, {0x70, 0x03}, 10},
+      // The bits after the abort are skipped and no byte verify goes out, although
+      // the last bit verify was acknowledged.
+      {"dir", "   Bit 1=1 ", 2, {0x78, 0x1C, 0xE9}, 11},
+      {"dir", "   Bit 7=1 ", 0xC2, {0x78, 0x1C, 0xEF}, 11},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.mode) + " at " + c.abort_at);
+    SetCv(29, 0xC2);
+    abort_ = false;
+    sim::SimTime aborted{};
+    on_progress_ = [&](const std::string& text) {
+      if (text != c.abort_at) return;
+      abort_ = true;
+      aborted = clock_.Now();
+    };
+    EXPECT_FALSE(Read(c.mode, 29));
+    // The first of the end wait's ticks may come at once.
+    EXPECT_GE(clock_.Now() - aborted, (c.end_ticks - 1) * 10ms);
+    EXPECT_EQ(cv_value_, c.cv_value);
+    EXPECT_FALSE(rts_);
+    const std::vector<Burst> bursts = Bursts();
+    ASSERT_FALSE(bursts.empty());
+    EXPECT_EQ(bursts.back().packet, c.last_packet);
+  }
+  on_progress_ = nullptr;
+  abort_ = false;
+}
+
+TEST_F(ProgrammingMethodsTest, CvsOutsideTheModesReachSendNothing) {
+  const struct {
+    const char* mode;
+    int cv;
+  } cases[] = {{"reg", 9},    {"reg", 0},    {"roc", 9}, {"roc", 1024}, {"dir", 0},
+               {"dir", 1025}, {"dio", 1025}, {"pag", 0}, {"pag", 1025}};
+  const int cv1 = Cv(1);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.mode) + " CV " + std::to_string(c.cv));
+    link_->AckResult = true;
+    EXPECT_FALSE(Read(c.mode, c.cv));
+    EXPECT_TRUE(Bursts().empty());
+    link_->AckResult = true;
+    EXPECT_FALSE(Write(c.mode, c.cv, 0x81));
+    EXPECT_TRUE(Bursts().empty());
+    EXPECT_EQ(progress_, std::vector<std::string>{kFailed});
+  }
+  EXPECT_EQ(Cv(1), cv1);  // register 1 never touched
+}
+
+TEST_F(ProgrammingMethodsTest, UnknownModeOnlyRaisesDtr) {
+  link_->SetDTR(false);
+  link_->WaitTicks(2);
+  Read("xyz", 29);
+  Write("xyz", 29, 3);
+  EXPECT_TRUE(Bursts().empty());
+  EXPECT_TRUE(progress_.empty());
+  EXPECT_TRUE(track_.Powered());
+}
+
+TEST_F(ProgrammingMethodsTest, LgbInterfaceTakesRequestsInsteadOfPackets) {
+  SetUpLgb();
+  SetCv(29, 6);
+  // The reply comes a character at a time, and the waits end at its second one: the
+  // write's status byte and the read's value byte have not arrived by then.
+  EXPECT_FALSE(Write("dir", 29, 9));
+  EXPECT_EQ(Cv(29), 9);
+  EXPECT_EQ(progress_.back(), kFailed);
+  EXPECT_FALSE(rts_);
+
+  cv_value_ = -7;
+  EXPECT_TRUE(Read("dir", 29));  // the reply names CV 29
+  EXPECT_EQ(cv_value_, 0);
+  EXPECT_TRUE(progress_.empty());
+  EXPECT_TRUE(rts_);  // the interface keeps RTS
+
+  // The request names CV 300 by its low byte; the reply for CV 44 never matches 300.
+  EXPECT_FALSE(Read("dir", 300));
+  bool asked_44 = false;
+  for (const TrackLogEntry& e : track_.Log()) asked_44 |= e.text.starts_with("read CV 44 ");
+  EXPECT_TRUE(asked_44);
+  EXPECT_EQ(Count(TrackLogEntry::kPacket), 0);
+}
+
+}  // namespace
+}  // namespace qarn2::programming
