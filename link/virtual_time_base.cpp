@@ -11,8 +11,9 @@ VirtualTimeBase::VirtualTimeBase(sim::VirtualClock& clock, sim::SimulatedTrack& 
       next_tick_(clock.Now() + kTick) {}
 
 void VirtualTimeBase::DeliverRaisedEvents() {
+  // One batch, as one message: a wait looks at its condition before the next.
+  track_.ReleaseEvents();
   do {
-    track_.ReleaseEvents();
     hand_off_.ServePending(std::chrono::milliseconds(0));
   } while (!track_.EventsSettled());
 }

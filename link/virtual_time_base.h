@@ -20,7 +20,7 @@ class VirtualTimeBase : public TimeBase {
                   std::function<void()> on_tick);
 
   void HandlePendingEvents() override;
-  // Lets the events raised so far through to the port's event thread and runs their
+  // Lets the next batch of events through to the port's event thread and runs its
   // notifications, until the thread waits again.
   void DeliverRaisedEvents();
   // Handles events until `duration` of virtual time has passed.

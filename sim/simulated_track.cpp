@@ -137,6 +137,13 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
 
   EventWait WaitEvents() override {
     std::unique_lock lock(track_.mutex_);
+    if (in_flight_) {
+      // Back from handing over the batch taken last: the events that came meanwhile
+      // make the next one, taken at once.
+      in_flight_ = false;
+      taken_ = next_;
+      next_ = {};
+    }
     waiting_ = true;
     changed_.notify_all();
     changed_.wait(lock, [this] { return cancelled_ || !(released_ & mask_).Empty(); });
@@ -181,13 +188,17 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
 
   // --- Events on virtual time.
 
-  void Release() {
-    released_ = released_ | raised_;
-    raised_ = {};
+  // Lets the batch the event thread has taken go to it; false when there is none.
+  bool ReleaseBatch() {
+    if (taken_.Empty() || in_flight_) return false;
+    released_ = taken_;
+    taken_ = {};
+    in_flight_ = true;
     changed_.notify_all();
+    return true;
   }
-  bool Raised() const { return !(raised_ & mask_).Empty(); }
-  bool Settled() const { return raised_.Empty() && (released_ & mask_).Empty() && (waiting_ || cancelled_); }
+  bool Raised() const { return !taken_.Empty() && !in_flight_; }
+  bool Settled() const { return !in_flight_ && (waiting_ || cancelled_); }
 
  private:
   struct Outgoing {
@@ -220,9 +231,23 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
     track_.log_.push_back({time, kind, std::move(bytes), std::move(text)});
   }
 
+  // On the wall clock the port's event thread takes events as they come. On virtual
+  // time that is played the same way every run: an event finds the thread free and is
+  // taken as a batch of its own at once, or joins the next batch, which the thread
+  // takes when it is back from handing over the one before. The batches reach the
+  // thread only when the user-interface thread lets them (ReleaseBatch), one at a
+  // time, each a notification of its own for the waits.
   void Raise(TComEvents events) {
-    raised_ = raised_ | events;
-    if (!track_.clock_.IsVirtual()) Release();
+    events = events & mask_;
+    if (events.Empty()) return;
+    if (!track_.clock_.IsVirtual()) {
+      released_ = released_ | events;
+      changed_.notify_all();
+    } else if (taken_.Empty() && !in_flight_) {
+      taken_ = events;
+    } else {
+      next_ = next_ | events;
+    }
   }
 
   // The characters among the first `fifo` still to go out have entered the FIFO.
@@ -333,8 +358,12 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
   std::deque<Arrival> arrivals_;  // replies of the LGB interface on their way
   std::string rx_;
   TComEvents mask_;
-  TComEvents raised_;    // occurred
   TComEvents released_;  // visible to WaitEvents
+  // Virtual time only: the batch the event thread has taken, whether it is on its way
+  // to the user-interface thread, and the events that make the batch after it.
+  TComEvents taken_;
+  bool in_flight_ = false;
+  TComEvents next_;
   bool cancelled_ = false;
   bool waiting_ = false;
 };
@@ -370,7 +399,7 @@ void SimulatedTrack::ClearLog() {
 
 void SimulatedTrack::ReleaseEvents() {
   std::lock_guard lock(mutex_);
-  if (open_device_ != nullptr) open_device_->Release();
+  if (open_device_ != nullptr) open_device_->ReleaseBatch();
 }
 
 bool SimulatedTrack::EventsRaised() const {

@@ -57,12 +57,13 @@ class SimulatedTrack {
   std::vector<TrackLogEntry> Log() const;
   void ClearLog();
 
-  // On virtual time the port's event thread sees events only when the user-interface
-  // thread lets them through, so that every run batches them alike.
+  // On virtual time the port's event thread gets its batches of events only when the
+  // user-interface thread lets them through, one batch at a time, so that every run
+  // goes alike: lets the next one through (if any).
   void ReleaseEvents();
-  // Nothing raised is waiting for the event thread, and it waits for more.
+  // No batch is on its way, and the event thread waits for more.
   bool EventsSettled() const;
-  // Events have been raised that the event thread has not been let to see yet.
+  // A batch of events waits to be let through.
   bool EventsRaised() const;
 
   SimClock& Clock() { return clock_; }

@@ -212,17 +212,6 @@ class ProgrammingMethodsTest : public ::testing::Test {
   std::unique_ptr<ServiceModeProgrammer> programmer_;
 };
 
-// On virtual time the acknowledges that come while one blocking write holds the
-// thread reach the program as one ring. A decoder that acknowledges every repeat also
-// answers the last copies of the paged write, which go out after the write returns,
-// so the paged write's second wait has its acknowledge. (The bitwise read wants the
-// usual single acknowledge: late repeats would land in the next bit's wait.)
-void AcknowledgeEveryRepeat(sim::SimulatedTrack& track, bool every = true) {
-  auto lock = track.Lock();
-  track.Decoder().SetAckPolicy(every ? sim::AckPolicy::kEveryRepeatAfterFirst
-                                     : sim::AckPolicy::kOncePerCommand);
-}
-
 TEST_F(ProgrammingMethodsTest, WritesAndReadsBackInEveryMode) {
   // "reg" and "roc" reach CV 29 as register 5.
   const struct {
@@ -239,9 +228,7 @@ TEST_F(ProgrammingMethodsTest, WritesAndReadsBackInEveryMode) {
       SCOPED_TRACE(std::string(p.mode) + " CV " + std::to_string(p.cv) + " = " +
                    std::to_string(value));
       SetCv(p.decoder_cv, value ^ 0x5A);
-      AcknowledgeEveryRepeat(track_, std::string(p.mode) == "pag");
       EXPECT_TRUE(Write(p.mode, p.cv, value));
-      AcknowledgeEveryRepeat(track_, false);
       EXPECT_EQ(progress_.back(), kConfirmed);
       EXPECT_EQ(Cv(p.decoder_cv), value);
       EXPECT_FALSE(rts_);
@@ -284,7 +271,6 @@ TEST_F(ProgrammingMethodsTest, EachMethodSendsItsBursts) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     if (!c.write) SetCv(c.cv, c.value);
-    AcknowledgeEveryRepeat(track_, c.write && std::string(c.mode) == "pag");
     const bool ack = c.write ? Write(c.mode, c.cv, c.value) : Read(c.mode, c.cv);
     EXPECT_TRUE(ack);
     EXPECT_EQ(Bursts(), c.bursts);
@@ -341,9 +327,10 @@ TEST_F(ProgrammingMethodsTest, PagedWriteNeedsTheSecondAcknowledge) {
   EXPECT_EQ(Count(TrackLogEntry::kAcknowledge), 1);
   EXPECT_EQ(progress_.back(), kFailed);
   EXPECT_EQ(Cv(7), before);
-  // An acknowledge after the first: confirmed.
-  AcknowledgeEveryRepeat(track_);
+  // Both acknowledged, each its own ring: confirmed.
+  track_.ClearLog();
   EXPECT_TRUE(Write("pag", 6, 0x81));
+  EXPECT_EQ(Count(TrackLogEntry::kAcknowledge), 2);
   EXPECT_EQ(Cv(6), 0x81);
 }
 

@@ -45,8 +45,10 @@ struct Bench {
     }
     do {
       track.ReleaseEvents();
-      hand_off.ServePending(0ms);
-    } while (!track.EventsSettled() || hand_off.Waiting() > 0);
+      do {
+        hand_off.ServePending(0ms);
+      } while (!track.EventsSettled());
+    } while (track.EventsRaised());
   }
 
   // Lets `duration` pass, handling events all along.
