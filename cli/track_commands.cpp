@@ -10,11 +10,8 @@
 
 namespace qarn2::cli {
 
-using encoding::AppendHex;
 using encoding::HexParse;
 using encoding::ParseHexBytes;
-using encoding::ParseHexBytesInto;
-using encoding::ToHex;
 namespace {
 
 int Fail(std::ostream& err, int status, const std::string& message) {

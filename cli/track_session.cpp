@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "encoding/fixed_streams.h"
+#include "link/board_port_setup.h"
 #include "link/virtual_time_base.h"
 #include "qtadapter/qt_hand_off.h"
 #include "qtadapter/qt_time_base.h"
@@ -132,18 +133,8 @@ void TrackSession::SaveDecoder() {
 }
 
 void TrackSession::SetUpBoard() {
-  port_.SetBaudRate(serial::br19200);
-  port_.SetDataBits(serial::dbEight);
-  port_.SetStopBits(serial::sbOneStopBit);
-  port_.Parity().SetBits(serial::prNone);
-  port_.SetEvents({serial::evRxChar, serial::evTxEmpty, serial::evRing});
-  port_.FlowControl().SetControlDTR(serial::dtrDisable);
-  port_.FlowControl().SetControlRTS(serial::rtsDisable);
-  port_.Open();
-  link_->SetDTR(true);
-  link_->BackgroundStream = encoding::MakeFixedStreams().LongResetStream;
-  port_.WriteText(link_->BackgroundStream);
-  link_->SetRTS(false);
+  link::SetUpBoardPort(*link_, encoding::MakeFixedStreams());
+  port_.WriteText(link_->BackgroundStream);  // the repetition starts with a write
 }
 
 void TrackSession::PrintTrace(std::ostream& out) const {

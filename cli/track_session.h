@@ -49,8 +49,7 @@ class TrackSession {
   link::TrackLink& Link() { return *link_; }
   bool Simulated() const { return simulated_; }
 
-  // The board's set-up: 19200 bit/s 8N1, events received/transmit-empty/ring, open,
-  // track power on, the long reset stream as background, RTS off.
+  // The board's port set-up, then the background stream set going.
   void SetUpBoard();
   // Writes the track's log (simulated track only).
   void PrintTrace(std::ostream& out) const;

@@ -11,7 +11,7 @@
 #include <QRadioButton>
 #include <QScreen>
 
-#include "ui/board_port_setup.h"
+#include "link/board_port_setup.h"
 #include "ui/click_label.h"
 #include "ui/hardware_panel.h"
 #include "ui/main_menu.h"
@@ -138,7 +138,7 @@ void TForm1::FormCreate() {
   ShowProgrammingMode();
   try {
     CheckByProgram(hardware_panel_->Qarn());
-    SetUpBoardPort(link_, streams_);
+    link::SetUpBoardPort(link_, streams_);
     CheckByProgram(port_panel_->Com1());
     port_.SetPort("COM1");
   } catch (...) {
@@ -198,7 +198,7 @@ void TForm1::ButtonQARNClick() {
   hardware_panel_->Hide();
   EnableMenuItems({"leseCV", "Lokprobier", "Weicheprobier", "Funktionsdecprobier", "Progmodew", "Reset1"},
                   true);
-  SetUpBoardPort(link_, streams_);
+  link::SetUpBoardPort(link_, streams_);
 }
 
 // --- Ports.

@@ -14,10 +14,6 @@
 
 namespace qarn2::cli {
 
-using encoding::AppendHex;
-using encoding::HexParse;
-using encoding::ParseHexBytes;
-using encoding::ParseHexBytesInto;
 using encoding::ToHex;
 namespace {
 

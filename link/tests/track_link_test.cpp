@@ -6,6 +6,7 @@
 
 #include "encoding/fixed_streams.h"
 #include "encoding/serial_encoder.h"
+#include "link/board_port_setup.h"
 #include "link/virtual_time_base.h"
 #include "serial/tests/fake_device.h"
 #include "sim/simulated_ports.h"
@@ -24,15 +25,10 @@ class TrackLinkTest : public ::testing::Test {
     link_ = std::make_unique<TrackLink>(*port_, time_);
   }
 
-  // The board's port set-up: 19200 8N1, the three events, DTR up, resets repeated.
+  // The board's port set-up, with the resets set going.
   void SetUpBoard() {
-    port_->SetBaudRate(serial::br19200);
-    port_->SetEvents({serial::evRxChar, serial::evTxEmpty, serial::evRing});
-    port_->Open();
-    link_->SetDTR(true);
-    link_->BackgroundStream = fixed_.LongResetStream;
+    SetUpBoardPort(*link_, fixed_);
     port_->WriteText(link_->BackgroundStream);
-    link_->SetRTS(false);
   }
 
   std::string Burst(const encoding::Packet& packet, int copies = 5) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "encoding/fixed_streams.h"
+#include "link/board_port_setup.h"
 #include "link/virtual_time_base.h"
 #include "serial/tests/fake_device.h"
 #include "sim/simulated_ports.h"
@@ -87,15 +88,10 @@ class ProgrammingMethodsTest : public ::testing::Test {
     SetUpBoard();
   }
 
-  // The board's port set-up: 19200 8N1, DTR up, resets repeated, RTS down.
+  // The board's port set-up, with the resets set going.
   void SetUpBoard() {
-    port_->SetBaudRate(serial::br19200);
-    port_->SetEvents({serial::evRxChar, serial::evTxEmpty, serial::evRing});
-    port_->Open();
-    link_->SetDTR(true);
-    link_->BackgroundStream = fixed_.LongResetStream;
+    link::SetUpBoardPort(*link_, fixed_);
     port_->WriteText(link_->BackgroundStream);
-    link_->SetRTS(false);
     link_->WaitTicks(5);
   }
 

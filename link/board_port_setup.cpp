@@ -1,8 +1,8 @@
-#include "ui/board_port_setup.h"
+#include "link/board_port_setup.h"
 
-namespace qarn2::ui {
+namespace qarn2::link {
 
-void SetUpBoardPort(link::TrackLink& link, const encoding::FixedStreams& streams) {
+void SetUpBoardPort(TrackLink& link, const encoding::FixedStreams& streams) {
   serial::TComPort& port = link.Port();
   port.SetBaudRate(serial::br19200);
   port.SetDataBits(serial::dbEight);
@@ -17,4 +17,4 @@ void SetUpBoardPort(link::TrackLink& link, const encoding::FixedStreams& streams
   link.SetRTS(false);
 }
 
-}  // namespace qarn2::ui
+}  // namespace qarn2::link
