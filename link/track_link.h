@@ -54,6 +54,7 @@ class TrackLink {
   void MovePort(const std::string& name, const std::function<void()>& hide_panel);
 
   serial::TComPort& Port() { return port_; }
+  TimeBase& Time() { return time_; }
 
  private:
   serial::TComPort& port_;

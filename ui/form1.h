@@ -9,7 +9,7 @@
 #include "serial/com_port.h"
 #include "ui/form1_layout.h"
 #include "ui/handler_guard.h"
-#include "ui/program_state.h"
+#include "programming/program_state.h"
 
 class QRadioButton;
 
@@ -36,7 +36,7 @@ class TForm1 : public QMainWindow {
   // Shows the window with its outer size of 696 x 480, centred on the screen.
   void ShowCentred();
 
-  ProgramState& State() { return state_; }
+  programming::ProgramState& State() { return state_; }
 
   // --- Handlers.
   void FormCreate();
@@ -72,7 +72,7 @@ class TForm1 : public QMainWindow {
   serial::TComPort& port_;
   link::TrackLink& link_;
   HandlerGuard guard_;
-  ProgramState state_;
+  programming::ProgramState state_;
   encoding::FixedStreams streams_;
 
   std::unique_ptr<MainMenu> menu_;

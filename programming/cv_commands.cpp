@@ -1,0 +1,237 @@
+#include "programming/cv_commands.h"
+
+#include "encoding/serial_encoder.h"
+#include "programming/service_packets.h"
+
+namespace qarn2::programming {
+namespace {
+
+constexpr int kFirstCv = 1;
+constexpr int kLastCv = 1024;
+constexpr int kHighestValue = 255;
+// The pause after each CV of "write all", in ticks.
+constexpr int kWriteAllPauseTicks = 2;
+// The factory reset: CV 8 := 8, three times, then the track without power after 5 ticks.
+constexpr int kFactoryResetCopies = 3;
+constexpr int kFactoryResetEndTicks = 5;
+constexpr int kLgbInterface = 2;
+
+const std::string kReadCaption = "CV- Wert lesen";
+const std::string kWriteCaption = "CV- Variable schreiben";
+const std::string kCvPrompt = "CV- Nr eingeben:";
+const std::string kValuePrompt = "CV- Wert eingeben:";
+
+bool InRange(const std::optional<int>& n, int low, int high) { return n && *n >= low && *n <= high; }
+
+}  // namespace
+
+class CvCommands::BusyScope {
+ public:
+  explicit BusyScope(bool& busy) : busy_(busy) { busy_ = true; }
+  ~BusyScope() { busy_ = false; }
+  BusyScope(const BusyScope&) = delete;
+  BusyScope& operator=(const BusyScope&) = delete;
+
+ private:
+  bool& busy_;
+};
+
+CvCommands::CvCommands(link::TrackLink& link, const encoding::FixedStreams& streams,
+                       ProgramState& state, CvCommandsView& view)
+    : link_(link),
+      streams_(streams),
+      state_(state),
+      view_(view),
+      programmer_(link, link.Time(), streams, state.ProgrammingMode, state.CvValue,
+                  state.AbortFlag) {
+  programmer_.ShowProgress = [this](const std::string& text) { view_.SetCvResult(text); };
+}
+
+void CvCommands::RaiseTrackPowerWithReset() {
+  if (link_.HardwareKind == kLgbInterface) return;
+  link_.SetDTR(true);
+  link_.Port().WriteText(streams_.LongResetStream);
+}
+
+// --- The CV box.
+
+void CvCommands::OpenCvBox(bool writing) {
+  state_.AbortFlag = true;
+  view_.HideAllPanels();
+  writing_ = writing;
+  if (writing) awaiting_value_ = false;
+  view_.ShowCvBox(writing ? kWriteCaption : kReadCaption, true);
+  view_.SetCvPrompt(kCvPrompt);
+  view_.SetCvResult("");
+  RaiseTrackPowerWithReset();
+}
+
+void CvCommands::EnterInCvBox(const std::string& entry) {
+  if (busy_) return;
+  state_.AbortFlag = false;
+  view_.SetCvResult("");
+  const std::optional<int> number = ParseInteger(entry);
+  if (!writing_) {
+    if (!InRange(number, kFirstCv, kLastCv)) {
+      view_.ClearCvEntry();
+      return;
+    }
+    link_.CvNumber = *number;
+    ReadCvAndShow();
+    return;
+  }
+  if (!awaiting_value_) {
+    if (!InRange(number, kFirstCv, kLastCv)) {
+      view_.ClearCvEntry();
+      return;
+    }
+    link_.CvNumber = *number;
+    awaiting_value_ = true;
+    view_.SetCvBoxCaption("CV Nr " + std::to_string(*number) + " schreiben");
+    view_.SetCvPrompt(kValuePrompt);
+    view_.ClearCvEntry();
+    return;
+  }
+  if (!InRange(number, 0, kHighestValue)) {
+    view_.ClearCvEntry();
+    return;
+  }
+  state_.CvValue = *number;
+  WriteCvAndShow();
+  awaiting_value_ = false;
+  view_.SetCvBoxCaption(kWriteCaption);
+  view_.SetCvPrompt(kCvPrompt);
+  view_.ClearCvEntry();
+}
+
+void CvCommands::EndCvBox() {
+  state_.AbortFlag = true;
+  view_.HideCvBox();
+  link_.SetDTR(false);
+}
+
+void CvCommands::ReadCvAndShow() {
+  BusyScope busy(busy_);
+  state_.CvValue = 0;
+  programmer_.ReadCv();
+  if (link_.AckResult) {
+    view_.SetCvResult("CV Nr " + std::to_string(link_.CvNumber) + " = " +
+                      std::to_string(state_.CvValue));
+    if (link_.CvNumber == 1) state_.LocoAddress = state_.CvValue;
+  } else {
+    view_.SetCvResult("    nicht lesbar");
+  }
+}
+
+void CvCommands::WriteCvAndShow() {
+  BusyScope busy(busy_);
+  if (link_.CvNumber == 1) state_.LocoAddress = state_.CvValue;
+  programmer_.WriteCv();
+  if (link_.AckResult) {
+    view_.SetCvResult("CV Nr " + std::to_string(link_.CvNumber) + "=" +
+                      std::to_string(state_.CvValue) + " best\xE4tigt");
+  } else {
+    view_.SetCvResult("CV " + std::to_string(link_.CvNumber) + " keine Best\xE4tigung");
+  }
+}
+
+// --- The whole sheet.
+
+std::optional<int> CvCommands::ReadAllCvs(SheetLines& sheet) {
+  if (busy_) return std::nullopt;
+  BusyScope busy(busy_);
+  RaiseTrackPowerWithReset();
+  state_.AbortFlag = true;
+  view_.HideAllPanels();
+  writing_ = false;
+  state_.AbortFlag = false;
+  view_.ShowCvBox("Decoder auslesen", false);
+  view_.SetCvResult("");
+  int errors = 0;
+  // The number of lines is taken once; each line is read when its turn comes.
+  const int count = sheet.LineCount();
+  for (int i = 0; i < count && !state_.AbortFlag; ++i) {
+    const std::string line = sheet.Line(i);
+    const int cv = ParseCvNumber(line);
+    if (cv <= 0) continue;
+    view_.SetCvPrompt("lese CV " + std::to_string(cv));
+    link_.CvNumber = cv;
+    programmer_.ReadCv();
+    const bool read = link_.AckResult;
+    if (!read) ++errors;
+    sheet.ReplaceLine(i, ReadAllLine(cv, read ? std::optional<int>(state_.CvValue) : std::nullopt,
+                                     LineDescription(line)));
+  }
+  view_.SetCvResult(std::to_string(errors) + " Fehler beim Auslesen");
+  ScanSheet(sheet);
+  return errors;
+}
+
+std::optional<int> CvCommands::WriteAllCvs(SheetLines& sheet) {
+  if (busy_) return std::nullopt;
+  BusyScope busy(busy_);
+  RaiseTrackPowerWithReset();
+  state_.AbortFlag = true;
+  view_.HideAllPanels();
+  writing_ = true;
+  state_.AbortFlag = false;
+  view_.ShowCvBox("Decoder programmieren", false);
+  view_.SetCvResult("");
+  int failures = 0;
+  const int count = sheet.LineCount();
+  for (int i = 0; i < count && !state_.AbortFlag; ++i) {
+    const std::string line = sheet.Line(i);
+    const int cv = ParseCvNumber(line);
+    const int value = ParseCvValue(line);
+    if (cv <= 0 || value < 0) continue;
+    link_.CvNumber = cv;
+    view_.SetCvPrompt("schreibe CV " + std::to_string(cv) + " = " + std::to_string(value));
+    view_.SetCvResult("");
+    if (value > kHighestValue) {
+      // Its packet would carry the low byte, a value nobody asked for: not written.
+      link_.AckResult = false;
+      view_.SetCvResult("   Fehler ");
+      ++failures;
+      continue;
+    }
+    state_.CvValue = value;
+    programmer_.WriteCv();
+    const bool confirmed = link_.AckResult;
+    link_.WaitTicks(kWriteAllPauseTicks);
+    if (!confirmed) ++failures;
+  }
+  view_.SetCvResult(failures > 0 ? std::to_string(failures) + " mal keine Best\xE4tigung"
+                                 : "0 Fehler beim Schreiben");
+  return failures;
+}
+
+void CvCommands::ScanSheet(const SheetLines& sheet) {
+  const SheetScan scan = ScanSheetLines(sheet, state_.SpeedTable);
+  view_.SetMenuItemEnabled("schreibealleCVs", scan.any_value);
+  view_.SetMenuItemEnabled("Kennlinie", scan.any_speed_line);
+}
+
+// --- Factory reset.
+
+void CvCommands::OfferFactoryReset() {
+  link_.SetDTR(true);
+  link_.BackgroundStream = streams_.ResetBurst;
+  view_.ShowResetBox(true);
+}
+
+bool CvCommands::ConfirmFactoryReset() {
+  if (busy_) return false;
+  BusyScope busy(busy_);
+  view_.ShowResetBox(false);
+  const std::string stream = encoding::EncodeServicePacket(RegisterWrite(8, 8));
+  std::string burst;
+  for (int i = 0; i < kFactoryResetCopies; ++i) burst += stream;
+  link_.Port().WriteText(burst);
+  link_.WaitTicks(kFactoryResetEndTicks);
+  link_.SetDTR(false);
+  return true;
+}
+
+void CvCommands::DeclineFactoryReset() { view_.ShowResetBox(false); }
+
+}  // namespace qarn2::programming

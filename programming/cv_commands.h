@@ -1,0 +1,102 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "encoding/fixed_streams.h"
+#include "link/track_link.h"
+#include "programming/program_state.h"
+#include "programming/programming_methods.h"
+#include "programming/sheet_lines.h"
+
+namespace qarn2::programming {
+
+// What the CV commands show. The window implements it with its CV box (`GroupCVRW`
+// with `CVLabel1`, `CVedit`, `CVResult`, `CVRWEnde`), its menu and `Resetbox`; the
+// command-line tool with its progress on standard error. Texts are Windows-1252.
+// Every method does nothing unless overridden.
+class CvCommandsView {
+ public:
+  virtual ~CvCommandsView() = default;
+  // The window's HideAllPanels (the commands set AbortFlag themselves).
+  virtual void HideAllPanels() {}
+  // Shows the CV box with `caption`; with the entry field (which then takes the
+  // focus) for the single-CV commands, without it for the whole-sheet commands.
+  virtual void ShowCvBox(const std::string& /*caption*/, bool /*with_entry*/) {}
+  virtual void HideCvBox() {}
+  virtual void SetCvBoxCaption(const std::string& /*text*/) {}
+  virtual void SetCvPrompt(const std::string& /*text*/) {}  // CVLabel1
+  virtual void SetCvResult(const std::string& /*text*/) {}  // CVResult, progress included
+  virtual void ClearCvEntry() {}
+  // "schreibealleCVs" and "Kennlinie" follow the sheet.
+  virtual void SetMenuItemEnabled(std::string_view /*name*/, bool /*enabled*/) {}
+  virtual void ShowResetBox(bool /*shown*/) {}
+};
+
+// The user's CV commands on top of the programming methods: the CV box that reads and
+// writes single CVs, reading and writing every CV of the decoder sheet, the sheet
+// scan for the speed table and the menu, and the factory reset.
+//
+// Everything runs on the user-interface thread; the waits handle events, so another
+// command can start inside a running one. A CV command started while one is waiting
+// is refused (nothing is sent, the running one goes on); opening a panel or "ENDE"
+// sets AbortFlag, which stops a running scan. Serial port errors leave a command as
+// the port's exceptions.
+class CvCommands {
+ public:
+  CvCommands(link::TrackLink& link, const encoding::FixedStreams& streams, ProgramState& state,
+             CvCommandsView& view);
+
+  ServiceModeProgrammer& Programmer() { return programmer_; }
+  // A CV command is running (waiting).
+  bool Busy() const { return busy_; }
+
+  // --- The CV box.
+  // Opens the box for reading or writing: all panels hidden, the prompt for the CV
+  // number; unless the LGB interface is chosen, DTR raised and one reset packet sent.
+  void OpenCvBox(bool writing);
+  // Enter in the entry field or in the sheet, with the entry field's text.
+  void EnterInCvBox(const std::string& entry);
+  // "ENDE": stops a running scan, hides the box, drops DTR.
+  void EndCvBox();
+  // Read CvNumber and show it; CV 1 read sets LocoAddress.
+  void ReadCvAndShow();
+  // Write CvValue into CvNumber and show the outcome; CV 1 sets LocoAddress first.
+  void WriteCvAndShow();
+  bool CvBoxWriting() const { return writing_; }
+  bool CvBoxAwaitingValue() const { return awaiting_value_; }
+
+  // --- The whole sheet. Each returns the number of CVs not read / not acknowledged
+  // (nullopt when refused because another CV command is running).
+  std::optional<int> ReadAllCvs(SheetLines& sheet);
+  std::optional<int> WriteAllCvs(SheetLines& sheet);
+  // Fills SpeedTable from the sheet and enables "schreibealleCVs" and "Kennlinie" as
+  // the sheet says.
+  void ScanSheet(const SheetLines& sheet);
+
+  // --- Factory reset.
+  // DTR raised, the repeated resets made eight in a row, the question shown.
+  void OfferFactoryReset();
+  // "Ja": CV 8 := 8 by register mode, three times; after 5 ticks DTR dropped. False when
+  // refused because another CV command is running (the question stays).
+  bool ConfirmFactoryReset();
+  // "ne, doch nicht": only the question goes.
+  void DeclineFactoryReset();
+
+ private:
+  // Marks a CV command running for its lifetime.
+  class BusyScope;
+  void RaiseTrackPowerWithReset();
+
+  link::TrackLink& link_;
+  const encoding::FixedStreams& streams_;
+  ProgramState& state_;
+  CvCommandsView& view_;
+  ServiceModeProgrammer programmer_;
+  bool writing_ = false;          // CvBoxWriting
+  bool awaiting_value_ = false;   // CvBoxAwaitingValue
+  bool busy_ = false;
+};
+
+}  // namespace qarn2::programming
