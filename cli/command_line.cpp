@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "encoding/hex_text.h"
+#include "cli/decoder_commands.h"
 #include "cli/track_commands.h"
+#include "cli/track_session.h"
 #include "encoding/fixed_streams.h"
 #include "encoding/serial_encoder.h"
 #include "encoding/stream_decoder.h"
@@ -260,25 +262,15 @@ Usage:
       then N copies (default 5) of the packet, and waits 40 ms for the decoder's
       acknowledge on RI. Prints "acknowledged" (exit 0) or "no acknowledge"
       (exit 1). Example, verify CV 29 bit 2 = 1: send --service 78 1C EA
-  qarn2-cli --help
+)" + DecoderCommandsUsage() + R"(  qarn2-cli --help
       This text.
 
-Track options (for send):
-  --port COMn=PATH     the device behind COMn for this run, e.g. COM1=/dev/ttyUSB0;
-                       PATH "sim" is the simulated programming track. Without it
-                       COMn is /dev/ttyS<n-1>; the tool uses COM1.
-  --simulate           every port is the simulated programming track.
-  --virtual-time       run the simulated track on virtual time (instant, and the
-                       same result every time).
-  --trace              print everything the simulated track saw: packets and what
-                       they meant, acknowledges, track power, gaps.
-  --sim-decoder FILE   the simulated decoder's CVs come from the decoder file FILE
-                       (missing: defaults) and go back into it at the end.
-  --virtual-time and --sim-decoder imply --simulate unless a --port names "sim".
-
+)" + ModeOptionHelp() + "\n" + TrackOptionsHelp() + R"(
 Exit status: 0 success; 1 the decoded stream is faulty, the encoder has no serial
-characters for the packet, the decoder did not acknowledge, or the port failed;
-2 bad arguments or input; 3 internal error.
+characters for the packet, a CV could not be read, the decoder did not acknowledge,
+or (send) the port failed; 2 bad arguments or input, or a file that cannot be read
+or written; 3 the port failed (read, write, read-all, write-all, reset), or an
+internal error.
 )";
 }
 
@@ -294,6 +286,11 @@ int RunCommandLine(std::span<const std::string> args, std::istream& in,
     if (command == "encode") return RunEncode(rest, in, out, err);
     if (command == "decode") return RunDecode(rest, out, err);
     if (command == "send") return RunSend(rest, out, err);
+    if (command == "read") return RunRead(rest, out, err);
+    if (command == "write") return RunWrite(rest, out, err);
+    if (command == "read-all") return RunReadAll(rest, out, err);
+    if (command == "write-all") return RunWriteAll(rest, out, err);
+    if (command == "reset") return RunReset(rest, out, err);
   } catch (const std::exception& fault) {
     return Fail(err, kExitInternal, "internal error: " + std::string(fault.what()));
   }

@@ -87,13 +87,7 @@ int RunSend(std::span<const std::string> args, std::ostream& out, std::ostream& 
   } catch (const serial::EComPort& e) {
     status = Fail(err, kExitDataError, e.what());
   }
-  if (options.trace) {
-    if (session->Simulated()) {
-      session->PrintTrace(out);
-    } else {
-      err << "qarn2-cli: send: --trace shows the simulated track only\n";
-    }
-  }
+  session->PrintTrace(out);
   try {
     session->SaveDecoder();
   } catch (const std::exception& e) {

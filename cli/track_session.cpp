@@ -49,7 +49,33 @@ serial::PortMap PortsFor(const TrackOptions& options) {
   return ports;
 }
 
+// The devices behind the ports, each noted by `recorder` if there is one.
+serial::DeviceFactory DevicesFor(sim::SimulatedTrack& track, PortRecorder* recorder) {
+  serial::DeviceFactory devices = sim::DevicesWithSimulatedTrack(track);
+  return recorder ? recorder->Wrap(std::move(devices)) : devices;
+}
+
 }  // namespace
+
+std::string TrackOptionsHelp() {
+  return R"(Track options (send, read, write, read-all, write-all, reset):
+  --port COMn=PATH     the device behind COMn for this run, e.g. COM1=/dev/ttyUSB0;
+                       PATH "sim" is the simulated programming track. Without it
+                       COMn is /dev/ttyS<n-1>; the tool uses COM1.
+  --simulate           every port is the simulated programming track.
+  --virtual-time       run the simulated track on virtual time (instant, and the
+                       same result every time).
+  --trace              print every packet written, with its time: on the
+                       simulated track what the decoder made of each packet, its
+                       acknowledges, track power and gaps; on a real port the
+                       packets decoded from the characters written, DTR and RTS,
+                       and the rings on RI. send prints it on standard output,
+                       the other commands on standard error.
+  --sim-decoder FILE   the simulated decoder's CVs come from the decoder file FILE
+                       (missing: defaults) and go back into it at the end.
+  --virtual-time and --sim-decoder imply --simulate unless a --port names "sim".
+)";
+}
 
 bool TakeTrackOption(std::span<const std::string> args, std::size_t& i, TrackOptions& options,
                      std::string& error) {
@@ -94,8 +120,9 @@ TrackSession::TrackSession(const TrackOptions& options)
       virtual_clock_(options.virtual_time ? std::make_unique<sim::VirtualClock>() : nullptr),
       real_clock_(options.virtual_time ? nullptr : std::make_unique<sim::RealClock>()),
       track_(std::make_unique<sim::SimulatedTrack>(ClockOf(virtual_clock_, real_clock_))),
+      recorder_(options.trace && !simulated_ ? std::make_unique<PortRecorder>() : nullptr),
       hand_off_(MakeHandOff()),
-      port_(*hand_off_, sim::DevicesWithSimulatedTrack(*track_), PortsFor(options)) {
+      port_(*hand_off_, DevicesFor(*track_, recorder_.get()), PortsFor(options)) {
   const auto tick = [this] { link_->Timer1Timer(); };
   if (virtual_clock_) {
     time_ = std::make_unique<link::VirtualTimeBase>(*virtual_clock_, *track_, *hand_off_, tick);
@@ -138,7 +165,9 @@ void TrackSession::SetUpBoard() {
 }
 
 void TrackSession::PrintTrace(std::ostream& out) const {
-  for (const sim::TrackLogEntry& entry : track_->Log()) out << sim::FormatLogEntry(entry) << '\n';
+  if (!options_.trace) return;
+  const std::vector<sim::TrackLogEntry> entries = recorder_ ? recorder_->Entries() : track_->Log();
+  for (const sim::TrackLogEntry& entry : entries) out << sim::FormatLogEntry(entry) << '\n';
 }
 
 }  // namespace qarn2::cli

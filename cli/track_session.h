@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 
+#include "cli/port_recorder.h"
 #include "link/time_base.h"
 #include "link/track_link.h"
 #include "serial/com_port.h"
@@ -27,9 +28,13 @@ struct TrackOptions {
   serial::PortMap ports;      // --port COMn=PATH (PATH "sim": the simulated track)
   bool simulate = false;      // --simulate: every port is the simulated track
   bool virtual_time = false;  // --virtual-time: the simulated track on virtual time
-  bool trace = false;         // --trace: print what the simulated track saw
+  bool trace = false;         // --trace: print every packet written (and, on the
+                              // simulated track, what the decoder made of it)
   std::string sim_decoder;    // --sim-decoder FILE: the simulated decoder's memory
 };
+
+// The track options as the help text explains them.
+std::string TrackOptionsHelp();
 
 // Takes the option at `args[i]` if it is one of the above (advancing `i` past its
 // value). Returns false for other arguments; sets `error` for a bad value.
@@ -51,7 +56,8 @@ class TrackSession {
 
   // The board's port set-up, then the background stream set going.
   void SetUpBoard();
-  // Writes the track's log (simulated track only).
+  // With --trace: the simulated track's log, or for a real port what was written to it
+  // (decoded), its line changes and rings. Nothing without --trace.
   void PrintTrace(std::ostream& out) const;
   // Writes the decoder file back now (also done at the end).
   void SaveDecoder();
@@ -62,6 +68,7 @@ class TrackSession {
   std::unique_ptr<sim::VirtualClock> virtual_clock_;  // one of the two
   std::unique_ptr<sim::RealClock> real_clock_;
   std::unique_ptr<sim::SimulatedTrack> track_;
+  std::unique_ptr<PortRecorder> recorder_;  // --trace on a real port
   std::unique_ptr<qtadapter::QtHandOff> hand_off_;
   serial::TComPort port_;
   std::unique_ptr<link::TimeBase> time_;

@@ -216,6 +216,9 @@ void CvCommands::ScanSheet(const SheetLines& sheet) {
 void CvCommands::OfferFactoryReset() {
   link_.SetDTR(true);
   link_.BackgroundStream = streams_.ResetBurst;
+  // Written once so that the resets run while the question stands, even when nothing
+  // was sent since the start: a decoder takes the reset packet only after resets.
+  link_.Port().WriteText(link_.BackgroundStream);
   view_.ShowResetBox(true);
 }
 

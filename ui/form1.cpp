@@ -4,19 +4,25 @@
 #include <QCloseEvent>
 #include <QFont>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 
 #include "link/board_port_setup.h"
+#include "programming/cv_commands.h"
 #include "ui/click_label.h"
+#include "ui/cv_box.h"
 #include "ui/hardware_panel.h"
 #include "ui/main_menu.h"
 #include "ui/mode_panel.h"
 #include "ui/port_panel.h"
+#include "ui/sheet_pane.h"
 
 namespace qarn2::ui {
 namespace {
@@ -53,10 +59,14 @@ TForm1::TForm1(serial::TComPort& port, link::TrackLink& link, MessageSink sink)
   mode_panel_ = std::make_unique<ModePanel>(client);
   port_panel_ = std::make_unique<PortPanel>(client);
   hardware_panel_ = std::make_unique<HardwarePanel>(client);
+  cv_box_ = std::make_unique<CvBox>(client, CvBoxHooks());
+  sheet_ = std::make_unique<SheetPane>(controls_.Decoder);
+  cv_commands_ = std::make_unique<programming::CvCommands>(link_, streams_, state_, *cv_box_);
   controls_.Infolabel->OnClick = [this] { guard_.Run([this] { InfolabelClick(); }); };
   controls_.Image1->OnClick = [this] { guard_.Run([this] { Image1Click(); }); };
   ConnectMenu();
   ConnectRadioButtons();
+  ConnectCvCommands();
   resize(kOuterWidth, kOuterHeight);
 }
 
@@ -68,16 +78,17 @@ void TForm1::ConnectMenu() {
     const char* item;
     Handler handler;
   };
-  // The items not listed here (the file commands, "Reset") have no command yet.
+  // The items not listed here (the file commands) have no command yet.
   // Those whose commands are still missing but open a panel already hide the others.
   static constexpr Route kRoutes[] = {
       {"ENDE", &TForm1::ENDEClick},
       {"Kennlinie", &TForm1::HideAllPanels},
       {"Progmodew", &TForm1::ProgmodewClick},
-      {"leseCV", &TForm1::HideAllPanels},
-      {"leseAlleCVs", &TForm1::HideAllPanels},
-      {"SchreibeCV", &TForm1::HideAllPanels},
-      {"schreibealleCVs", &TForm1::HideAllPanels},
+      {"Reset1", &TForm1::Reset1Click},
+      {"leseCV", &TForm1::leseCVClick},
+      {"leseAlleCVs", &TForm1::leseAlleCVsClick},
+      {"SchreibeCV", &TForm1::SchreibeCVClick},
+      {"schreibealleCVs", &TForm1::schreibealleCVsClick},
       {"Lokprobier", &TForm1::HideAllPanels},
       {"Weicheprobier", &TForm1::HideAllPanels},
       {"Funktionsdecprobier", &TForm1::HideAllPanels},
@@ -108,6 +119,41 @@ void TForm1::ConnectRadioButtons() {
   OnChecked(hardware_panel_->Qarn(), [this] { ButtonQARNClick(); });
   OnChecked(port_panel_->Com1(), [this] { ButtonCOM1Click(); });
   OnChecked(port_panel_->Com2(), [this] { ButtonCOM2Click(); });
+}
+
+CvBox::WindowHooks TForm1::CvBoxHooks() {
+  CvBox::WindowHooks hooks;
+  hooks.hide_all_panels = [this] { HideAllPanels(); };
+  hooks.set_menu_item_enabled = [this](std::string_view item, bool enabled) {
+    if (QAction* action = menu_->Item(item)) action->setEnabled(enabled);
+  };
+  hooks.show_reset_box = [this](bool shown) {
+    controls_.Resetbox->setVisible(shown);
+    if (shown) controls_.Resetbox->raise();
+  };
+  return hooks;
+}
+
+void TForm1::ConnectCvCommands() {
+  const std::pair<QPushButton*, void (TForm1::*)()> buttons[] = {
+      {cv_box_->EndButton(), &TForm1::CVRWEndeClick},
+      {controls_.ResetOK, &TForm1::ResetOKClick},
+      {controls_.ResetNot, &TForm1::ResetNotClick},
+  };
+  for (const auto& [button, handler] : buttons) {
+    connect(button, &QPushButton::clicked, this,
+            [this, handler] { guard_.Run([this, handler] { (this->*handler)(); }); });
+  }
+  cv_box_->Entry()->installEventFilter(this);
+  controls_.Decoder->installEventFilter(this);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress && (watched == cv_box_->Entry() || watched == controls_.Decoder)) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    guard_.Run([this, key] { CVeditKeyPress(key); });
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void TForm1::CheckByProgram(QRadioButton* button) {
@@ -168,7 +214,7 @@ void TForm1::ShowCentred() {
 void TForm1::HideAllPanels() {
   state_.AbortFlag = true;
   mode_panel_->Hide();
-  controls_.GroupCVRW->hide();
+  cv_box_->HideCvBox();
   hardware_panel_->Hide();
   controls_.Steuerbox->hide();
   controls_.Kennlinienbox->hide();
@@ -200,6 +246,29 @@ void TForm1::ButtonQARNClick() {
                   true);
   link::SetUpBoardPort(link_, streams_);
 }
+
+// --- CV commands.
+
+void TForm1::leseCVClick() { cv_commands_->OpenCvBox(false); }
+
+void TForm1::SchreibeCVClick() { cv_commands_->OpenCvBox(true); }
+
+void TForm1::leseAlleCVsClick() { cv_commands_->ReadAllCvs(*sheet_); }
+
+void TForm1::schreibealleCVsClick() { cv_commands_->WriteAllCvs(*sheet_); }
+
+void TForm1::CVRWEndeClick() { cv_commands_->EndCvBox(); }
+
+void TForm1::CVeditKeyPress(int key) {
+  if (key != Qt::Key_Return && key != Qt::Key_Enter) return;
+  cv_commands_->EnterInCvBox(cv_box_->EntryText());
+}
+
+void TForm1::Reset1Click() { cv_commands_->OfferFactoryReset(); }
+
+void TForm1::ResetOKClick() { cv_commands_->ConfirmFactoryReset(); }
+
+void TForm1::ResetNotClick() { cv_commands_->DeclineFactoryReset(); }
 
 // --- Ports.
 

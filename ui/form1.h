@@ -7,6 +7,7 @@
 #include "encoding/fixed_streams.h"
 #include "link/track_link.h"
 #include "serial/com_port.h"
+#include "ui/cv_box.h"
 #include "ui/form1_layout.h"
 #include "ui/handler_guard.h"
 #include "programming/program_state.h"
@@ -19,6 +20,7 @@ class HardwarePanel;
 class MainMenu;
 class ModePanel;
 class PortPanel;
+class SheetPane;
 
 // The program's one window: the decoder sheet, the mode line, the menu bar, and the
 // panels that lie hidden over the sheet and are shown one at a time by the commands.
@@ -53,9 +55,24 @@ class TForm1 : public QMainWindow {
   // The handler of the mode panel's i-th button (ProgDirClick ... ProgrocClick).
   void ProgModeClick(std::size_t i);
   void ButtonQARNClick();
+  // The CV commands.
+  void leseCVClick();
+  void SchreibeCVClick();
+  void leseAlleCVsClick();
+  void schreibealleCVsClick();
+  void CVRWEndeClick();
+  // A key typed in the entry field `CVedit` or in the sheet `Decoder`: Enter runs the
+  // CV box's step with the entry field's text, whether the box is shown or not.
+  void CVeditKeyPress(int key);
+  void Reset1Click();
+  void ResetOKClick();
+  void ResetNotClick();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // Hands the keys of `CVedit` and `Decoder` to CVeditKeyPress before the control
+  // takes them; the control still gets every key, Enter included.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void ConnectMenu();
@@ -68,6 +85,10 @@ class TForm1 : public QMainWindow {
   // handler), shows the mode in Label2.
   void ShowProgrammingMode();
   void EnableMenuItems(std::initializer_list<const char*> names, bool enabled);
+  // What the CV commands change in the window outside their box.
+  CvBox::WindowHooks CvBoxHooks();
+  // The CV box's button, the reset question's buttons, and Enter in CVedit and Decoder.
+  void ConnectCvCommands();
 
   serial::TComPort& port_;
   link::TrackLink& link_;
@@ -80,6 +101,10 @@ class TForm1 : public QMainWindow {
   std::unique_ptr<ModePanel> mode_panel_;
   std::unique_ptr<PortPanel> port_panel_;
   std::unique_ptr<HardwarePanel> hardware_panel_;
+  std::unique_ptr<CvBox> cv_box_;
+  std::unique_ptr<SheetPane> sheet_;
+  // Holds references to streams_, which FormCreate fills.
+  std::unique_ptr<programming::CvCommands> cv_commands_;
 };
 
 }  // namespace qarn2::ui

@@ -57,7 +57,6 @@ FormControls BuildFormControls(QWidget* client) {
   c.Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   c.Image1->setPixmap(DrawConnectionDiagram());
 
-  c.GroupCVRW = HiddenBox(client, "GroupCVRW", "GroupCVRW", 208, 64, 185, 129);
   c.Steuerbox = HiddenBox(client, "Steuerbox", "Decoder ausprobieren", 208, 64, 265, 329);
   c.Kennlinienbox =
       HiddenBox(client, "Kennlinienbox", "Geschwindigkeitskennlinie", 80, 40, 529, 377);

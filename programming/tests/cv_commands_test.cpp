@@ -276,6 +276,7 @@ TEST_F(CvCommandsTest, ScanSheetSetsTheMenuItems) {
 TEST_F(CvCommandsTest, FactoryResetRestoresTheDefaults) {
   SetCv(29, 50);
   SetCv(1, 77);
+  // Declined: only the question goes; the resets keep running.
   commands_->OfferFactoryReset();
   EXPECT_TRUE(view_.reset_box);
   EXPECT_EQ(link_->BackgroundStream, fixed_.ResetBurst);
@@ -283,9 +284,16 @@ TEST_F(CvCommandsTest, FactoryResetRestoresTheDefaults) {
   EXPECT_FALSE(view_.reset_box);
   link_->WaitTicks(10);
   EXPECT_EQ(Cv(29), 50);
+  EXPECT_EQ(link_->BackgroundStream, fixed_.ResetBurst);
+  EXPECT_EQ(ServicePackets(), 0);
+}
 
+TEST_F(CvCommandsTest, FactoryResetRightAfterTheStart) {
+  SetCv(29, 50);
+  SetCv(1, 77);
+  // Nothing was sent before: the question itself sets the resets going, so the
+  // decoder is in service mode when the reset packet comes.
   commands_->OfferFactoryReset();
-  port_->WriteText(link_->BackgroundStream);  // the resets going as after any command
   link_->WaitTicks(5);
   track_.ClearLog();
   ASSERT_TRUE(commands_->ConfirmFactoryReset());

@@ -1,28 +1,20 @@
-// The window on the simulated track, on virtual time: the start-up's waits take no
-// wall time, and every run goes alike.
+// The window as a whole: start-up, controls, menu, panels, ports.
 
 #include "ui/form1.h"
 
 #include <QAbstractButton>
-#include <QAction>
-#include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMouseEvent>
 #include <QPlainTextEdit>
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "encoding/fixed_streams.h"
-#include "link/virtual_time_base.h"
-#include "qtadapter/qt_hand_off.h"
-#include "sim/simulated_ports.h"
+#include "ui/tests/form1_fixture.h"
 
 namespace qarn2::ui {
 namespace {
@@ -30,57 +22,7 @@ namespace {
 using namespace std::chrono_literals;
 using sim::TrackLogEntry;
 
-class Form1Test : public ::testing::Test {
- protected:
-  Form1Test() { sim::MapEveryPortToTheTrack(ports_); }
-
-  void Start() {
-    port_ = std::make_unique<serial::TComPort>(hand_off_, sim::DevicesWithSimulatedTrack(track_), ports_);
-    time_ = std::make_unique<link::VirtualTimeBase>(clock_, track_, hand_off_, [this] { link_->Timer1Timer(); });
-    link_ = std::make_unique<link::TrackLink>(*port_, *time_);
-    form_ = std::make_unique<TForm1>(*port_, *link_, [this](const std::string& m) { messages_.push_back(m); });
-    form_->Start();
-    form_->ShowCentred();
-  }
-
-  template <typename W = QWidget>
-  W* Find(const char* name) const {
-    W* widget = form_->findChild<W*>(name);
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
-  }
-  bool Shown(const char* name) const { return Find(name)->isVisible(); }
-  void Choose(const char* item) const {
-    QAction* action = Find<QAction>(item);
-    ASSERT_TRUE(action->isEnabled()) << item;
-    action->trigger();
-  }
-  static void Click(QWidget* widget) {
-    const QPointF at(widget->width() / 2.0, widget->height() / 2.0);
-    QMouseEvent press(QEvent::MouseButtonPress, at, widget->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
-                      Qt::NoModifier);
-    QMouseEvent release(QEvent::MouseButtonRelease, at, widget->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
-                        Qt::NoModifier);
-    QApplication::sendEvent(widget, &press);
-    QApplication::sendEvent(widget, &release);
-  }
-  int Count(TrackLogEntry::Kind kind) const {
-    int n = 0;
-    for (const TrackLogEntry& e : track_.Log()) n += e.kind == kind;
-    return n;
-  }
-
-  const encoding::FixedStreams fixed_ = encoding::MakeFixedStreams();
-  serial::PortMap ports_;
-  sim::VirtualClock clock_;
-  sim::SimulatedTrack track_{clock_};
-  qtadapter::QtHandOff hand_off_;
-  std::unique_ptr<serial::TComPort> port_;
-  std::unique_ptr<link::VirtualTimeBase> time_;
-  std::unique_ptr<link::TrackLink> link_;
-  std::vector<std::string> messages_;
-  std::unique_ptr<TForm1> form_;
-};
+using Form1Test = Form1Fixture;
 
 TEST_F(Form1Test, StartUpLeavesTheBoardReadyOnCom1) {
   Start();
@@ -250,11 +192,15 @@ TEST_F(Form1Test, PanelCommandsHideEveryOtherPanelButLeaveTheRest) {
   struct Case {
     const char* item;
     bool hides_panels;
+    const char* own_panel;  // shown again after the others are hidden
   };
   const Case cases[] = {
-      {"Progmodew", true},   {"leseCV", true},   {"SchreibeCV", true},
-      {"Lokprobier", true},  {"Weicheprobier", true}, {"Funktionsdecprobier", true},
-      {"HardwareWahl", true}, {"Ports", false},  {"berQARN3", false}, {"Anschlsse", false},
+      {"Progmodew", true, "ProgmodeWahl"}, {"leseCV", true, "GroupCVRW"},
+      {"SchreibeCV", true, "GroupCVRW"},   {"Lokprobier", true, ""},
+      {"Weicheprobier", true, ""},         {"Funktionsdecprobier", true, ""},
+      {"HardwareWahl", true, ""},          {"Ports", false, ""},
+      {"Reset1", false, ""},               {"berQARN3", false, ""},
+      {"Anschlsse", false, ""},
   };
   const char* const panels[] = {"GroupCVRW", "Hardwarebox", "Steuerbox", "Kennlinienbox", "ProgmodeWahl"};
   const char* const others[] = {"Portbox", "Resetbox", "Image1", "Infolabel"};
@@ -266,8 +212,7 @@ TEST_F(Form1Test, PanelCommandsHideEveryOtherPanelButLeaveTheRest) {
     Choose(c.item);
     EXPECT_EQ(form_->State().AbortFlag, c.hides_panels);
     for (const char* name : panels) {
-      // The mode panel's own command shows it again after hiding the others.
-      const bool expected = !c.hides_panels || (std::string(c.item) == "Progmodew" && std::string(name) == "ProgmodeWahl");
+      const bool expected = !c.hides_panels || std::string(c.own_panel) == name;
       EXPECT_EQ(Shown(name), expected) << name;
     }
     for (const char* name : others) EXPECT_TRUE(Shown(name)) << name;

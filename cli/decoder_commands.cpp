@@ -1,0 +1,443 @@
+#include "cli/decoder_commands.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string_view>
+#include <vector>
+
+#include "cli/command_line.h"
+#include "cli/track_session.h"
+#include "sheet/code_page.h"
+#include "encoding/fixed_streams.h"
+#include "programming/cv_commands.h"
+#include "programming/program_state.h"
+#include "programming/sheet_lines.h"
+#include "serial/com_error.h"
+
+namespace qarn2::cli {
+namespace {
+
+// Track power with reset packets before the first command, as a decoder gets it in
+// the window between the start-up and the user's first command, in ticks.
+constexpr int kPowerUpTicks = 10;
+// After "ENDE" (track power off), so that the last writes have left the port.
+constexpr int kEndTicks = 2;
+// Between the reset question and "Ja", while the eight-reset bursts go out.
+constexpr int kResetQuestionTicks = 10;
+
+constexpr const char* kModes[] = {"dir", "dio", "reg", "pag", "roc"};
+
+const char kReadUsage[] = R"(  qarn2-cli read [--mode MODE] [TRACK OPTIONS] CV
+      Reads CV (1..1024) as the CV box of the window does and prints
+      "CV 29 = 6" (exit 0) or "CV 29 not readable" (exit 1).
+)";
+const char kWriteUsage[] = R"(  qarn2-cli write [--mode MODE] [TRACK OPTIONS] CV VALUE
+      Writes VALUE (0..255) into CV (1..1024) and prints "CV 29 = 6
+      acknowledged" (exit 0) or "CV 29 = 6 not acknowledged" (exit 1).
+)";
+const char kReadAllUsage[] = R"(  qarn2-cli read-all [--mode MODE] [--in-place] [TRACK OPTIONS] FILE
+      Reads every CV that a line of the decoder file FILE names (a line that
+      begins with its number) and prints the file with those lines rewritten:
+      number, value ("?" when it could not be read), description. Other lines
+      and the bytes of the file stay as they are. --in-place writes the result
+      back into FILE instead. Exit 1 when a CV could not be read.
+)";
+const char kWriteAllUsage[] = R"(  qarn2-cli write-all [--mode MODE] [TRACK OPTIONS] FILE
+      Writes every line of the decoder file FILE that has a CV number and a
+      value into the decoder. Exit 1 when a write was not acknowledged (a value
+      above 255 is not written and counts as such).
+)";
+const char kResetUsage[] = R"(  qarn2-cli reset [TRACK OPTIONS]
+      Factory reset: CV 8 = 8 by register mode, three times, whatever the mode;
+      no acknowledge is awaited. Prints "factory reset sent".
+)";
+
+int Fail(std::ostream& err, std::string_view command, int status, const std::string& message) {
+  err << "qarn2-cli: " << command << ": " << message << '\n';
+  return status;
+}
+
+// The arguments of one of these commands.
+struct Arguments {
+  TrackOptions track;
+  std::string mode = "dir";
+  bool mode_given = false;  // --mode was given: it wins over a file's mode line
+  bool in_place = false;
+  bool help = false;
+  std::vector<std::string> operands;
+};
+
+// Returns the first problem with the arguments, empty when there is none.
+std::string Parse(std::span<const std::string> args, bool in_place_allowed, Arguments& parsed) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    std::string error;
+    if (TakeTrackOption(args, i, parsed.track, error)) {
+      if (!error.empty()) return error;
+    } else if (arg == "--help" || arg == "-h") {
+      parsed.help = true;
+    } else if (arg == "--mode") {
+      if (i + 1 == args.size()) return "--mode needs a value";
+      parsed.mode = args[++i];
+      parsed.mode_given = true;
+      if (std::find(std::begin(kModes), std::end(kModes), parsed.mode) == std::end(kModes)) {
+        return "--mode takes dir, dio, reg, pag or roc, not '" + parsed.mode + "'";
+      }
+    } else if (arg == "--in-place" && in_place_allowed) {
+      parsed.in_place = true;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return "unknown option '" + arg + "'";
+    } else {
+      parsed.operands.push_back(arg);
+    }
+  }
+  return "";
+}
+
+// A decimal number of `low`..`high` written with digits only.
+std::optional<int> DecimalWithin(const std::string& text, int low, int high) {
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
+    return std::nullopt;
+  }
+  const int number = std::stoi(text);
+  if (number < low || number > high) return std::nullopt;
+  return number;
+}
+
+// The engine's texts on standard error, one line each, in UTF-8. An entry prompt is
+// held back until the tool types its entry behind it ("CV- Nr eingeben: 29"); the one
+// the box shows when it waits for the next entry is never printed.
+class ProgressView : public programming::CvCommandsView {
+ public:
+  explicit ProgressView(std::ostream& err) : err_(err) {}
+
+  void SetCvPrompt(const std::string& text) override {
+    PrintPendingPrompt();
+    pending_prompt_ = text;
+  }
+  // The box clears its result field before each step: nothing to show.
+  void SetCvResult(const std::string& text) override {
+    if (Trimmed(text).empty()) return;
+    PrintPendingPrompt();
+    Print(text);
+  }
+  // What the tool types into the entry field.
+  void Typed(const std::string& entry) {
+    Print(pending_prompt_ + " " + entry);
+    pending_prompt_.clear();
+  }
+
+ private:
+  void PrintPendingPrompt() {
+    Print(pending_prompt_);
+    pending_prompt_.clear();
+  }
+  // The texts carry blanks for the window's layout; trailing ones mean nothing here.
+  static std::string_view Trimmed(std::string_view text) {
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    return text;
+  }
+  void Print(std::string_view text) {
+    text = Trimmed(text);
+    if (!text.empty()) err_ << sheet::Cp1252ToUtf8(text) << '\n';
+  }
+
+  std::ostream& err_;
+  std::string pending_prompt_;
+};
+
+// The engine on one track session, as the window holds it: fixed streams, the shared
+// values with their start values, the progress view and the CV commands.
+class Engine {
+ public:
+  Engine(TrackSession& session, const std::string& mode, std::ostream& err)
+      : session_(session), view_(err), commands_(session.Link(), streams_, state_, view_) {
+    state_.ProgrammingMode = mode;
+    state_.LocoAddress = 3;
+    state_.SpeedSteps = 14;
+  }
+
+  link::TrackLink& Link() { return session_.Link(); }
+  programming::ProgramState& State() { return state_; }
+  programming::CvCommands& Commands() { return commands_; }
+
+  // Types `entry` into the CV box and presses Enter.
+  void Enter(const std::string& entry) {
+    view_.Typed(entry);
+    commands_.EnterInCvBox(entry);
+  }
+  // "ENDE": the box closed and the track without power.
+  void End() {
+    commands_.EndCvBox();
+    Link().WaitTicks(kEndTicks);
+  }
+
+ private:
+  TrackSession& session_;
+  const encoding::FixedStreams streams_ = encoding::MakeFixedStreams();
+  programming::ProgramState state_;
+  ProgressView view_;
+  programming::CvCommands commands_;
+};
+
+// Opens the track as the window's start-up does, runs `body` on the engine, and
+// reports port errors, the trace and the simulated decoder's file.
+int OnTheTrack(std::string_view command, const Arguments& args, std::ostream& err,
+               const std::function<int(Engine&)>& body) {
+  std::unique_ptr<TrackSession> session;
+  try {
+    session = std::make_unique<TrackSession>(args.track);
+  } catch (const std::exception& e) {
+    return Fail(err, command, kExitUsage, e.what());
+  }
+  int status = kExitOk;
+  try {
+    session->SetUpBoard();
+    Engine engine(*session, args.mode, err);
+    engine.Link().WaitTicks(kPowerUpTicks);
+    status = body(engine);
+  } catch (const serial::EComPort& e) {
+    status = Fail(err, command, kExitPortError, e.what());
+  }
+  session->PrintTrace(err);
+  try {
+    session->SaveDecoder();
+  } catch (const std::exception& e) {
+    return Fail(err, command, kExitUsage, std::string("--sim-decoder: ") + e.what());
+  }
+  return status;
+}
+
+int PrintHelp(const char* usage, std::ostream& out) {
+  out << "Usage:\n" << usage << '\n' << ModeOptionHelp() << '\n' << TrackOptionsHelp();
+  return kExitOk;
+}
+
+// The whole file as 8-bit text; nullopt with `error` set when it cannot be read.
+std::optional<std::string> ReadWholeFile(const std::string& path, std::string& error) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    error = "cannot read '" + path + "': " + std::strerror(errno);
+    return std::nullopt;
+  }
+  std::string text;
+  char buffer[8192];
+  std::size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
+  const bool failed = std::ferror(file) != 0;
+  const int read_errno = errno;
+  std::fclose(file);
+  if (failed) {
+    error = "cannot read '" + path + "': " + std::strerror(read_errno);
+    return std::nullopt;
+  }
+  return text;
+}
+
+// Replaces the file at `path` by `text` in one step: the text goes into a new file
+// beside it, which then takes its name, so a failure leaves the old file whole.
+// Returns the problem, empty on success.
+std::string ReplaceFile(const std::string& path, const std::string& text) {
+  namespace fs = std::filesystem;
+  // The file a symbolic link points to is the one to replace, not the link.
+  fs::path target = path;
+  std::error_code error_code;
+  if (fs::is_symlink(target, error_code)) {
+    fs::path resolved = fs::canonical(target, error_code);
+    if (!error_code) target = std::move(resolved);
+  }
+  // A hidden name beside the file; mkstemp fills in the Xs.
+  std::string name(1, '.');
+  name.append(target.filename().string()).append(".XXXXXX");
+  std::string temporary = (target.parent_path() / name).string();
+  const int fd = mkstemp(temporary.data());
+  if (fd < 0) {
+    return "cannot write '" + path + "': no temporary file beside it: " + std::strerror(errno);
+  }
+  struct stat original {};
+  if (stat(target.c_str(), &original) == 0) fchmod(fd, original.st_mode & 07777);
+  std::size_t done = 0;
+  int error = 0;
+  while (done < text.size() && error == 0) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno != EINTR) error = errno;
+    if (n > 0) done += static_cast<std::size_t>(n);
+  }
+  if (error == 0 && fsync(fd) != 0) error = errno;
+  if (close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && std::rename(temporary.c_str(), target.c_str()) != 0) error = errno;
+  if (error != 0) {
+    unlink(temporary.c_str());
+    return "cannot write '" + path + "': " + std::strerror(error);
+  }
+  return "";
+}
+
+// A decoder file whose first line is a mode line ("*pag") is read and written in that
+// mode unless --mode says otherwise, as the window does when it opens the file.
+// Returns the problem with the mode line, empty when there is none.
+std::string TakeModeLine(const std::string& text, Arguments& parsed) {
+  if (parsed.mode_given || text.empty() || text[0] != '*') return "";
+  const programming::TextSheet sheet(text);
+  const std::string mode = sheet.Line(0).substr(1, 3);
+  if (std::find(std::begin(kModes), std::end(kModes), mode) == std::end(kModes)) {
+    return "the file's mode line names '" + mode + "', which is no programming mode; give --mode";
+  }
+  parsed.mode = mode;
+  return "";
+}
+
+}  // namespace
+
+std::string DecoderCommandsUsage() {
+  return std::string(kReadUsage) + kWriteUsage + kReadAllUsage + kWriteAllUsage + kResetUsage;
+}
+
+std::string ModeOptionHelp() {
+  return R"(Programming mode (read, write, read-all, write-all):
+  --mode MODE          dir: direct mode, read bit by bit (the default); dio: direct
+                       mode, byte by byte; reg: register mode; pag: paged mode;
+                       roc: the old register method with power-on. reg and roc
+                       reach CV 1..8 only; for other CVs nothing is sent.
+                       read-all and write-all take the mode from the file's mode
+                       line ("*pag" as its first line) when --mode is not given.
+Their progress (the texts of the window's CV box) goes to standard error.
+)";
+}
+
+int RunRead(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
+  Arguments parsed;
+  if (std::string error = Parse(args, false, parsed); !error.empty()) {
+    return Fail(err, "read", kExitUsage, error);
+  }
+  if (parsed.help) return PrintHelp(kReadUsage, out);
+  if (parsed.operands.size() != 1) return Fail(err, "read", kExitUsage, "needs one CV number");
+  const std::string& cv_text = parsed.operands[0];
+  const std::optional<int> cv = DecimalWithin(cv_text, 1, 1024);
+  if (!cv) return Fail(err, "read", kExitUsage, "CV takes a number from 1 to 1024, not '" + cv_text + "'");
+  return OnTheTrack("read", parsed, err, [&](Engine& engine) {
+    engine.Commands().OpenCvBox(false);
+    engine.Link().AckResult = false;
+    engine.Enter(cv_text);
+    const bool read = engine.Link().AckResult;
+    const int value = engine.State().CvValue;
+    engine.End();
+    if (!read) {
+      out << "CV " << *cv << " not readable\n";
+      return kExitNotConfirmed;
+    }
+    out << "CV " << *cv << " = " << value << '\n';
+    return kExitOk;
+  });
+}
+
+int RunWrite(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
+  Arguments parsed;
+  if (std::string error = Parse(args, false, parsed); !error.empty()) {
+    return Fail(err, "write", kExitUsage, error);
+  }
+  if (parsed.help) return PrintHelp(kWriteUsage, out);
+  if (parsed.operands.size() != 2) {
+    return Fail(err, "write", kExitUsage, "needs a CV number and a value");
+  }
+  const std::string& cv_text = parsed.operands[0];
+  const std::string& value_text = parsed.operands[1];
+  const std::optional<int> cv = DecimalWithin(cv_text, 1, 1024);
+  if (!cv) return Fail(err, "write", kExitUsage, "CV takes a number from 1 to 1024, not '" + cv_text + "'");
+  const std::optional<int> value = DecimalWithin(value_text, 0, 255);
+  if (!value) {
+    return Fail(err, "write", kExitUsage, "VALUE takes a number from 0 to 255, not '" + value_text + "'");
+  }
+  return OnTheTrack("write", parsed, err, [&](Engine& engine) {
+    engine.Commands().OpenCvBox(true);
+    engine.Enter(cv_text);
+    engine.Link().AckResult = false;
+    engine.Enter(value_text);
+    const bool acknowledged = engine.Link().AckResult;
+    engine.End();
+    out << "CV " << *cv << " = " << *value << (acknowledged ? " acknowledged" : " not acknowledged")
+        << '\n';
+    return acknowledged ? kExitOk : kExitNotConfirmed;
+  });
+}
+
+int RunReadAll(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
+  Arguments parsed;
+  if (std::string error = Parse(args, true, parsed); !error.empty()) {
+    return Fail(err, "read-all", kExitUsage, error);
+  }
+  if (parsed.help) return PrintHelp(kReadAllUsage, out);
+  if (parsed.operands.size() != 1) return Fail(err, "read-all", kExitUsage, "needs one decoder file");
+  const std::string& path = parsed.operands[0];
+  std::string error;
+  const std::optional<std::string> text = ReadWholeFile(path, error);
+  if (!text) return Fail(err, "read-all", kExitUsage, error);
+  if (error = TakeModeLine(*text, parsed); !error.empty()) return Fail(err, "read-all", kExitUsage, error);
+  return OnTheTrack("read-all", parsed, err, [&](Engine& engine) {
+    programming::TextSheet sheet(*text);
+    const std::optional<int> unread = engine.Commands().ReadAllCvs(sheet);
+    engine.End();
+    const std::string result = sheet.Text();
+    if (parsed.in_place) {
+      if (const std::string problem = ReplaceFile(path, result); !problem.empty()) {
+        // Reading may have taken long: the result is not lost.
+        out << result;
+        return Fail(err, "read-all", kExitUsage, problem + "; the sheet went to standard output");
+      }
+    } else {
+      out << result;
+    }
+    return unread.value_or(1) > 0 ? kExitNotConfirmed : kExitOk;
+  });
+}
+
+int RunWriteAll(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
+  Arguments parsed;
+  if (std::string error = Parse(args, false, parsed); !error.empty()) {
+    return Fail(err, "write-all", kExitUsage, error);
+  }
+  if (parsed.help) return PrintHelp(kWriteAllUsage, out);
+  if (parsed.operands.size() != 1) return Fail(err, "write-all", kExitUsage, "needs one decoder file");
+  std::string error;
+  const std::optional<std::string> text = ReadWholeFile(parsed.operands[0], error);
+  if (!text) return Fail(err, "write-all", kExitUsage, error);
+  if (error = TakeModeLine(*text, parsed); !error.empty()) return Fail(err, "write-all", kExitUsage, error);
+  return OnTheTrack("write-all", parsed, err, [&](Engine& engine) {
+    programming::TextSheet sheet(*text);
+    const std::optional<int> failures = engine.Commands().WriteAllCvs(sheet);
+    engine.End();
+    return failures.value_or(1) > 0 ? kExitNotConfirmed : kExitOk;
+  });
+}
+
+int RunReset(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
+  Arguments parsed;
+  if (std::string error = Parse(args, false, parsed); !error.empty()) {
+    return Fail(err, "reset", kExitUsage, error);
+  }
+  if (parsed.help) return PrintHelp(kResetUsage, out);
+  if (!parsed.operands.empty()) {
+    return Fail(err, "reset", kExitUsage, "takes no operands, not '" + parsed.operands[0] + "'");
+  }
+  return OnTheTrack("reset", parsed, err, [&](Engine& engine) {
+    engine.Commands().OfferFactoryReset();
+    engine.Link().WaitTicks(kResetQuestionTicks);
+    // "Ja"; the track goes without power at its end.
+    if (!engine.Commands().ConfirmFactoryReset()) return kExitNotConfirmed;
+    out << "factory reset sent\n";
+    return kExitOk;
+  });
+}
+
+}  // namespace qarn2::cli

@@ -1,0 +1,149 @@
+#include "cli/port_recorder.h"
+
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+
+#include "encoding/stream_decoder.h"
+
+namespace qarn2::cli {
+namespace {
+
+using sim::SimTime;
+using sim::TrackLogEntry;
+
+// One character at 19200 bit/s 8N1: start bit, 8 data bits, stop bit.
+constexpr double kCharacterTimeUs = 10 * encoding::kSerialBitTimeUs;
+
+SimTime AfterCharacters(SimTime start, std::size_t characters) {
+  return start + std::chrono::duration_cast<SimTime>(std::chrono::duration<double, std::micro>(
+                     static_cast<double>(characters) * kCharacterTimeUs));
+}
+
+// The packets of one write. Packets with the short preamble of operations mode are
+// taken too: the background stream and try-outs use them.
+void DecodeWrite(SimTime start, const std::string& data, std::vector<TrackLogEntry>& entries) {
+  const encoding::StreamDecode decoded = encoding::DecodeSerialStream(data, false);
+  const encoding::DccBits bits = encoding::DccBitsOf(encoding::LineRunsOf(data));
+  for (const encoding::DecodedPacket& packet : decoded.packets) {
+    const std::size_t character =
+        packet.start_bit < bits.bits.size() ? bits.bits[packet.start_bit].char_index : 0;
+    entries.push_back({AfterCharacters(start, character), TrackLogEntry::kPacket, packet.bytes,
+                       packet.check_right ? "" : "check byte wrong"});
+  }
+  if (decoded.error && decoded.error->kind != encoding::StreamErrorKind::kWrongCheckByte) {
+    entries.push_back({AfterCharacters(start, decoded.error->char_index), TrackLogEntry::kBadPacket,
+                       {}, decoded.error->message});
+  }
+}
+
+}  // namespace
+
+struct PortRecorder::Record {
+  explicit Record(Clock clock) : now(std::move(clock)) {}
+
+  void NoteWrite(const std::string& data) {
+    std::lock_guard lock(mutex);
+    notes.push_back({{now(), TrackLogEntry::kPacket, {}, {}}, data, true});
+  }
+  void Note(TrackLogEntry::Kind kind, std::string text) {
+    std::lock_guard lock(mutex);
+    notes.push_back({{now(), kind, {}, std::move(text)}, {}, false});
+  }
+
+  // A line change or ring as it will be shown, or a write still to be decoded.
+  struct Noted {
+    TrackLogEntry entry;
+    std::string written;
+    bool is_write = false;
+  };
+  const Clock now;
+  mutable std::mutex mutex;  // the event thread notes rings
+  std::vector<Noted> notes;   // in the order they happened
+};
+
+// Hands every call on to the device it wraps and notes what matters for the trace.
+class PortRecorder::RecordingDevice : public serial::SerialDevice {
+ public:
+  RecordingDevice(std::unique_ptr<serial::SerialDevice> device, std::shared_ptr<Record> record)
+      : device_(std::move(device)), record_(std::move(record)) {}
+
+  int Open(const std::string& path) override { return device_->Open(path); }
+  void Close() override { device_->Close(); }
+  int SetQueueSizes(int input, int output) override { return device_->SetQueueSizes(input, output); }
+  int SetLineSettings(const serial::LineSettings& settings) override {
+    return device_->SetLineSettings(settings);
+  }
+  int SetTimeouts(const serial::TimeoutValues& timeouts) override {
+    return device_->SetTimeouts(timeouts);
+  }
+  int StartWrite(std::shared_ptr<serial::WriteJob> job) override {
+    const std::string data = job ? job->data() : std::string();
+    const int error = device_->StartWrite(std::move(job));
+    if (error == 0) record_->NoteWrite(data);
+    return error;
+  }
+  int Read(char* buffer, int max, int& got) override { return device_->Read(buffer, max, got); }
+  int RxQueueCount(int& count) override { return device_->RxQueueCount(count); }
+  int Purge() override { return device_->Purge(); }
+  int SetDTR(bool on) override {
+    const int error = device_->SetDTR(on);
+    if (error == 0) record_->Note(TrackLogEntry::kPower, on ? "DTR on: track power on" : "DTR off: track power off");
+    return error;
+  }
+  int SetRTS(bool on) override {
+    const int error = device_->SetRTS(on);
+    if (error == 0) record_->Note(TrackLogEntry::kPower, on ? "RTS on" : "RTS off");
+    return error;
+  }
+  int ReadModemLines(serial::ModemLines& lines) override { return device_->ReadModemLines(lines); }
+  int SetEventMask(serial::TComEvents events) override { return device_->SetEventMask(events); }
+  serial::EventWait WaitEvents() override {
+    serial::EventWait wait = device_->WaitEvents();
+    if (wait.outcome == serial::EventWait::kEvents && wait.events.Has(serial::evRing)) {
+      record_->Note(TrackLogEntry::kAcknowledge, "ring on RI");
+    }
+    return wait;
+  }
+  void CancelWaitEvents() override { device_->CancelWaitEvents(); }
+
+ private:
+  std::unique_ptr<serial::SerialDevice> device_;
+  std::shared_ptr<Record> record_;
+};
+
+PortRecorder::PortRecorder()
+    : PortRecorder([start = std::chrono::steady_clock::now()] {
+        return std::chrono::duration_cast<SimTime>(std::chrono::steady_clock::now() - start);
+      }) {}
+
+PortRecorder::PortRecorder(Clock now) : record_(std::make_shared<Record>(std::move(now))) {}
+
+serial::DeviceFactory PortRecorder::Wrap(serial::DeviceFactory make_device) {
+  return [make_device = std::move(make_device),
+          record = record_](const std::string& path) -> std::unique_ptr<serial::SerialDevice> {
+    std::unique_ptr<serial::SerialDevice> device = make_device(path);
+    if (!device) return device;
+    return std::make_unique<RecordingDevice>(std::move(device), record);
+  };
+}
+
+std::vector<TrackLogEntry> PortRecorder::Entries() const {
+  std::vector<TrackLogEntry> entries;
+  {
+    std::lock_guard lock(record_->mutex);
+    for (const Record::Noted& note : record_->notes) {
+      if (note.is_write) {
+        DecodeWrite(note.entry.time, note.written, entries);
+      } else {
+        entries.push_back(note.entry);
+      }
+    }
+  }
+  // A write's later packets may go out after things noted after the write began.
+  std::stable_sort(entries.begin(), entries.end(),
+                   [](const TrackLogEntry& a, const TrackLogEntry& b) { return a.time < b.time; });
+  return entries;
+}
+
+}  // namespace qarn2::cli

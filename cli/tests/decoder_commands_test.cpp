@@ -1,0 +1,323 @@
+// read, write, read-all, write-all and reset end to end: through the tool's entry
+// point against the simulated track on virtual time. The simulated decoder starts with
+// its defaults (CV 1 = 3, CV 29 = 6) unless a decoder file carries it between runs.
+
+#include "cli/decoder_commands.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/command_line.h"
+
+namespace qarn2::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+Result RunCli(const std::vector<std::string>& args) {
+  std::istringstream in;
+  std::ostringstream out, err;
+  Result r;
+  r.status = RunCommandLine(args, in, out, err);
+  r.out = out.str();
+  r.err = err.str();
+  return r;
+}
+
+// A file of the test's own, removed at the end.
+class TempFile {
+ public:
+  explicit TempFile(const std::string& name, const std::string& text = "")
+      : path_(fs::temp_directory_path() / ("qarn2_cli_" + name)) {
+    fs::remove(path_);
+    if (!text.empty()) Put(text);
+  }
+  ~TempFile() { fs::remove(path_); }
+  std::string Path() const { return path_.string(); }
+  void Put(const std::string& text) const { std::ofstream(path_, std::ios::binary) << text; }
+  std::string Get() const {
+    std::ifstream in(path_, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+ private:
+  fs::path path_;
+};
+
+// Runs `command ARGS` on a decoder kept in `decoder` between runs.
+Result OnDecoder(const TempFile& decoder, const std::string& command, std::vector<std::string> args) {
+  args.insert(args.begin(), {command, "--virtual-time", "--sim-decoder", decoder.Path()});
+  return RunCli(args);
+}
+
+// Lines of the simulated track's trace on standard error that show a service-mode
+// packet (resets and power changes are not such lines).
+std::vector<std::string> ServiceLines(const std::string& err) {
+  std::vector<std::string> lines;
+  std::istringstream in(err);
+  for (std::string line; std::getline(in, line);) {
+    if (line.find("service:") != std::string::npos) lines.push_back(line);
+  }
+  return lines;
+}
+
+TEST(ReadCommandTest, EveryDirectModeReadsTheDefaultOfCv29) {
+  const Result dir = RunCli({"read", "--virtual-time", "29"});  // dir is the default
+  EXPECT_EQ(dir.status, kExitOk) << dir.err;
+  EXPECT_EQ(dir.out, "CV 29 = 6\n");
+  // The bitwise read: the tool's entry behind the box's prompt, each bit, the check.
+  EXPECT_THAT(dir.err, HasSubstr("CV- Nr eingeben: 29\n   Bit 0=0\n   Bit 1=1\n   Bit 2=1\n"));
+  EXPECT_THAT(dir.err, HasSubstr("teste 6\nCV Nr 29 = 6\n"));
+
+  const Result dio = RunCli({"read", "--virtual-time", "--mode", "dio", "29"});
+  EXPECT_EQ(dio.status, kExitOk) << dio.err;
+  EXPECT_EQ(dio.out, "CV 29 = 6\n");
+  EXPECT_THAT(dio.err, HasSubstr("teste 5\nteste 6\nCV Nr 29 = 6\n"));
+  EXPECT_THAT(dio.err, Not(HasSubstr("Bit")));
+}
+
+TEST(ReadCommandTest, ACvOutOfTheModesReachSendsNothing) {
+  // Register mode reaches CV 8: its verify packets go out ...
+  const Result reachable = RunCli({"read", "--virtual-time", "--trace", "--mode", "reg", "8"});
+  EXPECT_EQ(reachable.status, kExitOk) << reachable.err;
+  EXPECT_THAT(ServiceLines(reachable.err), Not(::testing::IsEmpty()));
+  // ... but not CV 9 (nor does the old register method).
+  for (const char* mode : {"reg", "roc"}) {
+    const Result r = RunCli({"read", "--virtual-time", "--trace", "--mode", mode, "9"});
+    EXPECT_EQ(r.status, kExitNotConfirmed) << mode;
+    EXPECT_EQ(r.out, "CV 9 not readable\n") << mode;
+    EXPECT_THAT(r.err, HasSubstr("nicht lesbar")) << mode;
+    EXPECT_THAT(r.err, HasSubstr("power  track power on")) << mode;
+    EXPECT_THAT(ServiceLines(r.err), ::testing::IsEmpty()) << mode << r.err;
+  }
+}
+
+TEST(WriteCommandTest, AWrittenValueIsReadBackInTheNextRun) {
+  const TempFile decoder("write.DEC");
+  const Result write = OnDecoder(decoder, "write", {"--trace", "29", "34"});
+  EXPECT_EQ(write.status, kExitOk) << write.err;
+  EXPECT_EQ(write.out, "CV 29 = 34 acknowledged\n");
+  // Progress in UTF-8, and the decoder's side of it in the trace.
+  EXPECT_THAT(write.err, HasSubstr("CV- Nr eingeben: 29\nCV- Wert eingeben: 34\n"));
+  EXPECT_THAT(write.err, HasSubstr("CV Nr 29=34 bestätigt\n"));
+  EXPECT_THAT(write.err, HasSubstr("service: write CV 29 = 34 (stored)"));
+  EXPECT_THAT(write.err, HasSubstr("acknowledge  6 ms pulse on RI"));
+
+  for (const char* mode : {"dir", "pag"}) {
+    const Result read = OnDecoder(decoder, "read", {"--mode", mode, "29"});
+    EXPECT_EQ(read.status, kExitOk) << mode << read.err;
+    EXPECT_EQ(read.out, "CV 29 = 34\n") << mode;
+  }
+}
+
+TEST(WriteCommandTest, AWriteTheDecoderRefusesIsNotAcknowledged) {
+  const TempFile decoder("refused.DEC");
+  // CV 7 is the version number: read-only.
+  const Result write = OnDecoder(decoder, "write", {"7", "5"});
+  EXPECT_EQ(write.status, kExitNotConfirmed);
+  EXPECT_EQ(write.out, "CV 7 = 5 not acknowledged\n");
+  EXPECT_THAT(write.err, HasSubstr("CV 7 keine Bestätigung"));
+  // Register mode cannot reach CV 29.
+  const Result out_of_reach = OnDecoder(decoder, "write", {"--mode", "reg", "29", "5"});
+  EXPECT_EQ(out_of_reach.status, kExitNotConfirmed);
+  EXPECT_EQ(OnDecoder(decoder, "read", {"29"}).out, "CV 29 = 6\n");
+}
+
+TEST(DecoderCommandsTest, BadUsageIsRefusedBeforeTheTrackIsTouched) {
+  const TempFile sheet("usage.DEC", "29 6\r\n");
+  const struct {
+    std::vector<std::string> args;
+    const char* message;
+  } cases[] = {
+      {{"read", "0"}, "CV takes a number from 1 to 1024, not '0'"},
+      {{"read", "1025"}, "not '1025'"},
+      {{"read", "abc"}, "not 'abc'"},
+      {{"read", "+5"}, "not '+5'"},
+      {{"read", "1", "2"}, "needs one CV number"},
+      {{"read"}, "needs one CV number"},
+      {{"read", "--mode", "xyz", "29"}, "--mode takes dir, dio, reg, pag or roc, not 'xyz'"},
+      {{"read", "29", "--mode"}, "--mode needs a value"},
+      {{"read", "--in-place", "29"}, "unknown option '--in-place'"},
+      {{"write", "29", "256"}, "VALUE takes a number from 0 to 255, not '256'"},
+      {{"write", "0", "5"}, "CV takes a number from 1 to 1024, not '0'"},
+      {{"write", "29", "-1"}, "unknown option '-1'"},
+      {{"write", "29"}, "needs a CV number and a value"},
+      {{"read-all"}, "needs one decoder file"},
+      {{"read-all", "/nonexistent/qarn2.DEC"}, "cannot read '/nonexistent/qarn2.DEC'"},
+      {{"write-all", fs::temp_directory_path().string()}, "cannot read"},
+      {{"write-all", "--in-place", sheet.Path()}, "unknown option '--in-place'"},
+      {{"reset", "8"}, "takes no operands"},
+      {{"read", "--port", "COM0=/dev/null", "29"}, "--port takes COMn=PATH"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin() + 1, {"--virtual-time", "--trace"});
+    const Result r = RunCli(args);
+    EXPECT_EQ(r.status, kExitUsage) << c.message << "\n" << r.err;
+    EXPECT_EQ(r.out, "") << c.message;
+    EXPECT_THAT(r.err, HasSubstr(c.message));
+    EXPECT_THAT(r.err, Not(HasSubstr("packet"))) << c.message;
+  }
+}
+
+// The sheet of a small locomotive decoder, in CR LF lines, as a file holds it.
+const char kSheet[] =
+    "*dir\r\n"
+    "Testlok BR 89\r\n"
+    "1 3 (Adresse)\r\n"
+    "29   Konfiguration\r\n"
+    "3\r\n"
+    "Bemerkung: CV 5 bleibt\r\n"
+    "0 5 keine CV\r\n";
+
+TEST(ReadAllCommandTest, RewritesTheCvLinesAndLeavesEveryOtherByte) {
+  const TempFile decoder("read_all_decoder.DEC", "29   34 \r\n");
+  const TempFile sheet("read_all.DEC", kSheet);
+  const Result r = OnDecoder(decoder, "read-all", {sheet.Path()});
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_EQ(r.out,
+            "*dir\r\n"
+            "Testlok BR 89\r\n"
+            "1     3 Adresse)\r\n"
+            "29   34 Konfiguration\r\n"
+            "3     4 \r\n"
+            "Bemerkung: CV 5 bleibt\r\n"
+            "0 5 keine CV\r\n");
+  EXPECT_THAT(r.err, HasSubstr("lese CV 29\n"));
+  EXPECT_THAT(r.err, HasSubstr("0 Fehler beim Auslesen\n"));
+  EXPECT_EQ(sheet.Get(), kSheet);  // without --in-place the file stays
+}
+
+TEST(ReadAllCommandTest, UnreadableCvsAreMarkedAndCounted) {
+  const TempFile sheet("read_all_reg.DEC", "1 3 Adresse\r\n29 6 Konfiguration\r\n3 1");
+  // Register mode reaches CV 1 and 3, not 29.
+  const Result r = RunCli({"read-all", "--virtual-time", "--mode", "reg", sheet.Path()});
+  EXPECT_EQ(r.status, kExitNotConfirmed) << r.err;
+  EXPECT_EQ(r.out, "1     3 Adresse\r\n29    ? Konfiguration\r\n3     4 ");
+  EXPECT_THAT(r.err, HasSubstr("1 Fehler beim Auslesen\n"));
+}
+
+TEST(ReadAllCommandTest, TheFilesModeLineHoldsUnlessModeIsGiven) {
+  const TempFile sheet("read_all_mode_line.DEC", "*reg\r\n29 6\r\n1 3");
+  const Result in_file_mode = RunCli({"read-all", "--virtual-time", sheet.Path()});
+  EXPECT_EQ(in_file_mode.status, kExitNotConfirmed) << in_file_mode.err;  // reg: CV 1..8 only
+  EXPECT_EQ(in_file_mode.out, "*reg\r\n29    ? \r\n1     3 ");
+  const Result given = RunCli({"read-all", "--virtual-time", "--mode", "dio", sheet.Path()});
+  EXPECT_EQ(given.status, kExitOk) << given.err;
+  EXPECT_EQ(given.out, "*reg\r\n29    6 \r\n1     3 ");
+
+  const TempFile unknown("write_all_mode_line.DEC", "*xyz\r\n29 6");
+  const Result refused = RunCli({"write-all", "--virtual-time", "--trace", unknown.Path()});
+  EXPECT_EQ(refused.status, kExitUsage);
+  EXPECT_THAT(refused.err, HasSubstr("'xyz'"));
+  EXPECT_THAT(ServiceLines(refused.err), ::testing::IsEmpty());
+}
+
+TEST(ReadAllCommandTest, InPlaceReplacesTheFileOrKeepsTheResult) {
+  const TempFile sheet("in_place.DEC", "Lok\r\n29 0 Konfiguration\r\n");
+  fs::permissions(sheet.Path(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  const Result r = RunCli({"read-all", "--virtual-time", "--in-place", sheet.Path()});
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(sheet.Get(), "Lok\r\n29    6 Konfiguration\r\n");
+  EXPECT_EQ(fs::status(sheet.Path()).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  // No temporary file is left beside it.
+  int beside = 0;
+  for (const auto& entry : fs::directory_iterator(fs::temp_directory_path())) {
+    beside += entry.path().filename().string().starts_with(".qarn2_cli_in_place.DEC.");
+  }
+  EXPECT_EQ(beside, 0);
+
+  // Nothing can be created in /proc: the read values go to standard output instead.
+  const Result failed = RunCli({"read-all", "--virtual-time", "--in-place", "/proc/version"});
+  EXPECT_EQ(failed.status, kExitUsage);
+  EXPECT_THAT(failed.err, HasSubstr("cannot write '/proc/version'"));
+  EXPECT_NE(failed.out, "");
+}
+
+TEST(WriteAllCommandTest, WritesEveryValueAndCountsTheOnesNotTaken) {
+  const TempFile decoder("write_all_decoder.DEC");
+  const TempFile sheet("write_all.DEC",
+                       "*dir\r\n"
+                       "Testlok\r\n"
+                       "1 300 Adresse\r\n"     // too large: not written, counted
+                       "29 34 Konfiguration\r\n"
+                       "3    ? Anfahren\r\n"   // no value: passed over
+                       "4 7 Bremsen\r\n");
+  const Result r = OnDecoder(decoder, "write-all", {sheet.Path()});
+  EXPECT_EQ(r.status, kExitNotConfirmed) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_THAT(r.err, HasSubstr("schreibe CV 1 = 300\n   Fehler\nschreibe CV 29 = 34\n"));
+  EXPECT_THAT(r.err, HasSubstr("1 mal keine Bestätigung\n"));
+  EXPECT_THAT(r.err, Not(HasSubstr("schreibe CV 3 ")));
+
+  const TempFile check("write_all_check.DEC", "1\r\n3\r\n4\r\n29\r\n");
+  EXPECT_EQ(OnDecoder(decoder, "read-all", {check.Path()}).out,
+            "1     3 \r\n3     4 \r\n4     7 \r\n29   34 \r\n");
+
+  sheet.Put("29 6\r\n4 0\r\n");
+  const Result clean = OnDecoder(decoder, "write-all", {sheet.Path()});
+  EXPECT_EQ(clean.status, kExitOk) << clean.err;
+  EXPECT_THAT(clean.err, HasSubstr("0 Fehler beim Schreiben\n"));
+}
+
+TEST(ResetCommandTest, BringsTheDecoderBackToItsDefaults) {
+  const TempFile decoder("reset.DEC");
+  ASSERT_EQ(OnDecoder(decoder, "write", {"29", "38"}).status, kExitOk);
+  ASSERT_EQ(OnDecoder(decoder, "read", {"29"}).out, "CV 29 = 38\n");
+  // Whatever the mode, the reset goes by register mode.
+  const Result reset = OnDecoder(decoder, "reset", {"--mode", "pag", "--trace"});
+  EXPECT_EQ(reset.status, kExitOk) << reset.err;
+  EXPECT_EQ(reset.out, "factory reset sent\n");
+  EXPECT_THAT(reset.err, HasSubstr("write register 8 (CV 8) = 8 (factory reset)"));
+  EXPECT_EQ(OnDecoder(decoder, "read", {"29"}).out, "CV 29 = 6\n");
+}
+
+TEST(DecoderCommandsTest, APortThatCannotBeOpenedEndsEveryCommand) {
+  const TempFile sheet("port_error.DEC", "29 6\r\n");
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"read", "29"}, {"write", "29", "6"}, {"read-all", sheet.Path()},
+           {"write-all", sheet.Path()}, {"reset"}}) {
+    std::vector<std::string> with_port = args;
+    with_port.insert(with_port.begin() + 1, {"--port", "COM1=/nonexistent/device", "--trace"});
+    const Result r = RunCli(with_port);
+    EXPECT_EQ(r.status, kExitPortError) << args[0];
+    EXPECT_EQ(r.out, "") << args[0];
+    EXPECT_EQ(r.err, "qarn2-cli: " + args[0] + ": Unable to open com port (win error code: 2)\n");
+  }
+}
+
+TEST(DecoderCommandsTest, HelpNamesEachCommandAndItsOptions) {
+  const Result all = RunCli({"--help"});
+  for (const char* usage : {"read [--mode MODE] [TRACK OPTIONS] CV", "write [--mode MODE]",
+                            "read-all [--mode MODE] [--in-place]", "write-all [--mode MODE]",
+                            "reset [TRACK OPTIONS]"}) {
+    EXPECT_THAT(all.out, HasSubstr(usage));
+  }
+  const Result one = RunCli({"write", "--help"});
+  EXPECT_EQ(one.status, kExitOk);
+  EXPECT_THAT(one.out, HasSubstr("write [--mode MODE] [TRACK OPTIONS] CV VALUE"));
+  EXPECT_THAT(one.out, HasSubstr("--mode MODE"));
+  EXPECT_THAT(one.out, HasSubstr("--port COMn=PATH"));
+  EXPECT_THAT(one.out, Not(HasSubstr("qarn2-cli read-all")));
+}
+
+}  // namespace
+}  // namespace qarn2::cli

@@ -1,0 +1,123 @@
+#include "sheet/code_page.h"
+
+#include <iconv.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <stdexcept>
+
+namespace qarn2::sheet {
+namespace {
+
+const char* const kCodePage = "WINDOWS-1252";
+
+// The bytes Windows-1252 leaves unassigned; iconv refuses them in both directions.
+constexpr std::array<std::uint8_t, 5> kUnassigned{0x81, 0x8D, 0x8F, 0x90, 0x9D};
+
+bool IsUnassigned(std::uint32_t code) {
+  for (std::uint8_t byte : kUnassigned) {
+    if (code == byte) return true;
+  }
+  return false;
+}
+
+// One iconv conversion, opened once per thread and used for every call there.
+class Converter {
+ public:
+  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {
+    if (cd_ == reinterpret_cast<iconv_t>(-1)) {
+      throw std::runtime_error(std::string("No text conversion from ") + from + " to " + to);
+    }
+  }
+  ~Converter() { iconv_close(cd_); }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+
+  // Converts `input`. At a sequence iconv cannot convert, `on_bad(rest, out)` appends
+  // what stands for it and returns how many bytes of `rest` it used (at least one).
+  template <typename OnBad>
+  std::string Run(std::string_view input, OnBad on_bad) const {
+    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    std::string out;
+    out.reserve(input.size() + input.size() / 2);
+    char* in = const_cast<char*>(input.data());  // iconv does not write through it
+    std::size_t in_left = input.size();
+    std::array<char, 512> buffer;
+    while (in_left > 0) {
+      char* to = buffer.data();
+      std::size_t to_left = buffer.size();
+      const std::size_t result = iconv(cd_, &in, &in_left, &to, &to_left);
+      const int error = errno;
+      out.append(buffer.data(), static_cast<std::size_t>(to - buffer.data()));
+      if (result != static_cast<std::size_t>(-1) || error == E2BIG) continue;
+      // EILSEQ, or EINVAL for a sequence cut off at the end.
+      const std::size_t used = on_bad(std::string_view(in, in_left), out);
+      in += used;
+      in_left -= used;
+    }
+    return out;
+  }
+
+ private:
+  iconv_t cd_;
+};
+
+// The code point of the UTF-8 sequence `text` begins with and its length; length 0
+// when it is malformed (overlong, a surrogate, beyond U+10FFFF, cut off).
+std::pair<std::uint32_t, std::size_t> DecodeUtf8(std::string_view text) {
+  struct LeadByte {
+    std::uint8_t first, last;  // range of the lead byte
+    std::size_t length;
+    std::uint8_t bits;         // of the code point in the lead byte
+    std::uint32_t lowest;      // anything below is overlong
+  };
+  static constexpr LeadByte kLeads[] = {
+      {0xC2, 0xDF, 2, 0x1F, 0x80}, {0xE0, 0xEF, 3, 0x0F, 0x800}, {0xF0, 0xF4, 4, 0x07, 0x10000}};
+  const auto lead = static_cast<std::uint8_t>(text[0]);
+  const LeadByte* form = nullptr;
+  for (const LeadByte& candidate : kLeads) {
+    if (lead >= candidate.first && lead <= candidate.last) form = &candidate;
+  }
+  if (form == nullptr) return {0, 0};
+  const std::size_t length = form->length;
+  std::uint32_t code = lead & form->bits;
+  const std::uint32_t lowest = form->lowest;
+  if (text.size() < length) return {0, 0};
+  for (std::size_t i = 1; i < length; ++i) {
+    const auto next = static_cast<std::uint8_t>(text[i]);
+    if ((next & 0xC0) != 0x80) return {0, 0};
+    code = (code << 6) | (next & 0x3Fu);
+  }
+  if (code < lowest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return {0, 0};
+  return {code, length};
+}
+
+}  // namespace
+
+std::string Cp1252ToUtf8(std::string_view bytes) {
+  thread_local const Converter converter("UTF-8", kCodePage);
+  return converter.Run(bytes, [](std::string_view rest, std::string& out) -> std::size_t {
+    // Only the unassigned bytes are refused; each becomes the C1 control of its number,
+    // which takes two bytes in UTF-8.
+    const auto byte = static_cast<std::uint8_t>(rest[0]);
+    out += static_cast<char>(0xC0 | (byte >> 6));
+    out += static_cast<char>(0x80 | (byte & 0x3F));
+    return 1;
+  });
+}
+
+std::string Utf8ToCp1252(std::string_view utf8) {
+  thread_local const Converter converter(kCodePage, "UTF-8");
+  return converter.Run(utf8, [](std::string_view rest, std::string& out) -> std::size_t {
+    const auto [code, length] = DecodeUtf8(rest);
+    if (length == 0) {
+      out += '?';
+      return 1;
+    }
+    out += IsUnassigned(code) ? static_cast<char>(code) : '?';
+    return length;
+  });
+}
+
+}  // namespace qarn2::sheet

@@ -1,0 +1,105 @@
+// The window on the simulated track, on virtual time: the start-up's waits take no
+// wall time, and every run goes alike.
+
+#pragma once
+
+#include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "encoding/fixed_streams.h"
+#include "link/virtual_time_base.h"
+#include "qtadapter/qt_hand_off.h"
+#include "sim/simulated_ports.h"
+#include "ui/form1.h"
+
+// Test failures show texts as text.
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+
+namespace qarn2::ui {
+
+class Form1Fixture : public ::testing::Test {
+ protected:
+  Form1Fixture() { sim::MapEveryPortToTheTrack(ports_); }
+
+  void Start() {
+    port_ = std::make_unique<serial::TComPort>(hand_off_, sim::DevicesWithSimulatedTrack(track_), ports_);
+    time_ = std::make_unique<link::VirtualTimeBase>(clock_, track_, hand_off_, [this] {
+      link_->Timer1Timer();
+      if (on_tick_) on_tick_();
+    });
+    link_ = std::make_unique<link::TrackLink>(*port_, *time_);
+    form_ = std::make_unique<TForm1>(*port_, *link_, [this](const std::string& m) { messages_.push_back(m); });
+    form_->Start();
+    form_->ShowCentred();
+  }
+
+  template <typename W = QWidget>
+  W* Find(const char* name) const {
+    W* widget = form_->findChild<W*>(name);
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+  }
+  bool Shown(const char* name) const { return Find(name)->isVisible(); }
+  void Choose(const char* item) const {
+    QAction* action = Find<QAction>(item);
+    ASSERT_TRUE(action->isEnabled()) << item;
+    action->trigger();
+  }
+  static void Click(QWidget* widget) {
+    const QPointF at(widget->width() / 2.0, widget->height() / 2.0);
+    QMouseEvent press(QEvent::MouseButtonPress, at, widget->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, widget->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(widget, &press);
+    QApplication::sendEvent(widget, &release);
+  }
+  // Types `text` into `widget` key by key, as the keyboard would.
+  static void Type(QWidget* widget, const QString& text) {
+    for (QChar c : text) {
+      const int key = c.toUpper().unicode();  // Qt's key codes of Latin-1 are the capitals
+      QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QString(c));
+      QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, QString(c));
+      QApplication::sendEvent(widget, &press);
+      QApplication::sendEvent(widget, &release);
+    }
+  }
+  static void PressEnter(QWidget* widget, int key = Qt::Key_Return) {
+    QKeyEvent press(QEvent::KeyPress, key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier, "\r");
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, "\r");
+    QApplication::sendEvent(widget, &press);
+    QApplication::sendEvent(widget, &release);
+  }
+  int Count(sim::TrackLogEntry::Kind kind) const {
+    int n = 0;
+    for (const sim::TrackLogEntry& e : track_.Log()) n += e.kind == kind;
+    return n;
+  }
+
+  const encoding::FixedStreams fixed_ = encoding::MakeFixedStreams();
+  serial::PortMap ports_;
+  sim::VirtualClock clock_;
+  sim::SimulatedTrack track_{clock_};
+  qtadapter::QtHandOff hand_off_;
+  std::unique_ptr<serial::TComPort> port_;
+  std::unique_ptr<link::VirtualTimeBase> time_;
+  std::unique_ptr<link::TrackLink> link_;
+  // Runs at every tick of the timer, after the link's own handler: lets a test act in
+  // the middle of a running command, as the user would.
+  std::function<void()> on_tick_;
+  std::vector<std::string> messages_;
+  std::unique_ptr<TForm1> form_;
+};
+
+}  // namespace qarn2::ui
