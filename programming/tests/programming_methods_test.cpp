@@ -237,6 +237,22 @@ TEST_F(ProgrammingMethodsTest, WritesAndReadsBackInEveryMode) {
   }
 }
 
+TEST_F(ProgrammingMethodsTest, ReadOnlyCv8IsReadInEveryModeAndRefusesWrites) {
+  // The manufacturer's number: every mode reaches it (register 8, page 2 register 4).
+  for (const char* mode : {"dir", "dio", "reg", "pag", "roc"}) {
+    for (int value : {0, 1, 0x81, 255}) {
+      SCOPED_TRACE(std::string(mode) + " CV 8 = " + std::to_string(value));
+      SetCv(8, value);
+      cv_value_ = -7;
+      EXPECT_TRUE(Read(mode, 8));
+      EXPECT_EQ(cv_value_, value);
+    }
+    EXPECT_FALSE(Write(mode, 8, 0x42)) << mode;
+    EXPECT_EQ(progress_.back(), kFailed);
+    EXPECT_EQ(Cv(8), 255);
+  }
+}
+
 TEST_F(ProgrammingMethodsTest, EachMethodSendsItsBursts) {
   const struct {
     const char* what;
