@@ -1,9 +1,5 @@
 #include "cli/decoder_commands.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -19,6 +15,7 @@
 #include "cli/command_line.h"
 #include "cli/track_session.h"
 #include "sheet/code_page.h"
+#include "sheet/file_bytes.h"
 #include "encoding/fixed_streams.h"
 #include "programming/cv_commands.h"
 #include "programming/program_state.h"
@@ -224,66 +221,6 @@ int PrintHelp(const char* usage, std::ostream& out) {
   return kExitOk;
 }
 
-// The whole file as 8-bit text; nullopt with `error` set when it cannot be read.
-std::optional<std::string> ReadWholeFile(const std::string& path, std::string& error) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    error = "cannot read '" + path + "': " + std::strerror(errno);
-    return std::nullopt;
-  }
-  std::string text;
-  char buffer[8192];
-  std::size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
-  const bool failed = std::ferror(file) != 0;
-  const int read_errno = errno;
-  std::fclose(file);
-  if (failed) {
-    error = "cannot read '" + path + "': " + std::strerror(read_errno);
-    return std::nullopt;
-  }
-  return text;
-}
-
-// Replaces the file at `path` by `text` in one step: the text goes into a new file
-// beside it, which then takes its name, so a failure leaves the old file whole.
-// Returns the problem, empty on success.
-std::string ReplaceFile(const std::string& path, const std::string& text) {
-  namespace fs = std::filesystem;
-  // The file a symbolic link points to is the one to replace, not the link.
-  fs::path target = path;
-  std::error_code error_code;
-  if (fs::is_symlink(target, error_code)) {
-    fs::path resolved = fs::canonical(target, error_code);
-    if (!error_code) target = std::move(resolved);
-  }
-  // A hidden name beside the file; mkstemp fills in the Xs.
-  std::string name(1, '.');
-  name.append(target.filename().string()).append(".XXXXXX");
-  std::string temporary = (target.parent_path() / name).string();
-  const int fd = mkstemp(temporary.data());
-  if (fd < 0) {
-    return "cannot write '" + path + "': no temporary file beside it: " + std::strerror(errno);
-  }
-  struct stat original {};
-  if (stat(target.c_str(), &original) == 0) fchmod(fd, original.st_mode & 07777);
-  std::size_t done = 0;
-  int error = 0;
-  while (done < text.size() && error == 0) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno != EINTR) error = errno;
-    if (n > 0) done += static_cast<std::size_t>(n);
-  }
-  if (error == 0 && fsync(fd) != 0) error = errno;
-  if (close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && std::rename(temporary.c_str(), target.c_str()) != 0) error = errno;
-  if (error != 0) {
-    unlink(temporary.c_str());
-    return "cannot write '" + path + "': " + std::strerror(error);
-  }
-  return "";
-}
-
 // A decoder file whose first line is a mode line ("*pag") is read and written in that
 // mode unless --mode says otherwise, as the window does when it opens the file.
 // Returns the problem with the mode line, empty when there is none.
@@ -381,7 +318,7 @@ int RunReadAll(std::span<const std::string> args, std::ostream& out, std::ostrea
   if (parsed.operands.size() != 1) return Fail(err, "read-all", kExitUsage, "needs one decoder file");
   const std::string& path = parsed.operands[0];
   std::string error;
-  const std::optional<std::string> text = ReadWholeFile(path, error);
+  const std::optional<std::string> text = sheet::ReadFileBytes(path, error);
   if (!text) return Fail(err, "read-all", kExitUsage, error);
   if (error = TakeModeLine(*text, parsed); !error.empty()) return Fail(err, "read-all", kExitUsage, error);
   return OnTheTrack("read-all", parsed, err, [&](Engine& engine) {
@@ -390,7 +327,7 @@ int RunReadAll(std::span<const std::string> args, std::ostream& out, std::ostrea
     engine.End();
     const std::string result = sheet.Text();
     if (parsed.in_place) {
-      if (const std::string problem = ReplaceFile(path, result); !problem.empty()) {
+      if (const std::string problem = sheet::ReplaceFileBytes(path, result); !problem.empty()) {
         // Reading may have taken long: the result is not lost.
         out << result;
         return Fail(err, "read-all", kExitUsage, problem + "; the sheet went to standard output");
@@ -410,7 +347,7 @@ int RunWriteAll(std::span<const std::string> args, std::ostream& out, std::ostre
   if (parsed.help) return PrintHelp(kWriteAllUsage, out);
   if (parsed.operands.size() != 1) return Fail(err, "write-all", kExitUsage, "needs one decoder file");
   std::string error;
-  const std::optional<std::string> text = ReadWholeFile(parsed.operands[0], error);
+  const std::optional<std::string> text = sheet::ReadFileBytes(parsed.operands[0], error);
   if (!text) return Fail(err, "write-all", kExitUsage, error);
   if (error = TakeModeLine(*text, parsed); !error.empty()) return Fail(err, "write-all", kExitUsage, error);
   return OnTheTrack("write-all", parsed, err, [&](Engine& engine) {
