@@ -22,7 +22,7 @@
 
 #include "encoding/fixed_streams.h"
 #include "encoding/serial_encoder.h"
-#include "link/board_port_setup.h"
+#include "link/hardware_setup.h"
 #include "link/track_link.h"
 #include "programming/cv_commands.h"
 #include "programming/service_packets.h"

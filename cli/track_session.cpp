@@ -7,7 +7,7 @@
 #include <stdexcept>
 
 #include "encoding/fixed_streams.h"
-#include "link/board_port_setup.h"
+#include "link/hardware_setup.h"
 #include "link/virtual_time_base.h"
 #include "qtadapter/qt_hand_off.h"
 #include "qtadapter/qt_time_base.h"

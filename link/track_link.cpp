@@ -48,7 +48,7 @@ void TrackLink::WaitTicks(int n) {
 
 void TrackLink::AwaitAcknowledge() {
   TickCount = 0;
-  if (HardwareKind == 2) {
+  if (HardwareKind == kLgbInterface) {
     do {
       time_.HandlePendingEvents();
     } while (TickCount <= 20 && RxBuffer.size() < 2);
@@ -61,7 +61,7 @@ void TrackLink::AwaitAcknowledge() {
 }
 
 void TrackLink::PowerCycle() {
-  if (HardwareKind == 2) return;
+  if (HardwareKind == kLgbInterface) return;
   SetDTR(false);
   WaitTicks(20);
   SetDTR(true);

@@ -3,6 +3,7 @@
 #include <functional>
 #include <string>
 
+#include "link/hardware_kind.h"
 #include "link/time_base.h"
 #include "serial/com_port.h"
 
@@ -29,7 +30,7 @@ class TrackLink {
   std::string BackgroundStream; // written again at every transmit-empty
   serial::TComRequest* TxRequest = nullptr;  // the record of every background write
   bool LgbHelloSeen = false;    // the LGB interface's greeting has arrived
-  int HardwareKind = 0;         // read here: 2 is the LGB interface
+  int HardwareKind = kBoard;    // a HardwareKindValue; the LGB interface changes the waits
   int CvNumber = 1;             // read here: its low byte in the LGB acknowledge
 
   // --- Handlers.

@@ -14,7 +14,6 @@ constexpr int kWriteAllPauseTicks = 2;
 // The factory reset: CV 8 := 8, three times, then the track without power after 5 ticks.
 constexpr int kFactoryResetCopies = 3;
 constexpr int kFactoryResetEndTicks = 5;
-constexpr int kLgbInterface = 2;
 
 const std::string kReadCaption = "CV- Wert lesen";
 const std::string kWriteCaption = "CV- Variable schreiben";
@@ -48,7 +47,7 @@ CvCommands::CvCommands(link::TrackLink& link, const encoding::FixedStreams& stre
 }
 
 void CvCommands::RaiseTrackPowerWithReset() {
-  if (link_.HardwareKind == kLgbInterface) return;
+  if (link_.HardwareKind == link::kLgbInterface) return;
   link_.SetDTR(true);
   link_.Port().WriteText(streams_.LongResetStream);
 }

@@ -29,6 +29,8 @@ constexpr int kLgbReadTicks = 200;
 
 constexpr int kLastRegister = 8;
 constexpr int kLastCv = 1024;
+// The LGB interface's messages name the CV in one byte.
+constexpr int kLastLgbCv = 255;
 
 // "   bestätigt" in Windows-1252.
 const std::string kConfirmed = "   best\xE4tigt";
@@ -72,6 +74,7 @@ ServiceModeProgrammer::ServiceModeProgrammer(link::TrackLink& link, link::TimeBa
 
 void ServiceModeProgrammer::ReadCv() {
   link_.SetDTR(true);
+  if (!InterfaceTakesMode()) return;
   if (programming_mode_ == "dir") {
     ReadDirectBits();
   } else if (programming_mode_ == "dio") {
@@ -87,6 +90,10 @@ void ServiceModeProgrammer::ReadCv() {
 
 void ServiceModeProgrammer::WriteCv() {
   link_.SetDTR(true);
+  if (!InterfaceTakesMode()) {
+    ShowWriteOutcome();
+    return;
+  }
   if (programming_mode_ == "dir" || programming_mode_ == "dio") {
     WriteDirectByte();
   } else if (programming_mode_ == "reg") {
@@ -101,8 +108,8 @@ void ServiceModeProgrammer::WriteCv() {
 // --- Reads.
 
 void ServiceModeProgrammer::ReadDirectBits() {
-  if (!CvWithin(1, kLastCv)) return;
-  if (link_.HardwareKind == 2) {
+  if (!CvWithin(1, LastDirectCv())) return;
+  if (link_.HardwareKind == link::kLgbInterface) {
     LgbRead();
     return;
   }
@@ -134,7 +141,12 @@ void ServiceModeProgrammer::ReadDirectBits() {
 }
 
 void ServiceModeProgrammer::ReadDirectByte() {
-  if (!CvWithin(1, kLastCv)) return;
+  if (!CvWithin(1, LastDirectCv())) return;
+  if (link_.HardwareKind == link::kLgbInterface) {
+    // The interface reads the byte itself; DCC characters would only confuse it.
+    LgbRead();
+    return;
+  }
   const int cv = link_.CvNumber;
   StartScan();
   ScanCandidates([cv](int value) { return DirectVerifyByte(cv, value); });
@@ -197,13 +209,13 @@ void ServiceModeProgrammer::ScanCandidates(
 // --- Writes.
 
 void ServiceModeProgrammer::WriteDirectByte() {
-  if (!CvWithin(1, kLastCv)) {
+  if (!CvWithin(1, LastDirectCv())) {
     ShowWriteOutcome();
     return;
   }
   link_.SetRTS(true);
   ClearFlags();
-  if (link_.HardwareKind == 2) {
+  if (link_.HardwareKind == link::kLgbInterface) {
     LgbSendWrite();
   } else {
     Send(DirectWriteByte(link_.CvNumber, cv_value_), kDirectWriteCopies);
@@ -275,8 +287,7 @@ void ServiceModeProgrammer::LgbRead() {
   do {
     time_.HandlePendingEvents();
   } while (link_.TickCount <= kLgbReadTicks && link_.RxBuffer.size() < 2);
-  // The reply is judged by what has arrived when the wait ends. It names the CV by
-  // its whole number, so CVs above 255 are never confirmed.
+  // The reply is judged by what has arrived when the wait ends.
   const std::string& reply = link_.RxBuffer;
   link_.AckResult = reply.size() >= 2 && static_cast<unsigned char>(reply[1]) == cv;
   if (link_.AckResult) {
@@ -308,6 +319,18 @@ void ServiceModeProgrammer::ClearFlags() {
 }
 
 void ServiceModeProgrammer::ShowWriteOutcome() { Show(link_.AckResult ? kConfirmed : kFailed); }
+
+bool ServiceModeProgrammer::InterfaceTakesMode() {
+  if (link_.HardwareKind != link::kLgbInterface || programming_mode_ == "dir" || programming_mode_ == "dio") {
+    return true;
+  }
+  link_.AckResult = false;
+  return false;
+}
+
+int ServiceModeProgrammer::LastDirectCv() const {
+  return link_.HardwareKind == link::kLgbInterface ? kLastLgbCv : kLastCv;
+}
 
 bool ServiceModeProgrammer::CvWithin(int low, int high) {
   if (link_.CvNumber >= low && link_.CvNumber <= high) return true;

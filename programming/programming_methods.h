@@ -23,8 +23,10 @@ namespace qarn2::programming {
 // `AbortFlag`, which ends a running scan. Serial port errors leave a method at once
 // as the port's exceptions; nothing else is raised.
 //
-// CVs a mode cannot address (registers 1..8 for "reg" and "roc", 1..1024 otherwise)
-// are refused without sending anything: `AckResult` false, a write shows its failure.
+// CVs a mode cannot address (registers 1..8 for "reg" and "roc", 1..1024 otherwise,
+// 1..255 through the LGB interface) are refused without sending anything: `AckResult`
+// false, a write shows its failure. So are the modes other than "dir" and "dio" with
+// the LGB interface, which knows no others.
 class ServiceModeProgrammer {
  public:
   ServiceModeProgrammer(link::TrackLink& link, link::TimeBase& time,
@@ -40,8 +42,8 @@ class ServiceModeProgrammer {
   void ReadCv();
   void WriteCv();
 
-  // The read methods: "dir" bit by bit (or the LGB interface's read request when
-  // HardwareKind is 2), "dio" by candidate values, "reg" and "roc" through registers
+  // The read methods: "dir" bit by bit, "dio" by candidate values (both the LGB
+  // interface's read request when HardwareKind is 2), "reg" and "roc" through registers
   // 1..8, "pag" through the page register and data registers 1..4.
   void ReadDirectBits();
   void ReadDirectByte();
@@ -64,6 +66,11 @@ class ServiceModeProgrammer {
   void ShowWriteOutcome();
   // False (and AckResult false) when the CV lies outside `low`..`high`.
   bool CvWithin(int low, int high);
+  // The LGB interface knows only the direct modes ("dir", "dio"); false (and AckResult
+  // false) for another mode with it.
+  bool InterfaceTakesMode();
+  // 1024, or 255 with the LGB interface, whose messages carry the CV in one byte.
+  int LastDirectCv() const;
 
   // The verify scan of "dio", "reg", "pag" and "roc": raise RTS and clear the flags
   // (StartScan), then try the values 0..255 in rising order until one is acknowledged,

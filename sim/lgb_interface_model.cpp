@@ -152,11 +152,15 @@ void LgbInterfaceModel::Send(SimTime request_end, SimTime delay, std::string rep
       reply.resize(2);
       break;
   }
-  SimTime arrival = std::max(request_end + delay, line_free_at_);
-  for (char character : reply) {
-    arrival += kCharacterTime;
-    out.push_back({arrival, std::string(1, character)});
+  if (request_reply && settings_.reply_limit >= 0 &&
+      reply.size() > static_cast<std::size_t>(settings_.reply_limit)) {
+    reply.resize(static_cast<std::size_t>(settings_.reply_limit));
   }
+  if (reply.empty()) return;
+  // The reply reaches the program in one piece once its last character is in.
+  const SimTime arrival =
+      std::max(request_end + delay, line_free_at_) + kCharacterTime * static_cast<int>(reply.size());
+  out.push_back({arrival, std::move(reply)});
   line_free_at_ = arrival;
 }
 

@@ -24,7 +24,9 @@
 namespace qarn2::sim {
 
 // Reply characters on their way back to the program: `text` has completely arrived
-// at `time` (its stop bit included). The interface gives one character per entry.
+// at `time` (its stop bit included). A reply comes as one entry: the receive FIFO of
+// the PC's port (or a USB adapter) hands such a short burst on in one piece once the
+// line has gone quiet, so the program never sees half a reply.
 struct TimedReply {
   SimTime time;
   std::string text;
@@ -48,6 +50,9 @@ struct LgbSettings {
   SimTime write_delay = std::chrono::milliseconds(50);
   bool silent = false;  // no interface attached: nothing is answered or stored
   LgbReplyFault fault = LgbReplyFault::kNone;
+  // Read and write replies cut to this many characters (-1: whole), as from an
+  // interface that answers in short.
+  int reply_limit = -1;
 };
 
 class LgbInterfaceModel {

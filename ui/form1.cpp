@@ -14,7 +14,7 @@
 #include <QRadioButton>
 #include <QScreen>
 
-#include "link/board_port_setup.h"
+#include "link/hardware_setup.h"
 #include "programming/cv_commands.h"
 #include "ui/click_label.h"
 #include "ui/cv_box.h"

@@ -6,7 +6,7 @@
 
 #include "encoding/fixed_streams.h"
 #include "encoding/serial_encoder.h"
-#include "link/board_port_setup.h"
+#include "link/hardware_setup.h"
 #include "link/virtual_time_base.h"
 #include "serial/tests/fake_device.h"
 #include "sim/simulated_ports.h"
@@ -102,7 +102,7 @@ TEST_F(TrackLinkTest, AcknowledgeOnRingWithinFourTicks) {
 
 TEST_F(TrackLinkTest, LgbAcknowledgeIsTheInterfacesReply) {
   SetUpBoard();
-  link_->HardwareKind = 2;
+  link_->HardwareKind = kLgbInterface;
   link_->CvNumber = 300;  // low byte 0x2C
   const struct {
     std::string reply;
@@ -145,6 +145,48 @@ TEST_F(TrackLinkTest, ReceivedCharactersWithoutNulAndTheGreetingAnswered) {
   EXPECT_EQ(link_->RxBuffer, "ab");
 }
 
+TEST_F(TrackLinkTest, LgbSetUpGreetsUpToThreeTimes) {
+  struct Case {
+    const char* name;
+    sim::SimTime answer_delay;
+    bool silent;
+    int greetings;
+    bool seen;
+  };
+  const Case cases[] = {
+      {"answered at once", 10ms, false, 1, true},
+      // The answer comes within the second wait: no third greeting.
+      {"answered late", 150ms, false, 2, true},
+      {"no interface", 10ms, true, 3, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUpBoard();
+    link_->WaitTicks(5);
+    sim::LgbSettings settings;
+    settings.greeting_delay = c.answer_delay;
+    settings.silent = c.silent;
+    {
+      auto lock = track_.Lock();
+      track_.Lgb().SetSettings(settings);
+    }
+    link_->LgbHelloSeen = true;  // from an earlier set-up
+    track_.ClearLog();
+    const sim::SimTime start = clock_.Now();
+    EXPECT_EQ(SetUpLgbPort(*link_), c.seen);
+    EXPECT_EQ(link_->LgbHelloSeen, c.seen);
+    EXPECT_GE(clock_.Now() - start, c.greetings * 90ms);
+    EXPECT_LE(clock_.Now() - start, c.greetings * 100ms);
+    link_->WaitTicks(30);
+    int greetings = 0;
+    for (const TrackLogEntry& e : track_.Log()) greetings += e.kind == TrackLogEntry::kLgb && e.text == "greeting";
+    EXPECT_EQ(greetings, c.silent ? 0 : c.greetings);  // a silent interface logs nothing
+    EXPECT_EQ(Count(TrackLogEntry::kPacket), 0);   // nothing repeated any more
+    EXPECT_EQ(port_->BaudRate(), serial::br9600);
+    EXPECT_TRUE(track_.Powered());
+  }
+}
+
 TEST_F(TrackLinkTest, PowerCycleTakesThePowerAwayFor200Ms) {
   SetUpBoard();
   link_->WaitTicks(1);
@@ -159,7 +201,7 @@ TEST_F(TrackLinkTest, PowerCycleTakesThePowerAwayFor200Ms) {
   EXPECT_LE(power[1] - power[0], 200ms);
   EXPECT_TRUE(track_.Powered());
 
-  link_->HardwareKind = 2;  // the LGB interface: nothing
+  link_->HardwareKind = kLgbInterface;  // the LGB interface: nothing
   track_.ClearLog();
   link_->PowerCycle();
   EXPECT_EQ(Count(TrackLogEntry::kPower), 0);

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "encoding/fixed_streams.h"
-#include "link/board_port_setup.h"
+#include "link/hardware_setup.h"
 #include "link/virtual_time_base.h"
 #include "serial/tests/fake_device.h"
 #include "sim/simulated_ports.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "encoding/fixed_streams.h"
-#include "link/board_port_setup.h"
+#include "link/hardware_setup.h"
 #include "link/virtual_time_base.h"
 #include "serial/tests/fake_device.h"
 #include "sim/simulated_ports.h"
@@ -97,17 +97,15 @@ class ProgrammingMethodsTest : public ::testing::Test {
 
   // The LGB interface's set-up: 9600 bit/s, nothing repeated, greeting exchanged.
   void SetUpLgb() {
-    link_->HardwareKind = 2;
-    link_->BackgroundStream.clear();
-    port_->SetBaudRate(serial::br9600);
-    port_->SetEvents({serial::evRxChar, serial::evRxFlag, serial::evRLSD, serial::evRx80Full});
-    link_->SetRTS(true);
-    link_->SetDTR(true);
-    link_->RxBuffer.clear();
-    port_->WriteText(std::string("\x10\x86", 2));
-    link_->WaitTicks(10);
-    ASSERT_TRUE(link_->LgbHelloSeen);
+    link_->HardwareKind = link::kLgbInterface;
+    ASSERT_TRUE(link::SetUpLgbPort(*link_));
   }
+  void SetLgb(const sim::LgbSettings& settings) {
+    auto lock = track_.Lock();
+    track_.Lgb().SetSettings(settings);
+  }
+  // How long the last command took, from the log's clearing.
+  sim::SimTime Since(sim::SimTime start) const { return clock_.Now() - start; }
 
   void SetCv(int cv, int value) {
     auto lock = track_.Lock();
@@ -415,28 +413,114 @@ TEST_F(ProgrammingMethodsTest, UnknownModeOnlyRaisesDtr) {
   EXPECT_TRUE(track_.Powered());
 }
 
-TEST_F(ProgrammingMethodsTest, LgbInterfaceTakesRequestsInsteadOfPackets) {
+// Characters the LGB interface received, as the track log names its messages.
+std::vector<std::string> LgbMessages(const std::vector<TrackLogEntry>& log) {
+  std::vector<std::string> messages;
+  for (const TrackLogEntry& e : log) {
+    if (e.kind == TrackLogEntry::kLgb) messages.push_back(e.text);
+  }
+  return messages;
+}
+
+TEST_F(ProgrammingMethodsTest, LgbReadsAndWritesThroughTheInterface) {
   SetUpLgb();
   SetCv(29, 6);
-  // The reply comes a character at a time, and the waits end at its second one: the
-  // write's status byte and the read's value byte have not arrived by then.
-  EXPECT_FALSE(Write("dir", 29, 9));
+  EXPECT_TRUE(Write("dir", 29, 9));
   EXPECT_EQ(Cv(29), 9);
-  EXPECT_EQ(progress_.back(), kFailed);
+  EXPECT_EQ(progress_.back(), kConfirmed);
   EXPECT_FALSE(rts_);
 
-  cv_value_ = -7;
-  EXPECT_TRUE(Read("dir", 29));  // the reply names CV 29
-  EXPECT_EQ(cv_value_, 0);
-  EXPECT_TRUE(progress_.empty());
-  EXPECT_TRUE(rts_);  // the interface keeps RTS
-
-  // The request names CV 300 by its low byte; the reply for CV 44 never matches 300.
-  EXPECT_FALSE(Read("dir", 300));
-  bool asked_44 = false;
-  for (const TrackLogEntry& e : track_.Log()) asked_44 |= e.text.starts_with("read CV 44 ");
-  EXPECT_TRUE(asked_44);
+  for (const char* mode : {"dir", "dio"}) {
+    cv_value_ = -7;
+    EXPECT_TRUE(Read(mode, 29)) << mode;
+    EXPECT_EQ(cv_value_, 9);
+    EXPECT_TRUE(progress_.empty());
+    EXPECT_TRUE(rts_);  // the interface keeps RTS
+  }
   EXPECT_EQ(Count(TrackLogEntry::kPacket), 0);
+
+  // The read-only CV 7: the interface answers 98 07 00.
+  EXPECT_FALSE(Write("dir", 7, 1));
+  EXPECT_EQ(progress_.back(), kFailed);
+}
+
+TEST_F(ProgrammingMethodsTest, LgbRepliesAreJudgedByWhatHasArrived) {
+  SetUpLgb();
+  SetCv(29, 5);
+  struct Case {
+    const char* name;
+    int limit;
+    sim::LgbReplyFault fault;
+    bool read;
+    int value;
+  };
+  const Case cases[] = {
+      {"4 characters", -1, sim::LgbReplyFault::kNone, true, 5},
+      {"3 characters", 3, sim::LgbReplyFault::kNone, true, 0},
+      {"2 characters", 2, sim::LgbReplyFault::kNone, true, 0},
+      {"1 character", 1, sim::LgbReplyFault::kNone, false, -7},
+      {"another CV", -1, sim::LgbReplyFault::kWrongCv, false, -7},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::LgbSettings settings;
+    settings.reply_limit = c.limit;
+    settings.fault = c.fault;
+    SetLgb(settings);
+    cv_value_ = -7;
+    EXPECT_EQ(Read("dir", 29), c.read);
+    EXPECT_EQ(cv_value_, c.value);
+  }
+  // A write needs 98 N 01 whole.
+  sim::LgbSettings two;
+  two.reply_limit = 2;
+  SetLgb(two);
+  EXPECT_FALSE(Write("dir", 29, 7));
+  EXPECT_EQ(Cv(29), 7);  // stored all the same
+}
+
+TEST_F(ProgrammingMethodsTest, LgbWaitsEndWithoutAReply) {
+  SetUpLgb();
+  sim::LgbSettings silent;
+  silent.silent = true;
+  SetLgb(silent);
+  // A read waits up to 200 ticks, a write up to 20 (each tick 10 ms, one more
+  // begun when the count is passed).
+  Begin("dir", 29);
+  sim::SimTime start = clock_.Now();
+  programmer_->ReadCv();
+  EXPECT_FALSE(link_->AckResult);
+  EXPECT_GE(Since(start), std::chrono::milliseconds(2000));
+  EXPECT_LE(Since(start), std::chrono::milliseconds(2020));
+
+  Begin("dir", 29);
+  start = clock_.Now();
+  programmer_->WriteCv();
+  EXPECT_FALSE(link_->AckResult);
+  EXPECT_EQ(progress_.back(), kFailed);
+  // 20..21 ticks for the reply, then 2 at the end of the write.
+  EXPECT_GE(Since(start), std::chrono::milliseconds(210));
+  EXPECT_LE(Since(start), std::chrono::milliseconds(240));
+}
+
+TEST_F(ProgrammingMethodsTest, LgbSendsNothingItCannotName) {
+  SetUpLgb();
+  SetCv(44, 12);
+  // CV 300 would go out as 44 (its low byte): neither read nor written.
+  EXPECT_FALSE(Read("dir", 300));
+  EXPECT_FALSE(Read("dio", 300));
+  EXPECT_FALSE(Write("dir", 300, 99));
+  EXPECT_EQ(progress_.back(), kFailed);
+  EXPECT_EQ(Cv(44), 12);
+  // Only the direct modes exist for the interface; the others send nothing at all.
+  for (const char* mode : {"reg", "pag", "roc"}) {
+    EXPECT_FALSE(Read(mode, 1)) << mode;
+    EXPECT_FALSE(Write(mode, 1, 5)) << mode;
+    EXPECT_EQ(progress_.back(), kFailed);
+  }
+  link_->WaitTicks(10);
+  EXPECT_TRUE(LgbMessages(track_.Log()).empty());
+  EXPECT_EQ(Cv(1), 3);
 }
 
 }  // namespace

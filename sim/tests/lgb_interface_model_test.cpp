@@ -76,12 +76,22 @@ TEST(LgbInterfaceModelTest, ReplyTiming) {
   const SimTime t = 5s;
   const SimTime c = LgbInterfaceModel::kCharacterTime;
   // Two requests in one go: the write's reply waits until the read's has gone out.
+  // Each reply reaches the program whole, when its last character is in.
   const auto replies =
       lgb.OnCharacters(t, Message({0x8C, 0x01, 0x00}) + Message({0x88, 0x02, 0x07}));
-  ASSERT_EQ(replies.size(), 8u);
-  for (std::size_t i = 0; i < replies.size(); ++i) {
-    EXPECT_EQ(replies[i].time, t + 80ms + static_cast<int>(i + 1) * c) << i;
-  }
+  ASSERT_EQ(replies.size(), 2u);
+  EXPECT_EQ(replies[0].text, Message({0x9C, 0x01, 0x03}));
+  EXPECT_EQ(replies[0].time, t + 80ms + 4 * c);
+  EXPECT_EQ(replies[1].text, Message({0x98, 0x02, 0x01}));
+  EXPECT_EQ(replies[1].time, t + 80ms + 8 * c);
+
+  // Cut short, a reply still comes in one piece; the greeting is never cut.
+  lgb.SetSettings(LgbSettings{.read_delay = 80ms, .reply_limit = 3});
+  const auto short_reply = lgb.OnCharacters(t + 1s, Message({0x8C, 0x01, 0x00}));
+  ASSERT_EQ(short_reply.size(), 1u);
+  EXPECT_EQ(short_reply[0].text, Message({0x9C, 0x01, 0x03}).substr(0, 3));
+  EXPECT_EQ(short_reply[0].time, t + 1s + 80ms + 3 * c);
+  EXPECT_EQ(CharactersOf(lgb.OnCharacters(t + 2s, std::string("\x10\x86", 2))), "\x11\xEB\xFA");
   EXPECT_NEAR(std::chrono::duration<double>(c).count(), 10.0 / 9600, 1e-9);
 }
 
@@ -93,7 +103,7 @@ TEST(LgbInterfaceModelTest, SplitMessages) {
   EXPECT_TRUE(lgb.OnCharacters(11ms, read.substr(1, 2)).empty());
   const auto replies = lgb.OnCharacters(12ms, read.substr(3));
   EXPECT_EQ(CharactersOf(replies), Message({0x9C, 0x01, 0x03}));
-  EXPECT_EQ(replies.front().time, 12ms + 50ms + LgbInterfaceModel::kCharacterTime);
+  EXPECT_EQ(replies.front().time, 12ms + 50ms + 4 * LgbInterfaceModel::kCharacterTime);
 
   // A message left unfinished too long is dropped; the next one is answered.
   EXPECT_TRUE(lgb.OnCharacters(1s, read.substr(0, 2)).empty());

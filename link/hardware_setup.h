@@ -1,0 +1,38 @@
+#pragma once
+
+#include <span>
+#include <string_view>
+
+#include "encoding/fixed_streams.h"
+#include "link/hardware_kind.h"
+#include "link/track_link.h"
+
+namespace qarn2::link {
+
+// What a choice of hardware switches in the menus: the items it enables and the ones
+// it disables (by their names), and which port set-up it runs.
+struct HardwareChoice {
+  enum class SetUp { kNone, kBoard, kLgb };
+  int kind;
+  std::span<const std::string_view> enabled;
+  std::span<const std::string_view> disabled;
+  SetUp set_up;
+  // Waits 40 ticks before it takes effect (the choices the user is offered).
+  bool waits;
+};
+const HardwareChoice& ChoiceOf(int kind);
+
+// The port set-up for the product's own board: 19200 bit/s 8N1, the events received
+// characters, transmit empty and ring, DTR and RTS not driven by the driver, Open
+// (nothing if already open; the settings take effect at once, the events at the next
+// opening), track power on, the long reset stream as background stream, RTS off.
+// Nothing is written: the repetition starts with the next write.
+void SetUpBoardPort(TrackLink& link, const encoding::FixedStreams& streams);
+
+// The port set-up for the LGB interface: 9600 bit/s 8N1 with its events, Open, nothing
+// repeated any more, RTS and DTR on, the receive buffer emptied; then the greeting up
+// to three times, 10 ticks apart, until the interface has answered. Returns whether
+// it has (LgbHelloSeen).
+bool SetUpLgbPort(TrackLink& link);
+
+}  // namespace qarn2::link
