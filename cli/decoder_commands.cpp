@@ -17,6 +17,7 @@
 #include "sheet/code_page.h"
 #include "sheet/file_bytes.h"
 #include "encoding/fixed_streams.h"
+#include "link/hardware_setup.h"
 #include "programming/cv_commands.h"
 #include "programming/program_state.h"
 #include "programming/sheet_lines.h"
@@ -35,27 +36,27 @@ constexpr int kResetQuestionTicks = 10;
 
 constexpr const char* kModes[] = {"dir", "dio", "reg", "pag", "roc"};
 
-const char kReadUsage[] = R"(  qarn2-cli read [--mode MODE] [TRACK OPTIONS] CV
+const char kReadUsage[] = R"(  qarn2-cli read [--mode MODE] [--hardware HW] [TRACK OPTIONS] CV
       Reads CV (1..1024) as the CV box of the window does and prints
       "CV 29 = 6" (exit 0) or "CV 29 not readable" (exit 1).
 )";
-const char kWriteUsage[] = R"(  qarn2-cli write [--mode MODE] [TRACK OPTIONS] CV VALUE
+const char kWriteUsage[] = R"(  qarn2-cli write [--mode MODE] [--hardware HW] [TRACK OPTIONS] CV VALUE
       Writes VALUE (0..255) into CV (1..1024) and prints "CV 29 = 6
       acknowledged" (exit 0) or "CV 29 = 6 not acknowledged" (exit 1).
 )";
-const char kReadAllUsage[] = R"(  qarn2-cli read-all [--mode MODE] [--in-place] [TRACK OPTIONS] FILE
+const char kReadAllUsage[] = R"(  qarn2-cli read-all [--mode MODE] [--hardware HW] [--in-place] [TRACK OPTIONS] FILE
       Reads every CV that a line of the decoder file FILE names (a line that
       begins with its number) and prints the file with those lines rewritten:
       number, value ("?" when it could not be read), description. Other lines
       and the bytes of the file stay as they are. --in-place writes the result
       back into FILE instead. Exit 1 when a CV could not be read.
 )";
-const char kWriteAllUsage[] = R"(  qarn2-cli write-all [--mode MODE] [TRACK OPTIONS] FILE
+const char kWriteAllUsage[] = R"(  qarn2-cli write-all [--mode MODE] [--hardware HW] [TRACK OPTIONS] FILE
       Writes every line of the decoder file FILE that has a CV number and a
       value into the decoder. Exit 1 when a write was not acknowledged (a value
       above 255 is not written and counts as such).
 )";
-const char kResetUsage[] = R"(  qarn2-cli reset [TRACK OPTIONS]
+const char kResetUsage[] = R"(  qarn2-cli reset [--hardware HW] [TRACK OPTIONS]
       Factory reset: CV 8 = 8 by register mode, three times, whatever the mode;
       no acknowledge is awaited. Prints "factory reset sent".
 )";
@@ -70,6 +71,7 @@ struct Arguments {
   TrackOptions track;
   std::string mode = "dir";
   bool mode_given = false;  // --mode was given: it wins over a file's mode line
+  int hardware = link::kBoard;  // --hardware
   bool in_place = false;
   bool help = false;
   std::vector<std::string> operands;
@@ -90,6 +92,18 @@ std::string Parse(std::span<const std::string> args, bool in_place_allowed, Argu
       parsed.mode_given = true;
       if (std::find(std::begin(kModes), std::end(kModes), parsed.mode) == std::end(kModes)) {
         return "--mode takes dir, dio, reg, pag or roc, not '" + parsed.mode + "'";
+      }
+    } else if (arg == "--hardware") {
+      if (i + 1 == args.size()) return "--hardware needs a value";
+      const std::string& name = args[++i];
+      if (name == "board") {
+        parsed.hardware = link::kBoard;
+      } else if (name == "booster") {
+        parsed.hardware = link::kBooster;
+      } else if (name == "lgb") {
+        parsed.hardware = link::kLgbInterface;
+      } else {
+        return "--hardware takes board, booster or lgb, not '" + name + "'";
       }
     } else if (arg == "--in-place" && in_place_allowed) {
       parsed.in_place = true;
@@ -188,10 +202,29 @@ class Engine {
   programming::CvCommands commands_;
 };
 
+// What the chosen hardware cannot do, as the window's menus refuse it; empty when
+// the command can run. A bare booster has no acknowledge input, so nothing can be
+// read through it; the LGB interface knows the direct modes only and cannot reset.
+std::string HardwareRefuses(std::string_view command, const Arguments& parsed) {
+  const bool reads = command == "read" || command == "read-all";
+  if (parsed.hardware == link::kBooster && reads) {
+    return "a bare booster gives no acknowledge: reading needs --hardware board or lgb";
+  }
+  if (parsed.hardware != link::kLgbInterface) return "";
+  if (command == "reset") return "the LGB interface does no factory reset";
+  if (parsed.mode != "dir" && parsed.mode != "dio") {
+    return "the LGB interface reads and writes in mode dir or dio only, not " + parsed.mode;
+  }
+  return "";
+}
+
 // Opens the track as the window's start-up does, runs `body` on the engine, and
 // reports port errors, the trace and the simulated decoder's file.
 int OnTheTrack(std::string_view command, const Arguments& args, std::ostream& err,
                const std::function<int(Engine&)>& body) {
+  if (const std::string refused = HardwareRefuses(command, args); !refused.empty()) {
+    return Fail(err, command, kExitUsage, refused);
+  }
   std::unique_ptr<TrackSession> session;
   try {
     session = std::make_unique<TrackSession>(args.track);
@@ -200,7 +233,15 @@ int OnTheTrack(std::string_view command, const Arguments& args, std::ostream& er
   }
   int status = kExitOk;
   try {
-    session->SetUpBoard();
+    link::TrackLink& link = session->Link();
+    link.HardwareKind = args.hardware;
+    if (args.hardware == link::kLgbInterface) {
+      if (!link::SetUpLgbPort(link)) {
+        err << "qarn2-cli: " << command << ": keine Verbindung zu LGB55045 (the interface did not answer)\n";
+      }
+    } else {
+      session->SetUpBoard();
+    }
     Engine engine(*session, args.mode, err);
     engine.Link().WaitTicks(kPowerUpTicks);
     status = body(engine);
@@ -250,6 +291,12 @@ std::string ModeOptionHelp() {
                        read-all and write-all take the mode from the file's mode
                        line ("*pag" as its first line) when --mode is not given.
 Their progress (the texts of the window's CV box) goes to standard error.
+
+Programming hardware (all five):
+  --hardware HW        board: the interface board (the default); booster: a bare
+                       booster, which gives no acknowledge, so read and read-all
+                       are refused; lgb: the LGB interface at 9600 bit/s (modes dir
+                       and dio, CV 1..255, no reset).
 )";
 }
 

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <mutex>
 
+#include "encoding/hex_text.h"
 #include "encoding/stream_decoder.h"
 
 namespace qarn2::cli {
@@ -44,7 +45,19 @@ struct PortRecorder::Record {
 
   void NoteWrite(const std::string& data) {
     std::lock_guard lock(mutex);
+    if (below_track_rate) {
+      // Not a track signal: the LGB interface's messages, shown as they are.
+      notes.push_back({{now(), TrackLogEntry::kLgb, {}, "to the interface: " + encoding::ToHex(data)}, {}, false});
+      return;
+    }
     notes.push_back({{now(), TrackLogEntry::kPacket, {}, {}}, data, true});
+  }
+  void NoteRead(const char* data, int count) {
+    if (count <= 0) return;
+    std::lock_guard lock(mutex);
+    notes.push_back({{now(), TrackLogEntry::kLgb, {}, "from the interface: " + encoding::ToHex(std::string(data, count))},
+                     {},
+                     false});
   }
   void Note(TrackLogEntry::Kind kind, std::string text) {
     std::lock_guard lock(mutex);
@@ -59,6 +72,7 @@ struct PortRecorder::Record {
   };
   const Clock now;
   mutable std::mutex mutex;  // the event thread notes rings
+  bool below_track_rate = false;  // the port runs slower than the track's 19200 bit/s
   std::vector<Noted> notes;   // in the order they happened
 };
 
@@ -72,7 +86,12 @@ class PortRecorder::RecordingDevice : public serial::SerialDevice {
   void Close() override { device_->Close(); }
   int SetQueueSizes(int input, int output) override { return device_->SetQueueSizes(input, output); }
   int SetLineSettings(const serial::LineSettings& settings) override {
-    return device_->SetLineSettings(settings);
+    const int error = device_->SetLineSettings(settings);
+    if (error == 0) {
+      std::lock_guard lock(record_->mutex);
+      record_->below_track_rate = settings.baud_rate < 19200;
+    }
+    return error;
   }
   int SetTimeouts(const serial::TimeoutValues& timeouts) override {
     return device_->SetTimeouts(timeouts);
@@ -83,7 +102,11 @@ class PortRecorder::RecordingDevice : public serial::SerialDevice {
     if (error == 0) record_->NoteWrite(data);
     return error;
   }
-  int Read(char* buffer, int max, int& got) override { return device_->Read(buffer, max, got); }
+  int Read(char* buffer, int max, int& got) override {
+    const int error = device_->Read(buffer, max, got);
+    if (error == 0) record_->NoteRead(buffer, got);
+    return error;
+  }
   int RxQueueCount(int& count) override { return device_->RxQueueCount(count); }
   int Purge() override { return device_->Purge(); }
   int SetDTR(bool on) override {

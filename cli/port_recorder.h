@@ -34,7 +34,8 @@ class PortRecorder {
   //   left: the write's start plus the characters before it at 19200 bit/s 8N1;
   //   "check byte wrong" when it is;
   // - a write whose characters do not decode cleanly: a "bad packet" line saying why;
-  // - DTR (track power) and RTS changes, and every ring (the decoder's acknowledge).
+  // - DTR (track power) and RTS changes, and every ring (the decoder's acknowledge);
+  // - below 19200 bit/s (the LGB interface) every write and every read as hex bytes.
   std::vector<sim::TrackLogEntry> Entries() const;
 
  private:

@@ -304,17 +304,56 @@ TEST(DecoderCommandsTest, APortThatCannotBeOpenedEndsEveryCommand) {
   }
 }
 
+TEST(HardwareOptionTest, TheLgbInterfaceReadsAndWritesThroughItsMessages) {
+  const TempFile decoder("lgb_decoder.DEC");
+  const Result write = OnDecoder(decoder, "write", {"--hardware", "lgb", "--trace", "29", "34"});
+  EXPECT_EQ(write.status, kExitOk) << write.err;
+  EXPECT_EQ(write.out, "CV 29 = 34 acknowledged\n");
+  EXPECT_THAT(write.err, HasSubstr("write CV 29 = 34 (stored)"));
+  EXPECT_THAT(ServiceLines(write.err), ::testing::IsEmpty());  // no track signal at all
+  for (const char* mode : {"dir", "dio"}) {
+    const Result read = OnDecoder(decoder, "read", {"--hardware", "lgb", "--mode", mode, "29"});
+    EXPECT_EQ(read.status, kExitOk) << read.err;
+    EXPECT_EQ(read.out, "CV 29 = 34\n");
+  }
+  // CV 300 would go out as CV 44: refused without a message to the interface.
+  const Result high = OnDecoder(decoder, "write", {"--hardware", "lgb", "--trace", "300", "1"});
+  EXPECT_EQ(high.status, kExitNotConfirmed);
+  EXPECT_THAT(high.err, Not(HasSubstr("write CV 44")));
+}
+
+TEST(HardwareOptionTest, WhatTheHardwareCannotDoIsRefused) {
+  const TempFile sheet("hardware_sheet.DEC", "29 6\r\n");
+  const std::vector<std::vector<std::string>> refused = {
+      {"read", "--hardware", "booster", "29"},
+      {"read-all", "--hardware", "booster", sheet.Path()},
+      {"reset", "--hardware", "lgb"},
+      {"read", "--hardware", "lgb", "--mode", "pag", "29"},
+      {"write", "--hardware", "lgb", "--mode", "reg", "1", "3"},
+      {"read", "--hardware", "usb", "29"},
+  };
+  for (std::vector<std::string> args : refused) {
+    args.push_back("--virtual-time");
+    const Result r = RunCli(args);
+    EXPECT_EQ(r.status, kExitUsage) << args[0] << " " << args[2];
+    EXPECT_EQ(r.out, "");
+  }
+  // Writing through a bare booster works as with the board.
+  const Result write = RunCli({"write", "--virtual-time", "--hardware", "booster", "29", "7"});
+  EXPECT_EQ(write.status, kExitOk) << write.err;
+}
+
 TEST(DecoderCommandsTest, HelpNamesEachCommandAndItsOptions) {
   const Result all = RunCli({"--help"});
-  for (const char* usage : {"read [--mode MODE] [TRACK OPTIONS] CV", "write [--mode MODE]",
-                            "read-all [--mode MODE] [--in-place]", "write-all [--mode MODE]",
-                            "reset [TRACK OPTIONS]"}) {
+  for (const char* usage : {"qarn2-cli read [", "qarn2-cli write [", "qarn2-cli read-all [",
+                            "qarn2-cli write-all [", "qarn2-cli reset ["}) {
     EXPECT_THAT(all.out, HasSubstr(usage));
   }
   const Result one = RunCli({"write", "--help"});
   EXPECT_EQ(one.status, kExitOk);
-  EXPECT_THAT(one.out, HasSubstr("write [--mode MODE] [TRACK OPTIONS] CV VALUE"));
+  EXPECT_THAT(one.out, HasSubstr("qarn2-cli write ["));
   EXPECT_THAT(one.out, HasSubstr("--mode MODE"));
+  EXPECT_THAT(one.out, HasSubstr("--hardware HW"));
   EXPECT_THAT(one.out, HasSubstr("--port COMn=PATH"));
   EXPECT_THAT(one.out, Not(HasSubstr("qarn2-cli read-all")));
 }

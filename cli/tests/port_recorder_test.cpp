@@ -131,5 +131,28 @@ TEST_F(PortRecorderTest, LineChangesAndRingsFallBetweenThePacketsInTimeOrder) {
                                             "ring on RI"}));
 }
 
+TEST_F(PortRecorderTest, BelowTheTrackRateMessagesAreShownAsTheyAre) {
+  auto device = Open();
+  serial::LineSettings lgb;
+  lgb.baud_rate = 9600;
+  ASSERT_EQ(device->SetLineSettings(lgb), 0);
+  now_ = 5ms;
+  ASSERT_EQ(Write(*device, std::string("\x8C\x1D\x00\x91", 4)), 0);
+  line_->Receive(std::string("\x9C\x1D\x06\x87", 4));
+  now_ = 60ms;
+  char buffer[8];
+  int got = 0;
+  ASSERT_EQ(device->Read(buffer, sizeof buffer, got), 0);
+  ASSERT_EQ(got, 4);
+  const std::vector<TrackLogEntry> entries = recorder_.Entries();
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].kind, TrackLogEntry::kLgb);
+  EXPECT_EQ(entries[0].text, "to the interface: 8C 1D 00 91");
+  EXPECT_EQ(entries[0].time, 5ms);
+  EXPECT_EQ(entries[1].text, "from the interface: 9C 1D 06 87");
+  EXPECT_EQ(entries[1].time, 60ms);
+  EXPECT_TRUE(Packets().empty());
+}
+
 }  // namespace
 }  // namespace qarn2::cli
