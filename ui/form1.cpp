@@ -30,6 +30,11 @@ namespace {
 constexpr int kOuterWidth = 696;
 constexpr int kOuterHeight = 480;
 const char* const kTitle = "QARN2       DCC- Decoder Service      Version 0.8";
+// The title after the LGB interface left its greeting unanswered. Nothing puts the
+// old title back, not even a later set-up that gets its answer.
+const char* const kNoLgbTitle = "keine Verbindung zu LGB55045";
+// What a radio button's choice waits before it takes effect, in ticks (400 ms).
+constexpr int kChoiceWaitTicks = 40;
 
 // The window's font: the nearest to an 11-pixel "MS Sans Serif" this system has.
 // The fonts with Arial's widths come first, since the controls' sizes were made for
@@ -92,7 +97,7 @@ void TForm1::ConnectMenu() {
       {"Lokprobier", &TForm1::HideAllPanels},
       {"Weicheprobier", &TForm1::HideAllPanels},
       {"Funktionsdecprobier", &TForm1::HideAllPanels},
-      {"HardwareWahl", &TForm1::HideAllPanels},
+      {"HardwareWahl", &TForm1::HardwareWahlClick},
       {"Ports", &TForm1::PortsClick},
       {"berQARN3", &TForm1::berQARN3Click},
       {"Anschlsse", &TForm1::AnschlsseClick},
@@ -116,7 +121,16 @@ void TForm1::ConnectRadioButtons() {
   for (std::size_t i = 0; i < kModeChoices.size(); ++i) {
     OnChecked(mode_panel_->Button(i), [this, i] { ProgModeClick(i); });
   }
-  OnChecked(hardware_panel_->Qarn(), [this] { ButtonQARNClick(); });
+  const std::pair<int, void (TForm1::*)()> hardware[] = {
+      {link::kBoard, &TForm1::ButtonQARNClick},
+      {link::kBooster, &TForm1::ButtonBoosterClick},
+      {link::kLgbInterface, &TForm1::ButtonLGBClick},
+      {link::kLenzInterface, &TForm1::ButtonLenzClick},
+      {link::kPr1, &TForm1::ButtonPR1Click},
+  };
+  for (const auto& [kind, handler] : hardware) {
+    OnChecked(hardware_panel_->Button(kind), [this, handler] { (this->*handler)(); });
+  }
   OnChecked(port_panel_->Com1(), [this] { ButtonCOM1Click(); });
   OnChecked(port_panel_->Com2(), [this] { ButtonCOM2Click(); });
 }
@@ -158,10 +172,6 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 
 void TForm1::CheckByProgram(QRadioButton* button) {
   guard_.RunAsPartOfCaller([button] { button->setChecked(true); });
-}
-
-void TForm1::EnableMenuItems(std::initializer_list<const char*> names, bool enabled) {
-  for (const char* name : names) menu_->Item(name)->setEnabled(enabled);
 }
 
 // --- Start-up.
@@ -232,19 +242,49 @@ void TForm1::ProgmodewClick() {
 }
 
 void TForm1::ProgModeClick(std::size_t i) {
-  link_.WaitTicks(40);
+  link_.WaitTicks(kChoiceWaitTicks);
   state_.ProgrammingMode = kModeChoices[i].mode;
   mode_panel_->Hide();
   controls_.Label2->setText(QString::fromStdString(state_.ProgrammingMode));
 }
 
-void TForm1::ButtonQARNClick() {
-  link_.WaitTicks(40);
-  link_.HardwareKind = 0;
+// --- Programming hardware.
+
+void TForm1::HardwareWahlClick() {
+  HideAllPanels();
+  hardware_panel_->Show();
+}
+
+void TForm1::ButtonQARNClick() { ChooseHardware(link::kBoard); }
+
+void TForm1::ButtonBoosterClick() { ChooseHardware(link::kBooster); }
+
+void TForm1::ButtonLGBClick() { ChooseHardware(link::kLgbInterface); }
+
+void TForm1::ButtonLenzClick() { ChooseHardware(link::kLenzInterface); }
+
+void TForm1::ButtonPR1Click() { ChooseHardware(link::kPr1); }
+
+void TForm1::ChooseHardware(int kind) {
+  const link::HardwareChoice& choice = link::ChoiceOf(kind);
+  if (choice.waits) link_.WaitTicks(kChoiceWaitTicks);
+  link_.HardwareKind = kind;
   hardware_panel_->Hide();
-  EnableMenuItems({"leseCV", "Lokprobier", "Weicheprobier", "Funktionsdecprobier", "Progmodew", "Reset1"},
-                  true);
-  link::SetUpBoardPort(link_, streams_);
+  for (std::string_view item : choice.enabled) menu_->Item(item)->setEnabled(true);
+  for (std::string_view item : choice.disabled) menu_->Item(item)->setEnabled(false);
+  switch (choice.set_up) {
+    case link::HardwareChoice::SetUp::kNone:
+      break;
+    case link::HardwareChoice::SetUp::kBoard:
+      link::SetUpBoardPort(link_, streams_);
+      break;
+    case link::HardwareChoice::SetUp::kLgb:
+      // The interface knows the direct mode only.
+      state_.ProgrammingMode = "dir";
+      ShowProgrammingMode();
+      if (!link::SetUpLgbPort(link_)) setWindowTitle(kNoLgbTitle);
+      break;
+  }
 }
 
 // --- CV commands.

@@ -54,7 +54,13 @@ class TForm1 : public QMainWindow {
   void ProgmodewClick();
   // The handler of the mode panel's i-th button (ProgDirClick ... ProgrocClick).
   void ProgModeClick(std::size_t i);
+  void HardwareWahlClick();
+  // The hardware panel's buttons, one per HardwareKind 0..4.
   void ButtonQARNClick();
+  void ButtonBoosterClick();
+  void ButtonLGBClick();
+  void ButtonLenzClick();
+  void ButtonPR1Click();
   // The CV commands.
   void leseCVClick();
   void SchreibeCVClick();
@@ -84,7 +90,9 @@ class TForm1 : public QMainWindow {
   // Unchecks the mode buttons, checks the one of ProgrammingMode (running its
   // handler), shows the mode in Label2.
   void ShowProgrammingMode();
-  void EnableMenuItems(std::initializer_list<const char*> names, bool enabled);
+  // What a choice of the hardware panel does: the wait, HardwareKind, the menu items
+  // it switches, and the port set-up that goes with it.
+  void ChooseHardware(int kind);
   // What the CV commands change in the window outside their box.
   CvBox::WindowHooks CvBoxHooks();
   // The CV box's button, the reset question's buttons, and Enter in CVedit and Decoder.

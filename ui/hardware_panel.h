@@ -18,9 +18,9 @@ class HardwarePanel {
   void Show();
   void Hide();
   bool Shown() const;
+  // The button of HardwareKind `kind` (0..4).
+  QRadioButton* Button(int kind) const { return buttons_.at(static_cast<std::size_t>(kind)); }
   QRadioButton* Qarn() const { return buttons_[0]; }
-  QRadioButton* Booster() const { return buttons_[1]; }
-  QRadioButton* Lgb() const { return buttons_[2]; }
 
  private:
   static constexpr int kOffered = 3;

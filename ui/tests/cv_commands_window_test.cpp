@@ -27,22 +27,9 @@ class CvCommandsWindowTest : public Form1Fixture {
  protected:
   void SetUp() override { Start(); }
 
-  QLineEdit* Entry() const { return Find<QLineEdit>("CVedit"); }
   QPlainTextEdit* Sheet() const { return Find<QPlainTextEdit>("Decoder"); }
   QString Caption() const { return Find<QGroupBox>("GroupCVRW")->title(); }
   QString Prompt() const { return Find<QLabel>("CVLabel1")->text(); }
-  QString Result() const { return Find<QLabel>("CVResult")->text(); }
-
-  // Types `text` into the entry field and presses Enter there.
-  void Enter(const QString& text) {
-    Entry()->clear();
-    Type(Entry(), text);
-    PressEnter(Entry());
-  }
-  int DecoderCv(int number) {
-    auto lock = track_.Lock();
-    return track_.Decoder().Cv(number);
-  }
   void SetDecoderCv(int number, int value) {
     auto lock = track_.Lock();
     track_.Decoder().SetCv(number, static_cast<std::uint8_t>(value));

@@ -6,6 +6,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QWidget>
 
@@ -80,6 +82,19 @@ class Form1Fixture : public ::testing::Test {
     QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, "\r");
     QApplication::sendEvent(widget, &press);
     QApplication::sendEvent(widget, &release);
+  }
+  // The CV box's entry field and result line.
+  QLineEdit* Entry() const { return Find<QLineEdit>("CVedit"); }
+  QString Result() const { return Find<QLabel>("CVResult")->text(); }
+  // Types `text` into the entry field and presses Enter there.
+  void Enter(const QString& text) const {
+    Entry()->clear();
+    Type(Entry(), text);
+    PressEnter(Entry());
+  }
+  int DecoderCv(int number) {
+    auto lock = track_.Lock();
+    return track_.Decoder().Cv(number);
   }
   int Count(sim::TrackLogEntry::Kind kind) const {
     int n = 0;

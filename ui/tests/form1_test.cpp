@@ -198,7 +198,7 @@ TEST_F(Form1Test, PanelCommandsHideEveryOtherPanelButLeaveTheRest) {
       {"Progmodew", true, "ProgmodeWahl"}, {"leseCV", true, "GroupCVRW"},
       {"SchreibeCV", true, "GroupCVRW"},   {"Lokprobier", true, ""},
       {"Weicheprobier", true, ""},         {"Funktionsdecprobier", true, ""},
-      {"HardwareWahl", true, ""},          {"Ports", false, ""},
+      {"HardwareWahl", true, "Hardwarebox"}, {"Ports", false, ""},
       {"Reset1", false, ""},               {"berQARN3", false, ""},
       {"Anschlsse", false, ""},
   };
