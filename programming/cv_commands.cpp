@@ -9,6 +9,7 @@ namespace {
 constexpr int kFirstCv = 1;
 constexpr int kLastCv = 1024;
 constexpr int kHighestValue = 255;
+constexpr int kHighestShortAddress = 127;
 // The pause after each CV of "write all", in ticks.
 constexpr int kWriteAllPauseTicks = 2;
 // The factory reset: CV 8 := 8, three times, then the track without power after 5 ticks.
@@ -109,6 +110,12 @@ void CvCommands::EndCvBox() {
   link_.SetDTR(false);
 }
 
+void CvCommands::TakeLocoAddress(int value) {
+  // A short address is 0..127; as the try-outs' address byte a larger value would
+  // make accessory packets (10xxxxxx) or reserved ones instead.
+  if (value >= 0 && value <= kHighestShortAddress) state_.LocoAddress = value;
+}
+
 void CvCommands::ReadCvAndShow() {
   BusyScope busy(busy_);
   state_.CvValue = 0;
@@ -116,7 +123,7 @@ void CvCommands::ReadCvAndShow() {
   if (link_.AckResult) {
     view_.SetCvResult("CV Nr " + std::to_string(link_.CvNumber) + " = " +
                       std::to_string(state_.CvValue));
-    if (link_.CvNumber == 1) state_.LocoAddress = state_.CvValue;
+    if (link_.CvNumber == 1) TakeLocoAddress(state_.CvValue);
   } else {
     view_.SetCvResult("    nicht lesbar");
   }
@@ -124,7 +131,7 @@ void CvCommands::ReadCvAndShow() {
 
 void CvCommands::WriteCvAndShow() {
   BusyScope busy(busy_);
-  if (link_.CvNumber == 1) state_.LocoAddress = state_.CvValue;
+  if (link_.CvNumber == 1) TakeLocoAddress(state_.CvValue);
   programmer_.WriteCv();
   if (link_.AckResult) {
     view_.SetCvResult("CV Nr " + std::to_string(link_.CvNumber) + "=" +

@@ -60,9 +60,10 @@ class CvCommands {
   void EnterInCvBox(const std::string& entry);
   // "ENDE": stops a running scan, hides the box, drops DTR.
   void EndCvBox();
-  // Read CvNumber and show it; CV 1 read sets LocoAddress.
+  // Read CvNumber and show it; CV 1 read sets LocoAddress (a value 0..127).
   void ReadCvAndShow();
-  // Write CvValue into CvNumber and show the outcome; CV 1 sets LocoAddress first.
+  // Write CvValue into CvNumber and show the outcome; CV 1 sets LocoAddress first
+  // (a value 0..127).
   void WriteCvAndShow();
   bool CvBoxWriting() const { return writing_; }
   bool CvBoxAwaitingValue() const { return awaiting_value_; }
@@ -88,6 +89,7 @@ class CvCommands {
   // Marks a CV command running for its lifetime.
   class BusyScope;
   void RaiseTrackPowerWithReset();
+  void TakeLocoAddress(int value);
 
   link::TrackLink& link_;
   const encoding::FixedStreams& streams_;

@@ -122,6 +122,11 @@ TEST_F(CvCommandsTest, ReadBoxReadsValidEntriesAndClearsTheRest) {
   Enter("1");
   EXPECT_EQ(view_.result, "CV Nr 1 = 42");
   EXPECT_EQ(state_.LocoAddress, 42);
+  // No short address: the try-outs keep theirs.
+  SetCv(1, 200);
+  Enter("1");
+  EXPECT_EQ(view_.result, "CV Nr 1 = 200");
+  EXPECT_EQ(state_.LocoAddress, 42);
 
   // A CV the mode cannot reach: nothing sent, not readable, the address unchanged.
   state_.ProgrammingMode = "reg";

@@ -1,0 +1,100 @@
+#include "tryout/tryout_commands.h"
+
+#include <cstdlib>
+
+#include "encoding/serial_encoder.h"
+#include "programming/sheet_lines.h"
+
+namespace qarn2::tryout {
+namespace {
+
+constexpr int kTurnoutCopies = 5;
+constexpr int kHighestAddress = 127;
+
+}  // namespace
+
+TryOutCommands::TryOutCommands(link::TrackLink& link, const encoding::FixedStreams& streams,
+                               programming::ProgramState& state, TryOutView& view)
+    : link_(link), streams_(streams), state_(state), view_(view) {}
+
+void TryOutCommands::Open(TryOutKind kind, const std::string& address_label) {
+  link_.PowerCycle();  // nothing with the LGB interface
+  state_.AbortFlag = true;
+  view_.HideAllPanels();
+  if (kind == TryOutKind::kTurnout) view_.SetTurnoutCaption("Weiche " + std::to_string(state_.LocoAddress));
+  view_.ShowTryOutPanel(kind, address_label);
+  if (kind == TryOutKind::kLocomotive) {
+    view_.CheckSpeedButton14();  // runs ChooseSpeedSteps(14) when it was not checked
+  } else {
+    state_.SpeedSteps = 14;  // the buttons and the regulator stay as they are
+  }
+  view_.SetAddressEntry(std::to_string(state_.LocoAddress));
+  link_.BackgroundStream = streams_.IdleStream;
+  SendTryOutPackets();
+}
+
+void TryOutCommands::OpenLocomotiveTryOut() { Open(TryOutKind::kLocomotive, "Lokadresse"); }
+
+void TryOutCommands::OpenTurnoutTryOut() { Open(TryOutKind::kTurnout, "WeichenNr"); }
+
+void TryOutCommands::OpenFunctionTryOut() { Open(TryOutKind::kFunction, "Adresse"); }
+
+void TryOutCommands::EnterAddress(const std::string& text) {
+  const std::optional<int> number = programming::ParseInteger(text);
+  if (!number || *number < 0 || *number > kHighestAddress) {
+    view_.ClearAddressEntry();
+    return;
+  }
+  state_.LocoAddress = *number;
+  if (view_.TurnoutBoxShown()) view_.SetTurnoutCaption("Weiche " + std::to_string(*number));
+}
+
+void TryOutCommands::ChooseSpeedSteps(int steps) {
+  state_.SpeedSteps = steps;
+  view_.SetRegulatorRange(-steps, steps);
+}
+
+void TryOutCommands::RegulatorChanged(int position) {
+  regulator_position_ = position;
+  drive_.speed_step = std::abs(position);
+  if (position > 0) drive_.forward = true;
+  if (position < 0) drive_.forward = false;
+  view_.ShowRegulatorPosition(std::to_string(position));
+  SendTryOutPackets();
+}
+
+void TryOutCommands::SetLight(bool on) {
+  drive_.light = on;
+  SendTryOutPackets();
+}
+
+void TryOutCommands::SetFunction(int n, bool on) {
+  if (n < 1 || n > 12) return;
+  drive_.functions[n] = on;
+  SendTryOutPackets();
+}
+
+void TryOutCommands::ChooseTurnout(bool links) {
+  // Turnout 0 lies outside the numbering: its bytes would reach no turnout one named.
+  const std::optional<encoding::Packet> packet = TurnoutPacket(state_.LocoAddress, links);
+  if (!packet || link_.HardwareKind == link::kLgbInterface) return;
+  const std::string stream = encoding::EncodeOperationsPacket(*packet);
+  std::string copies;
+  for (int i = 0; i < kTurnoutCopies; ++i) copies += stream;
+  link_.Port().WriteText(copies);
+}
+
+void TryOutCommands::End() {
+  link_.BackgroundStream = streams_.ResetBurst;
+  view_.HideTryOutPanel();
+  link_.SetDTR(false);
+}
+
+void TryOutCommands::SendTryOutPackets() {
+  drive_.speed_steps = state_.SpeedSteps;
+  const std::string stream = TryOutStream(state_.LocoAddress, drive_, streams_.IdleStream);
+  link_.Port().WriteText(stream);
+  link_.BackgroundStream = stream;
+}
+
+}  // namespace qarn2::tryout
