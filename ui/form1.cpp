@@ -1,6 +1,7 @@
 #include "ui/form1.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QFont>
 #include <QGroupBox>
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollBar>
 
 #include "link/hardware_setup.h"
 #include "programming/cv_commands.h"
@@ -23,6 +25,7 @@
 #include "ui/mode_panel.h"
 #include "ui/port_panel.h"
 #include "ui/sheet_pane.h"
+#include "ui/tryout_panel.h"
 
 namespace qarn2::ui {
 namespace {
@@ -67,11 +70,17 @@ TForm1::TForm1(serial::TComPort& port, link::TrackLink& link, MessageSink sink)
   cv_box_ = std::make_unique<CvBox>(client, CvBoxHooks());
   sheet_ = std::make_unique<SheetPane>(controls_.Decoder);
   cv_commands_ = std::make_unique<programming::CvCommands>(link_, streams_, state_, *cv_box_);
+  TryOutPanel::WindowHooks tryout_hooks;
+  tryout_hooks.hide_all_panels = [this] { HideAllPanels(); };
+  tryout_hooks.as_part_of_caller = [this](const std::function<void()>& start) { guard_.RunAsPartOfCaller(start); };
+  tryout_panel_ = std::make_unique<TryOutPanel>(client, std::move(tryout_hooks));
+  tryout_ = std::make_unique<tryout::TryOutCommands>(link_, streams_, state_, *tryout_panel_);
   controls_.Infolabel->OnClick = [this] { guard_.Run([this] { InfolabelClick(); }); };
   controls_.Image1->OnClick = [this] { guard_.Run([this] { Image1Click(); }); };
   ConnectMenu();
   ConnectRadioButtons();
   ConnectCvCommands();
+  ConnectTryOut();
   resize(kOuterWidth, kOuterHeight);
 }
 
@@ -94,9 +103,9 @@ void TForm1::ConnectMenu() {
       {"leseAlleCVs", &TForm1::leseAlleCVsClick},
       {"SchreibeCV", &TForm1::SchreibeCVClick},
       {"schreibealleCVs", &TForm1::schreibealleCVsClick},
-      {"Lokprobier", &TForm1::HideAllPanels},
-      {"Weicheprobier", &TForm1::HideAllPanels},
-      {"Funktionsdecprobier", &TForm1::HideAllPanels},
+      {"Lokprobier", &TForm1::LokprobierClick},
+      {"Weicheprobier", &TForm1::WeicheprobierClick},
+      {"Funktionsdecprobier", &TForm1::FunktionsdecprobierClick},
       {"HardwareWahl", &TForm1::HardwareWahlClick},
       {"Ports", &TForm1::PortsClick},
       {"berQARN3", &TForm1::berQARN3Click},
@@ -162,10 +171,35 @@ void TForm1::ConnectCvCommands() {
   controls_.Decoder->installEventFilter(this);
 }
 
+void TForm1::ConnectTryOut() {
+  const auto run = [this](void (TForm1::*handler)()) {
+    return [this, handler] { guard_.Run([this, handler] { (this->*handler)(); }); };
+  };
+  OnChecked(tryout_panel_->SpeedButton(14), [this] { SpeedButton14Click(); });
+  OnChecked(tryout_panel_->SpeedButton(28), [this] { SpeedButton28Click(); });
+  OnChecked(tryout_panel_->SpeedButton(128), [this] { SpeedButton128Click(); });
+  OnChecked(tryout_panel_->TurnoutButton(true), [this] { WeicheButton1Click(); });
+  OnChecked(tryout_panel_->TurnoutButton(false), [this] { WeicheButton2Click(); });
+  // Every change of position, by the user or by a narrower range.
+  connect(tryout_panel_->Regulator(), &QScrollBar::valueChanged, this, run(&TForm1::ReglerChange));
+  // `clicked` comes from the user only: a box checked by the program sends nothing.
+  connect(tryout_panel_->LightBox(), &QCheckBox::clicked, this, run(&TForm1::FLcheckClick));
+  for (int n = 1; n <= 12; ++n) {
+    connect(tryout_panel_->FunctionBox(n), &QCheckBox::clicked, this,
+            [this, n] { guard_.Run([this, n] { FcheckClick(n); }); });
+  }
+  connect(tryout_panel_->EndButton(), &QPushButton::clicked, this, run(&TForm1::SteuerEndeButtonClick));
+  tryout_panel_->AddressEntry()->installEventFilter(this);
+}
+
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::KeyPress && (watched == cv_box_->Entry() || watched == controls_.Decoder)) {
+  if (event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
-    guard_.Run([this, key] { CVeditKeyPress(key); });
+    if (watched == cv_box_->Entry() || watched == controls_.Decoder) {
+      guard_.Run([this, key] { CVeditKeyPress(key); });
+    } else if (watched == tryout_panel_->AddressEntry()) {
+      guard_.Run([this, key] { SteuerEditKeyPress(key); });
+    }
   }
   return QMainWindow::eventFilter(watched, event);
 }
@@ -226,7 +260,7 @@ void TForm1::HideAllPanels() {
   mode_panel_->Hide();
   cv_box_->HideCvBox();
   hardware_panel_->Hide();
-  controls_.Steuerbox->hide();
+  tryout_panel_->HideTryOutPanel();
   controls_.Kennlinienbox->hide();
 }
 
@@ -309,6 +343,37 @@ void TForm1::Reset1Click() { cv_commands_->OfferFactoryReset(); }
 void TForm1::ResetOKClick() { cv_commands_->ConfirmFactoryReset(); }
 
 void TForm1::ResetNotClick() { cv_commands_->DeclineFactoryReset(); }
+
+// --- Try-outs.
+
+void TForm1::LokprobierClick() { tryout_->OpenLocomotiveTryOut(); }
+
+void TForm1::WeicheprobierClick() { tryout_->OpenTurnoutTryOut(); }
+
+void TForm1::FunktionsdecprobierClick() { tryout_->OpenFunctionTryOut(); }
+
+void TForm1::SteuerEditKeyPress(int key) {
+  if (key != Qt::Key_Return && key != Qt::Key_Enter) return;
+  tryout_->EnterAddress(tryout_panel_->AddressText());
+}
+
+void TForm1::SpeedButton14Click() { tryout_->ChooseSpeedSteps(14); }
+
+void TForm1::SpeedButton28Click() { tryout_->ChooseSpeedSteps(28); }
+
+void TForm1::SpeedButton128Click() { tryout_->ChooseSpeedSteps(128); }
+
+void TForm1::ReglerChange() { tryout_->RegulatorChanged(tryout_panel_->Regulator()->value()); }
+
+void TForm1::FLcheckClick() { tryout_->SetLight(tryout_panel_->LightBox()->isChecked()); }
+
+void TForm1::FcheckClick(int n) { tryout_->SetFunction(n, tryout_panel_->FunctionBox(n)->isChecked()); }
+
+void TForm1::WeicheButton1Click() { tryout_->ChooseTurnout(true); }
+
+void TForm1::WeicheButton2Click() { tryout_->ChooseTurnout(false); }
+
+void TForm1::SteuerEndeButtonClick() { tryout_->End(); }
 
 // --- Ports.
 

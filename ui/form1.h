@@ -11,6 +11,7 @@
 #include "ui/form1_layout.h"
 #include "ui/handler_guard.h"
 #include "programming/program_state.h"
+#include "tryout/tryout_commands.h"
 
 class QRadioButton;
 
@@ -21,6 +22,7 @@ class MainMenu;
 class ModePanel;
 class PortPanel;
 class SheetPane;
+class TryOutPanel;
 
 // The program's one window: the decoder sheet, the mode line, the menu bar, and the
 // panels that lie hidden over the sheet and are shown one at a time by the commands.
@@ -73,11 +75,28 @@ class TForm1 : public QMainWindow {
   void Reset1Click();
   void ResetOKClick();
   void ResetNotClick();
+  // The try-outs.
+  void LokprobierClick();
+  void WeicheprobierClick();
+  void FunktionsdecprobierClick();
+  // A key typed in the try-out's address entry `SteuerEdit`: Enter takes the address.
+  void SteuerEditKeyPress(int key);
+  void SpeedButton14Click();
+  void SpeedButton28Click();
+  void SpeedButton128Click();
+  void ReglerChange();
+  void FLcheckClick();
+  // The handler of "F1" .. "F12" (n = 1..12).
+  void FcheckClick(int n);
+  void WeicheButton1Click();
+  void WeicheButton2Click();
+  void SteuerEndeButtonClick();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
-  // Hands the keys of `CVedit` and `Decoder` to CVeditKeyPress before the control
-  // takes them; the control still gets every key, Enter included.
+  // Hands the keys of `CVedit` and `Decoder` to CVeditKeyPress, and those of
+  // `SteuerEdit` to SteuerEditKeyPress, before the control takes them; the control
+  // still gets every key, Enter included.
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -97,6 +116,8 @@ class TForm1 : public QMainWindow {
   CvBox::WindowHooks CvBoxHooks();
   // The CV box's button, the reset question's buttons, and Enter in CVedit and Decoder.
   void ConnectCvCommands();
+  // The try-out panel's controls.
+  void ConnectTryOut();
 
   serial::TComPort& port_;
   link::TrackLink& link_;
@@ -113,6 +134,8 @@ class TForm1 : public QMainWindow {
   std::unique_ptr<SheetPane> sheet_;
   // Holds references to streams_, which FormCreate fills.
   std::unique_ptr<programming::CvCommands> cv_commands_;
+  std::unique_ptr<TryOutPanel> tryout_panel_;
+  std::unique_ptr<tryout::TryOutCommands> tryout_;
 };
 
 }  // namespace qarn2::ui

@@ -57,7 +57,6 @@ FormControls BuildFormControls(QWidget* client) {
   c.Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   c.Image1->setPixmap(DrawConnectionDiagram());
 
-  c.Steuerbox = HiddenBox(client, "Steuerbox", "Decoder ausprobieren", 208, 64, 265, 329);
   c.Kennlinienbox =
       HiddenBox(client, "Kennlinienbox", "Geschwindigkeitskennlinie", 80, 40, 529, 377);
   c.Resetbox = HiddenBox(client, "Resetbox", "Decoder- Factory- Reset", 72, 72, 185, 105);

@@ -11,15 +11,14 @@ namespace qarn2::ui {
 class ClickLabel;
 
 // The controls that stand directly on the window's client area, apart from the
-// panels that have classes of their own (mode, port, hardware, CV box). Positions
-// are in pixels inside the client area, below the menu bar.
+// panels that have classes of their own (mode, port, hardware, CV box, try-out).
+// Positions are in pixels inside the client area, below the menu bar.
 struct FormControls {
   QLabel* StaticText1;
   QLabel* Label2;
   ClickLabel* Infolabel;
   ClickLabel* Image1;     // the connection diagram
   QPlainTextEdit* Decoder;  // the decoder sheet
-  QGroupBox* Steuerbox;   // the try-out panel
   QGroupBox* Kennlinienbox;  // the speed curve panel
   QGroupBox* Resetbox;
   QPushButton* ResetOK;

@@ -196,8 +196,8 @@ TEST_F(Form1Test, PanelCommandsHideEveryOtherPanelButLeaveTheRest) {
   };
   const Case cases[] = {
       {"Progmodew", true, "ProgmodeWahl"}, {"leseCV", true, "GroupCVRW"},
-      {"SchreibeCV", true, "GroupCVRW"},   {"Lokprobier", true, ""},
-      {"Weicheprobier", true, ""},         {"Funktionsdecprobier", true, ""},
+      {"SchreibeCV", true, "GroupCVRW"},   {"Lokprobier", true, "Steuerbox"},
+      {"Weicheprobier", true, "Steuerbox"}, {"Funktionsdecprobier", true, "Steuerbox"},
       {"HardwareWahl", true, "Hardwarebox"}, {"Ports", false, ""},
       {"Reset1", false, ""},               {"berQARN3", false, ""},
       {"Anschlsse", false, ""},

@@ -1,0 +1,335 @@
+// The three try-outs as the user runs them from the window, against the simulated
+// decoder (own address 3) and the basic accessory decoders on the track.
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QScrollBar>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "sim/decoder_model.h"
+#include "ui/tests/form1_fixture.h"
+
+namespace qarn2::ui {
+namespace {
+
+using namespace std::chrono_literals;
+using sim::TrackLogEntry;
+
+// Every control of the panel but the box itself.
+const char* const kControls[] = {
+    "Steuerlabel1", "SteuerEdit", "SpeedButton14", "SpeedButton28", "SpeedButton128", "F1check", "F2check",
+    "F3check",      "F4check",    "F5check",       "F6check",       "F7check",        "F8check", "F9check",
+    "F10check",     "F11check",   "F12check",      "FLcheck",       "SteuerLabel2",   "Regler",  "Steuerlabel3",
+    "Weichenbox",   "WeicheButton1", "WeicheButton2", "SteuerEndeButton"};
+
+// Bit 1 of CV 29: the decoder reads speed packets in 28-step (set) or 14-step form.
+constexpr int kCv29With14Steps = 4;
+constexpr int kCv29With28Steps = 6;
+
+class TryOutWindowTest : public Form1Fixture {
+ protected:
+  void SetUp() override { Start(); }
+
+  QScrollBar* Regler() const { return Find<QScrollBar>("Regler"); }
+  QLineEdit* AddressEntry() const { return Find<QLineEdit>("SteuerEdit"); }
+  QString PositionText() const { return Find<QLabel>("SteuerLabel2")->text(); }
+  QString TurnoutCaption() const { return Find<QGroupBox>("Weichenbox")->title(); }
+  bool Checked(const char* name) const { return Find<QAbstractButton>(name)->isChecked(); }
+  // The user drags the regulator to `position`.
+  void Move(int position) const { Regler()->setValue(position); }
+  void EnterAddress(const QString& text) const {
+    AddressEntry()->clear();
+    Type(AddressEntry(), text);
+    PressEnter(AddressEntry());
+  }
+  void SetDecoderCv(int number, int value) {
+    auto lock = track_.Lock();
+    track_.Decoder().SetCv(number, static_cast<std::uint8_t>(value));
+  }
+  QCheckBox* FunctionBox(int n) const {
+    return Find<QCheckBox>(QByteArray("F").append(QByteArray::number(n)).append("check").constData());
+  }
+  // What the decoder made of the stream, once it has gone round a few times.
+  sim::LocoState Loco() {
+    time_->Pass(200ms);
+    auto lock = track_.Lock();
+    return track_.Decoder().loco();
+  }
+  // Its speed-step mode, step, direction and headlight.
+  std::tuple<int, int, bool, bool> Drive() {
+    const sim::LocoState loco = Loco();
+    return {loco.steps, loco.speed_step, loco.forward, loco.fl};
+  }
+  // Clicks "links" or "rechts" and lets the packets reach the track.
+  void Switch(const char* button) {
+    Find<QAbstractButton>(button)->click();
+    time_->Pass(50ms);
+  }
+  bool OutputOn(int decoder, int output) {
+    auto lock = track_.Lock();
+    return track_.Decoder().AccessoryOutputOn(decoder, output);
+  }
+  // The packets since the log was cleared with these bytes (the check byte left out).
+  int Sent(std::vector<std::uint8_t> bytes) const {
+    return CountPackets([&](const std::vector<std::uint8_t>& p) {
+      return p.size() == bytes.size() + 1 && std::equal(bytes.begin(), bytes.end(), p.begin());
+    });
+  }
+  // Basic accessory packets since the log was cleared.
+  int AccessoryPackets() const {
+    return CountPackets([](const std::vector<std::uint8_t>& p) { return p[0] >= 0x80 && p[0] <= 0xBF; });
+  }
+  template <typename Matches>
+  int CountPackets(Matches matches) const {
+    const std::vector<TrackLogEntry> log = track_.Log();
+    return static_cast<int>(std::count_if(log.begin(), log.end(), [&](const TrackLogEntry& e) {
+      return e.kind == TrackLogEntry::kPacket && matches(e.bytes);
+    }));
+  }
+  std::set<std::string> ShownControls() const {
+    std::set<std::string> shown;
+    for (const char* name : kControls) {
+      if (Shown(name)) shown.insert(name);
+    }
+    return shown;
+  }
+};
+
+TEST_F(TryOutWindowTest, EachTryOutShowsItsControlsWithoutOverlapAndEndHidesThemAll) {
+  auto* box = Find<QGroupBox>("Steuerbox");
+  EXPECT_TRUE(ShownControls().empty());
+  EXPECT_FALSE(Find("SpeedButton128")->isEnabled());
+  EXPECT_EQ(TurnoutCaption(), "");
+  EXPECT_EQ(Regler()->minimum(), -14);
+  EXPECT_EQ(Regler()->maximum(), 14);
+
+  const std::set<std::string> common{"Steuerlabel1", "SteuerEdit", "F9check", "F10check",
+                                     "F11check",     "F12check",   "SteuerEndeButton"};
+  const std::set<std::string> functions{"F1check", "F2check", "F3check", "F4check", "F5check",
+                                        "F6check", "F7check", "F8check", "FLcheck"};
+  struct Case {
+    const char* item;
+    const char* address_label;
+    std::set<std::string> own;
+  };
+  std::set<std::string> locomotive = functions;
+  locomotive.insert({"SpeedButton14", "SpeedButton28", "SpeedButton128", "SteuerLabel2", "Regler", "Steuerlabel3"});
+  const Case cases[] = {
+      {"Lokprobier", "Lokadresse", locomotive},
+      {"Weicheprobier", "WeichenNr", {"Weichenbox", "WeicheButton1", "WeicheButton2"}},
+      {"Funktionsdecprobier", "Adresse", functions},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.item);
+    Choose(c.item);
+    std::set<std::string> expected = common;
+    expected.insert(c.own.begin(), c.own.end());
+    EXPECT_EQ(ShownControls(), expected);
+    EXPECT_EQ(Find<QLabel>("Steuerlabel1")->text(), c.address_label);
+    EXPECT_EQ(AddressEntry()->text(), "3");
+    EXPECT_EQ(form_->focusWidget(), AddressEntry());
+    // What is shown together lies inside the frame, below its caption, apart, and
+    // holds its text.
+    const QRect inside(QPoint(0, box->fontMetrics().height()), box->size());
+    std::vector<QRect> taken;
+    for (const std::string& name : expected) {
+      SCOPED_TRACE(name);
+      QWidget* w = Find(name.c_str());
+      if (w->parentWidget() != box) continue;  // the turnout buttons, inside their own box
+      EXPECT_TRUE(inside.contains(w->geometry()));
+      for (const QRect& other : taken) EXPECT_FALSE(other.intersects(w->geometry()));
+      taken.push_back(w->geometry());
+      if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+        EXPECT_LT(button->fontMetrics().horizontalAdvance(button->text()), button->width() - 16);
+      }
+      if (auto* label = qobject_cast<QLabel*>(w)) {
+        EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
+      }
+    }
+  }
+  Click(Find("SteuerEndeButton"));
+  EXPECT_FALSE(Shown("Steuerbox"));
+  EXPECT_TRUE(ShownControls().empty());
+  // The "links" and "rechts" buttons and the speed buttons are groups of their own.
+  EXPECT_NE(Find("WeicheButton1")->parentWidget(), Find("SpeedButton14")->parentWidget());
+  EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(TryOutWindowTest, TheDecoderFollowsRegulatorAndBoxesIn14And28Steps) {
+  SetDecoderCv(29, kCv29With14Steps);
+  Choose("Lokprobier");
+  EXPECT_TRUE(Checked("SpeedButton14"));
+  EXPECT_TRUE(track_.Powered());
+  Move(5);
+  EXPECT_EQ(PositionText(), "5");
+  EXPECT_EQ(Drive(), (std::tuple{14, 5, true, false}));
+  Click(Find("FLcheck"));
+  Move(-3);
+  EXPECT_EQ(PositionText(), "-3");
+  EXPECT_EQ(Drive(), (std::tuple{14, 3, false, true}));
+  Move(0);  // stop keeps the last direction
+  EXPECT_EQ(Drive(), (std::tuple{14, 0, false, true}));
+  for (int n = 1; n <= 12; ++n) Click(FunctionBox(n));
+  const std::array<bool, 13> f = Loco().f;
+  EXPECT_EQ(std::count(f.begin() + 1, f.end(), true), 12);
+
+  // 28 steps: the light goes in function group one.
+  SetDecoderCv(29, kCv29With28Steps);
+  Click(Find("SpeedButton28"));
+  EXPECT_EQ(Regler()->maximum(), 28);
+  EXPECT_EQ(form_->State().SpeedSteps, 28);
+  Click(FunctionBox(5));
+  Move(27);
+  EXPECT_EQ(Drive(), (std::tuple{28, 27, true, true}));
+  EXPECT_FALSE(Loco().f[5]);
+  Move(-28);
+  Click(Find("FLcheck"));
+  EXPECT_EQ(Drive(), (std::tuple{28, 28, false, false}));
+
+  // A box checked by the program sends nothing.
+  track_.ClearLog();
+  FunctionBox(6)->setChecked(false);
+  EXPECT_EQ(Count(TrackLogEntry::kPacket), 0);
+  EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(TryOutWindowTest, ANarrowerRangeMovesTheRegulatorAndSendsAtOnce) {
+  Choose("Lokprobier");
+  Click(Find("SpeedButton28"));
+  Move(20);
+  track_.ClearLog();
+  Click(Find("SpeedButton14"));
+  EXPECT_EQ(Regler()->value(), 14);
+  EXPECT_EQ(PositionText(), "14");
+  // One stream went out within the click: step 14 of 14, forward, two copies.
+  EXPECT_EQ(Sent({0x03, 0x6F}), 2);
+  EXPECT_EQ(Count(TrackLogEntry::kPacket), 24);
+
+  // Wider: nothing until the next move, which goes out in 28-step form.
+  Move(10);
+  track_.ClearLog();
+  Click(Find("SpeedButton28"));
+  EXPECT_EQ(Regler()->value(), 10);
+  EXPECT_EQ(Count(TrackLogEntry::kPacket), 0);
+  Move(11);
+  EXPECT_EQ(Sent({0x03, 0x67}), 2);  // step 11: 11 + 3 = 14, halved 7, bit 4 clear
+
+  // From below: the minimum clamps.
+  Move(-20);
+  Click(Find("SpeedButton14"));
+  EXPECT_EQ(Regler()->value(), -14);
+  EXPECT_EQ(Sent({0x03, 0x4F}), 2);
+  EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(TryOutWindowTest, FunctionDecoderRightAfterStartStopsInReverse) {
+  Choose("Funktionsdecprobier");
+  EXPECT_FALSE(Shown("Regler"));
+  time_->Pass(100ms);
+  EXPECT_GT(Sent({0x03, 0x40}), 0);
+  EXPECT_GT(Sent({0x03, 0x80}), 0);
+
+  Click(Find("FLcheck"));
+  Click(Find("F2check"));
+  track_.ClearLog();
+  time_->Pass(100ms);
+  EXPECT_GT(Sent({0x03, 0x50}), 0);
+  EXPECT_GT(Sent({0x03, 0x82}), 0);  // no light bit in 14-step form
+  EXPECT_EQ(Sent({0x03, 0x40}), 0);
+  EXPECT_EQ(Sent({0x03, 0x92}), 0);
+  EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(TryOutWindowTest, TurnoutTryOutSwitchesOnlyOnAChange) {
+  Choose("Weicheprobier");
+  EXPECT_EQ(TurnoutCaption(), "Weiche 3");
+  // The caption follows the entry at once; nothing is sent.
+  track_.ClearLog();
+  EnterAddress("6");
+  EXPECT_EQ(TurnoutCaption(), "Weiche 6");
+  EXPECT_EQ(Count(TrackLogEntry::kPacket), 0);
+
+  // Turnout 6: decoder 2, output pair 1 (outputs 2 and 3). "links" twice sends once.
+  Switch("WeicheButton1");
+  EXPECT_EQ(Sent({0x82, 0xFB}), 5);
+  EXPECT_TRUE(OutputOn(2, 3));
+  Switch("WeicheButton1");
+  EXPECT_EQ(AccessoryPackets(), 5);
+  Switch("WeicheButton2");
+  EXPECT_EQ(Sent({0x82, 0xFA}), 5);
+  EXPECT_TRUE(OutputOn(2, 2));
+  EXPECT_FALSE(OutputOn(2, 3));
+
+  // The entry refuses what is no turnout number and keeps the last one.
+  for (const char* text : {"abc", "-1", "128", ""}) {
+    SCOPED_TRACE(text);
+    EnterAddress(text);
+    EXPECT_EQ(AddressEntry()->text(), "");
+    EXPECT_EQ(TurnoutCaption(), "Weiche 6");
+    EXPECT_EQ(form_->State().LocoAddress, 6);
+  }
+  // 0 is taken but switches nothing.
+  EnterAddress("0");
+  EXPECT_EQ(form_->State().LocoAddress, 0);
+  track_.ClearLog();
+  Switch("WeicheButton1");
+  EXPECT_EQ(AccessoryPackets(), 0);
+  EnterAddress("127");
+  EXPECT_EQ(form_->State().LocoAddress, 127);
+  EnterAddress("12");
+  EXPECT_EQ(TurnoutCaption(), "Weiche 12");
+  EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(TryOutWindowTest, TheStreamOutlivesOtherPanelsUntilEnde) {
+  SetDecoderCv(29, kCv29With14Steps);
+  Choose("Lokprobier");
+  Move(5);
+  Click(Find("F3check"));
+
+  // Another panel: the try-out goes on running on the track.
+  Choose("Progmodew");
+  EXPECT_FALSE(Shown("Steuerbox"));
+  track_.ClearLog();
+  time_->Pass(100ms);
+  EXPECT_GT(Sent({0x03, 0x66}), 0);
+  EXPECT_TRUE(track_.Powered());
+
+  // Opening again keeps the regulator and the boxes.
+  Choose("Lokprobier");
+  Choose("Lokprobier");
+  EXPECT_EQ(Regler()->value(), 5);
+  EXPECT_TRUE(Checked("F3check"));
+  const sim::LocoState loco = Loco();
+  EXPECT_EQ(loco.speed_step, 5);
+  EXPECT_TRUE(loco.f[3]);
+
+  // A new address goes out with the next change only.
+  EnterAddress("0");
+  track_.ClearLog();
+  time_->Pass(100ms);
+  EXPECT_EQ(Sent({0x00, 0x66}), 0);
+  Move(6);
+  EXPECT_GT(Sent({0x00, 0x67}), 0);
+
+  Click(Find("SteuerEndeButton"));
+  EXPECT_FALSE(Shown("Steuerbox"));
+  EXPECT_FALSE(track_.Powered());
+  EXPECT_EQ(link_->BackgroundStream, fixed_.ResetBurst);
+  EXPECT_TRUE(messages_.empty());
+}
+
+}  // namespace
+}  // namespace qarn2::ui
