@@ -1,11 +1,10 @@
 #include "cli/track_session.h"
 
-#include <QCoreApplication>
-
 #include <filesystem>
 #include <ostream>
 #include <stdexcept>
 
+#include "cli/qt_application.h"
 #include "encoding/fixed_streams.h"
 #include "link/hardware_setup.h"
 #include "link/virtual_time_base.h"
@@ -17,17 +16,8 @@
 namespace qarn2::cli {
 namespace {
 
-
-// The hand-off needs a Qt application object on this thread; the command-line tool
-// makes one the first time a command talks to a track.
-void EnsureQtApplication() {
-  if (QCoreApplication::instance() != nullptr) return;
-  static int argc = 1;
-  static char name[] = "qarn2-cli";
-  static char* argv[] = {name, nullptr};
-  static QCoreApplication application(argc, argv);
-}
-
+// The hand-off needs a Qt application object on this thread (printing may have made
+// it already).
 std::unique_ptr<qtadapter::QtHandOff> MakeHandOff() {
   EnsureQtApplication();
   return std::make_unique<qtadapter::QtHandOff>();

@@ -1,8 +1,9 @@
 # Shared by ./run and ./test: installs what the build needs and builds one tree.
 # Source it; it defines functions only.
 
+# poppler-utils: pdftotext, with which the tests read back the printed PDF.
 QARN2_PACKAGES=(build-essential cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev
-                qt6-base-dev)
+                qt6-base-dev poppler-utils)
 
 qarn2_is_installed() {
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'

@@ -10,6 +10,17 @@
 #include <filesystem>
 
 namespace qarn2::sheet {
+namespace {
+
+// The process's file creation mask. It can only be read by setting it, so it is set
+// back at once; nothing else in the program creates files at the same moment.
+mode_t CurrentUmask() {
+  const mode_t mask = umask(022);
+  umask(mask);
+  return mask;
+}
+
+}  // namespace
 
 std::optional<std::string> ReadFileBytes(const std::string& path, std::string& error) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -48,8 +59,14 @@ std::string ReplaceFileBytes(const std::string& path, const std::string& text) {
   if (fd < 0) {
     return "cannot write '" + path + "': no temporary file beside it: " + std::strerror(errno);
   }
+  // mkstemp makes the file for its owner alone; it gets the old file's permissions,
+  // or those any new file would get.
   struct stat original {};
-  if (stat(target.c_str(), &original) == 0) fchmod(fd, original.st_mode & 07777);
+  if (stat(target.c_str(), &original) == 0) {
+    fchmod(fd, original.st_mode & 07777);
+  } else {
+    fchmod(fd, 0666 & ~CurrentUmask());
+  }
   std::size_t done = 0;
   int error = 0;
   while (done < text.size() && error == 0) {

@@ -10,8 +10,9 @@ namespace qarn2::sheet {
 std::optional<std::string> ReadFileBytes(const std::string& path, std::string& error);
 
 // Replaces the file at `path` by `text` in one step: the text goes into a new file
-// beside it (with the old file's permissions), which then takes its name, so a
-// failure leaves the old file whole. A symbolic link keeps pointing at the new file.
+// beside it, which then takes its name, so a failure leaves the old file whole. The
+// file keeps its permissions (a new one gets 0666 less the umask, as usual); a
+// symbolic link keeps pointing at the new file.
 // Returns the problem ("cannot write 'PATH': reason"), empty on success.
 std::string ReplaceFileBytes(const std::string& path, const std::string& text);
 

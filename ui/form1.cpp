@@ -20,11 +20,14 @@
 #include "programming/cv_commands.h"
 #include "ui/click_label.h"
 #include "ui/cv_box.h"
+#include "ui/file_dialogs.h"
 #include "ui/hardware_panel.h"
 #include "ui/main_menu.h"
 #include "ui/mode_panel.h"
 #include "ui/port_panel.h"
+#include "ui/sheet_files.h"
 #include "ui/sheet_pane.h"
+#include "ui/text_codec.h"
 #include "ui/tryout_panel.h"
 
 namespace qarn2::ui {
@@ -32,7 +35,6 @@ namespace {
 
 constexpr int kOuterWidth = 696;
 constexpr int kOuterHeight = 480;
-const char* const kTitle = "QARN2       DCC- Decoder Service      Version 0.8";
 // The title after the LGB interface left its greeting unanswered. Nothing puts the
 // old title back, not even a later set-up that gets its answer.
 const char* const kNoLgbTitle = "keine Verbindung zu LGB55045";
@@ -52,8 +54,9 @@ QFont WindowFont() {
 
 }  // namespace
 
-TForm1::TForm1(serial::TComPort& port, link::TrackLink& link, MessageSink sink)
-    : port_(port), link_(link), guard_(std::move(sink)) {
+TForm1::TForm1(serial::TComPort& port, link::TrackLink& link, MessageSink sink,
+               std::unique_ptr<FileDialogs> dialogs)
+    : port_(port), link_(link), guard_(std::move(sink)), dialogs_(std::move(dialogs)) {
   setObjectName("Form1");
   setFont(WindowFont());
   menu_ = std::make_unique<MainMenu>(this);
@@ -70,6 +73,13 @@ TForm1::TForm1(serial::TComPort& port, link::TrackLink& link, MessageSink sink)
   cv_box_ = std::make_unique<CvBox>(client, CvBoxHooks());
   sheet_ = std::make_unique<SheetPane>(controls_.Decoder);
   cv_commands_ = std::make_unique<programming::CvCommands>(link_, streams_, state_, *cv_box_);
+  if (!dialogs_) dialogs_ = std::make_unique<QtFileDialogs>();
+  SheetFiles::WindowHooks file_hooks;
+  file_hooks.show_programming_mode = [this] { ShowProgrammingMode(); };
+  file_hooks.scan_sheet = [this] { cv_commands_->ScanSheet(*sheet_); };
+  file_hooks.enable_menu_item = [this](std::string_view item) { menu_->Item(item)->setEnabled(true); };
+  file_hooks.hardware_kind = [this] { return link_.HardwareKind; };
+  sheet_files_ = std::make_unique<SheetFiles>(this, *sheet_, state_, *dialogs_, std::move(file_hooks));
   TryOutPanel::WindowHooks tryout_hooks;
   tryout_hooks.hide_all_panels = [this] { HideAllPanels(); };
   tryout_hooks.as_part_of_caller = [this](const std::function<void()>& start) { guard_.RunAsPartOfCaller(start); };
@@ -92,11 +102,16 @@ void TForm1::ConnectMenu() {
     const char* item;
     Handler handler;
   };
-  // The items not listed here (the file commands) have no command yet.
-  // Those whose commands are still missing but open a panel already hide the others.
+  // "Kennlinie" has no command yet, but hides the other panels already.
   static constexpr Route kRoutes[] = {
+      {"OeffnenDecoder", &TForm1::OeffnenDecoderClick},
+      {"SpeichernDecoder", &TForm1::SpeichernDecoderClick},
+      {"SpeichernunterDecoder", &TForm1::SpeichernunterDecoderClick},
+      {"druckenDecoder", &TForm1::druckenDecoderClick},
+      {"Druckereinrichten1", &TForm1::Druckereinrichten1Click},
       {"ENDE", &TForm1::ENDEClick},
       {"Kennlinie", &TForm1::HideAllPanels},
+      {"Decoderwahl", &TForm1::OeffnenDecoderClick},
       {"Progmodew", &TForm1::ProgmodewClick},
       {"Reset1", &TForm1::Reset1Click},
       {"leseCV", &TForm1::leseCVClick},
@@ -222,7 +237,7 @@ void TForm1::Start() {
 
 void TForm1::FormCreate() {
   // The track link made the transmit request (TxRequest) when it was built.
-  setWindowTitle(kTitle);
+  setWindowTitle(kFormTitle);
   streams_ = encoding::MakeFixedStreams();  // ResetBurst among them
   state_.ProgrammingMode = "dir";
   ShowProgrammingMode();
@@ -253,6 +268,20 @@ void TForm1::ShowCentred() {
   }
 }
 
+// --- Decoder files.
+
+const std::string& TForm1::DecoderFileName() const { return sheet_files_->DecoderFileName(); }
+
+void TForm1::OeffnenDecoderClick() { sheet_files_->Open(); }
+
+void TForm1::SpeichernDecoderClick() { sheet_files_->Save(); }
+
+void TForm1::SpeichernunterDecoderClick() { sheet_files_->SaveUnder(); }
+
+void TForm1::Druckereinrichten1Click() { sheet_files_->SetUpPrinter(); }
+
+void TForm1::druckenDecoderClick() { sheet_files_->Print(); }
+
 // --- Panels.
 
 void TForm1::HideAllPanels() {
@@ -267,7 +296,8 @@ void TForm1::HideAllPanels() {
 void TForm1::ShowProgrammingMode() {
   mode_panel_->UncheckAll();
   if (QRadioButton* button = mode_panel_->ButtonFor(state_.ProgrammingMode)) CheckByProgram(button);
-  controls_.Label2->setText(QString::fromStdString(state_.ProgrammingMode));
+  // A decoder file's mode line may bring any characters.
+  controls_.Label2->setText(FromCp1252(state_.ProgrammingMode));
 }
 
 void TForm1::ProgmodewClick() {

@@ -8,6 +8,7 @@
 #include "link/track_link.h"
 #include "serial/com_port.h"
 #include "ui/cv_box.h"
+#include "ui/file_dialogs.h"
 #include "ui/form1_layout.h"
 #include "ui/handler_guard.h"
 #include "programming/program_state.h"
@@ -21,6 +22,7 @@ class HardwarePanel;
 class MainMenu;
 class ModePanel;
 class PortPanel;
+class SheetFiles;
 class SheetPane;
 class TryOutPanel;
 
@@ -30,8 +32,10 @@ class TryOutPanel;
 // track link and its port), which it does not own.
 class TForm1 : public QMainWindow {
  public:
-  // `port` and `link` live longer than the window; `sink` shows error messages.
-  TForm1(serial::TComPort& port, link::TrackLink& link, MessageSink sink);
+  // `port` and `link` live longer than the window; `sink` shows error messages (UTF-8).
+  // The menu "Datei" asks `dialogs`, the system's own dialogs when none are given.
+  TForm1(serial::TComPort& port, link::TrackLink& link, MessageSink sink,
+         std::unique_ptr<FileDialogs> dialogs = nullptr);
   ~TForm1() override;
 
   // What happens between building the window and showing it: the port opens as its
@@ -41,9 +45,17 @@ class TForm1 : public QMainWindow {
   void ShowCentred();
 
   programming::ProgramState& State() { return state_; }
+  // The decoder file's name with its full path; empty until one is chosen.
+  const std::string& DecoderFileName() const;
 
   // --- Handlers.
   void FormCreate();
+  // The decoder files ("Decoderdatei öffnen" and "Decoder wählen" alike).
+  void OeffnenDecoderClick();
+  void SpeichernDecoderClick();
+  void SpeichernunterDecoderClick();
+  void Druckereinrichten1Click();
+  void druckenDecoderClick();
   void HideAllPanels();
   void ENDEClick();
   void berQARN3Click();
@@ -132,6 +144,8 @@ class TForm1 : public QMainWindow {
   std::unique_ptr<HardwarePanel> hardware_panel_;
   std::unique_ptr<CvBox> cv_box_;
   std::unique_ptr<SheetPane> sheet_;
+  std::unique_ptr<FileDialogs> dialogs_;
+  std::unique_ptr<SheetFiles> sheet_files_;
   // Holds references to streams_, which FormCreate fills.
   std::unique_ptr<programming::CvCommands> cv_commands_;
   std::unique_ptr<TryOutPanel> tryout_panel_;

@@ -1,5 +1,6 @@
 #include "ui/form1_layout.h"
 
+#include <QFont>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -25,6 +26,16 @@ QGroupBox* HiddenBox(QWidget* client, const char* name, const char* caption, int
                false);
 }
 
+// The sheet's font: "Courier" 13 pixels high, or the nearest fixed-pitch face.
+QFont SheetFont() {
+  QFont font;
+  font.setFamilies({"Courier", "Liberation Mono", "DejaVu Sans Mono"});
+  font.setStyleHint(QFont::TypeWriter);
+  font.setFixedPitch(true);
+  font.setPixelSize(13);
+  return font;
+}
+
 // The layout was drawn for a narrower font than Linux has: a caption that would be cut
 // off in its box is set closer instead.
 void FitTextToWidth(QLabel* label) {
@@ -41,7 +52,13 @@ FormControls BuildFormControls(QWidget* client) {
   FormControls c{};
   // The sheet first, so that everything else lies over it.
   c.Decoder = Place(new QPlainTextEdit("Decoder", client), "Decoder", 56, 32, 569, 401, true);
-  c.Decoder->setLineWrapMode(QPlainTextEdit::NoWrap);
+  // Made first of the focusable controls, so first in the tab order. Long lines are
+  // wrapped at the pane's width; there are no scroll bars (the text still scrolls with
+  // the cursor).
+  c.Decoder->setFont(SheetFont());
+  c.Decoder->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  c.Decoder->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  c.Decoder->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   c.StaticText1 =
       Place(new QLabel("Programmier- Mode:", client), "StaticText1", 8, 0, 98, 17, true);
   c.Label2 = Place(new QLabel("Label2", client), "Label2", 112, 0, 32, 13, true);

@@ -10,6 +10,9 @@ namespace qarn2::ui {
 
 class ClickLabel;
 
+// The window's title (seven blanks after the name, six before the version).
+inline constexpr char kFormTitle[] = "QARN2       DCC- Decoder Service      Version 0.8";
+
 // The controls that stand directly on the window's client area, apart from the
 // panels that have classes of their own (mode, port, hardware, CV box, try-out).
 // Positions are in pixels inside the client area, below the menu bar.

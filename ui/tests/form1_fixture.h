@@ -23,6 +23,7 @@
 #include "link/virtual_time_base.h"
 #include "qtadapter/qt_hand_off.h"
 #include "sim/simulated_ports.h"
+#include "ui/file_dialogs.h"
 #include "ui/form1.h"
 
 // Test failures show texts as text.
@@ -41,7 +42,8 @@ class Form1Fixture : public ::testing::Test {
       if (on_tick_) on_tick_();
     });
     link_ = std::make_unique<link::TrackLink>(*port_, *time_);
-    form_ = std::make_unique<TForm1>(*port_, *link_, [this](const std::string& m) { messages_.push_back(m); });
+    form_ = std::make_unique<TForm1>(
+        *port_, *link_, [this](const std::string& m) { messages_.push_back(m); }, std::move(dialogs_));
     form_->Start();
     form_->ShowCentred();
   }
@@ -114,6 +116,8 @@ class Form1Fixture : public ::testing::Test {
   // the middle of a running command, as the user would.
   std::function<void()> on_tick_;
   std::vector<std::string> messages_;
+  // The dialogs of the menu "Datei" the window gets; the system's when left empty.
+  std::unique_ptr<FileDialogs> dialogs_;
   std::unique_ptr<TForm1> form_;
 };
 

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include "sheet/code_page.h"
+#include "ui/text_codec.h"
+
 namespace qarn2::ui {
 namespace {
 
@@ -55,6 +58,35 @@ TEST(SheetPaneTest, ReplacingALineLeavesTheRestAndTheUsersPlace) {
   EXPECT_EQ(sheet.Line(1), "2     7 Geschwindigkeit \xE4");
   EXPECT_EQ(pane.textCursor().blockNumber(), 50);
   EXPECT_EQ(pane.verticalScrollBar()->value(), scrolled);
+}
+
+TEST(SheetPaneTest, DisplayedLinesAreTheRowsOfTheWrappedText) {
+  QPlainTextEdit pane;
+  pane.setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  pane.resize(200, 60);
+  const QString long_line = QString::fromUtf8(
+      "29 6 Konfiguration mit einer sehr langen Beschreibung \u00fcber mehrere Zeilen, 28 Fahrstufen");
+  // The long line far below what the pane has shown so far, and a last empty line.
+  QStringList blocks;
+  for (int i = 1; i <= 200; ++i) blocks << QString("%1 0").arg(i);
+  blocks << long_line << "";
+  pane.setPlainText(blocks.join('\n'));
+  pane.show();
+
+  const std::vector<std::string> lines = SheetPane(&pane).DisplayedLines();
+  ASSERT_GT(lines.size(), 203u);
+  EXPECT_EQ(lines[0], "1 0");
+  EXPECT_EQ(lines[199], "200 0");
+  EXPECT_EQ(lines.back(), "");
+  // The wrapped rows, each within the pane, together make the line again.
+  std::string joined;
+  const int room = pane.viewport()->width();
+  for (std::size_t i = 200; i + 1 < lines.size(); ++i) {
+    const QString row = QString::fromStdString(sheet::Cp1252ToUtf8(lines[i]));
+    EXPECT_LE(pane.fontMetrics().horizontalAdvance(row.trimmed()), room) << lines[i];
+    joined += lines[i];
+  }
+  EXPECT_EQ(joined, ToCp1252(long_line));
 }
 
 }  // namespace

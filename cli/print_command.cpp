@@ -1,0 +1,134 @@
+#include "cli/print_command.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QMarginsF>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPdfWriter>
+#include <QString>
+
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <vector>
+
+#include "cli/command_line.h"
+#include "cli/qt_application.h"
+#include "programming/sheet_lines.h"
+#include "qtadapter/sheet_painter.h"
+#include "sheet/code_page.h"
+#include "sheet/decoder_file.h"
+#include "sheet/file_bytes.h"
+#include "sheet/print_layout.h"
+
+namespace qarn2::cli {
+namespace {
+
+constexpr int kExitInternal = 3;
+// The PDF's resolution: 254 dots per inch make one dot the layout's 0.1 mm.
+constexpr int kPdfDotsPerInch = 254;
+
+const char kPrintUsage[] = R"(  qarn2-cli print FILE --pdf OUT.pdf
+      Prints the decoder file FILE as the window's "Decoderdatei drucken" does,
+      into the PDF file OUT.pdf (A4, no margins): the full name of FILE at the
+      top of the first page, then the lines, 59 to a page, 20 mm from the left
+      edge, in a fixed-pitch font 4 mm high. The window prints the lines as its
+      pane shows them, a long line wrapped into several; here there is no pane,
+      so each line of the file is one printed line and a long one runs off the
+      right edge.
+)";
+
+int Fail(std::ostream& err, int status, const std::string& message) {
+  err << "qarn2-cli: print: " << message << '\n';
+  return status;
+}
+
+struct PrintArguments {
+  bool help = false;
+  std::optional<std::string> pdf;
+  std::vector<std::string> operands;
+};
+
+// Returns the first problem with the arguments, empty when there is none.
+std::string Parse(std::span<const std::string> args, PrintArguments& parsed) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--help" || arg == "-h") {
+      parsed.help = true;
+    } else if (arg == "--pdf") {
+      if (i + 1 == args.size()) return "--pdf needs a file name";
+      parsed.pdf = args[++i];
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return "unknown option '" + arg + "'";
+    } else {
+      parsed.operands.push_back(arg);
+    }
+  }
+  return "";
+}
+
+// The name the window remembers for a file it opened: with its full path.
+std::string FullName(const std::string& path) {
+  std::error_code ignored;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, ignored);
+  return absolute.empty() ? path : absolute.lexically_normal().string();
+}
+
+// The printout as a PDF document; nullopt with `error` set when it cannot be made.
+std::optional<QByteArray> PrintToPdf(const sheet::PrintLayout& layout, const std::string& title,
+                                     std::string& error) {
+  if (!EnsureGuiApplication(error)) return std::nullopt;
+  QBuffer pdf;
+  pdf.open(QIODevice::WriteOnly);
+  {
+    QPdfWriter writer(&pdf);
+    writer.setPageSize(QPageSize(QPageSize::A4));
+    writer.setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter);
+    writer.setResolution(kPdfDotsPerInch);
+    writer.setTitle(QString::fromStdString(title));
+    writer.setCreator(QStringLiteral("qarn2-cli"));
+    if (!qtadapter::PaintPrintLayout(writer, layout, error)) return std::nullopt;
+  }
+  return pdf.data();
+}
+
+}  // namespace
+
+std::string PrintUsage() { return kPrintUsage; }
+
+int RunPrint(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
+  PrintArguments parsed;
+  if (const std::string error = Parse(args, parsed); !error.empty()) {
+    return Fail(err, kExitUsage, error);
+  }
+  if (parsed.help) {
+    out << "Usage:\n" << kPrintUsage;
+    return kExitOk;
+  }
+  if (parsed.operands.size() != 1) return Fail(err, kExitUsage, "needs one decoder file");
+  if (!parsed.pdf) return Fail(err, kExitUsage, "needs --pdf OUT.pdf");
+  const std::string& path = parsed.operands[0];
+  std::string text;
+  try {
+    text = sheet::ReadDecoderFile(path);
+  } catch (const sheet::SheetFileError& error) {
+    return Fail(err, kExitUsage, sheet::Cp1252ToUtf8(error.what()));
+  }
+  const programming::TextSheet sheet(text);
+  std::vector<std::string> lines;
+  lines.reserve(static_cast<std::size_t>(sheet.LineCount()));
+  for (int i = 0; i < sheet.LineCount(); ++i) lines.push_back(sheet.Line(i));
+  const std::string full_name = FullName(path);
+  const sheet::PrintLayout layout = sheet::LayOutPrint(sheet::Utf8ToCp1252(full_name), lines);
+
+  std::string error;
+  const std::optional<QByteArray> pdf = PrintToPdf(layout, full_name, error);
+  if (!pdf) return Fail(err, kExitInternal, error);
+  // Written whole or not at all: an old OUT stays as it was when this fails.
+  error = sheet::ReplaceFileBytes(*parsed.pdf, pdf->toStdString());
+  if (!error.empty()) return Fail(err, kExitUsage, error);
+  return kExitOk;
+}
+
+}  // namespace qarn2::cli

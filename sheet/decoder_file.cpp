@@ -1,0 +1,50 @@
+#include "sheet/decoder_file.h"
+
+#include <optional>
+
+#include "sheet/code_page.h"
+#include "sheet/file_bytes.h"
+
+namespace qarn2::sheet {
+namespace {
+
+// The message names the file in the code page of the message itself; the system
+// hands file names over in UTF-8.
+std::string FileMessage(const std::string& path, const char* what) {
+  return "Datei " + Utf8ToCp1252(path) + what;
+}
+
+// Every line end (CR LF, CR alone, LF alone) as CR LF.
+std::string WithCrLf(std::string_view text) {
+  std::string result;
+  result.reserve(text.size() + text.size() / 16);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\r' || c == '\n') {
+      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      result += "\r\n";
+    } else {
+      result += c;
+    }
+  }
+  return result;
+}
+
+}  // namespace
+
+std::string ReadDecoderFile(const std::string& path) {
+  std::string problem;
+  const std::optional<std::string> bytes = ReadFileBytes(path, problem);
+  if (!bytes) throw SheetFileError(FileMessage(path, " kann nicht ge\xF6" "ffnet werden"));
+  std::string_view text = *bytes;
+  text = text.substr(0, text.find('\0'));  // npos: all of it
+  return WithCrLf(text);
+}
+
+void WriteDecoderFile(const std::string& path, const std::string& text) {
+  if (!ReplaceFileBytes(path, text).empty()) {
+    throw SheetFileError(FileMessage(path, " kann nicht erstellt werden"));
+  }
+}
+
+}  // namespace qarn2::sheet

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace qarn2::sheet {
+
+// A decoder file that cannot be opened, created or written. Its message is the one
+// the user sees: "Datei %s kann nicht geöffnet werden" / "Datei %s kann nicht erstellt
+// werden" (Windows-1252), %s the file name as given, turned from the system's UTF-8
+// into the same code page (a character it lacks becomes '?').
+class SheetFileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A decoder file's text as the sheet takes it: the file's bytes up to the first NUL,
+// every line end (CR LF, CR or LF) made CR LF. Throws SheetFileError when the file
+// cannot be read (missing, no permission, a folder). An empty file gives "".
+std::string ReadDecoderFile(const std::string& path);
+
+// Writes the sheet's text (lines separated by CR LF, nothing added) into `path`,
+// creating the file or replacing it whole: a failed or interrupted save leaves the old
+// file as it was. A symbolic link keeps pointing at the file, which keeps its
+// permissions. Throws SheetFileError when it cannot.
+void WriteDecoderFile(const std::string& path, const std::string& text);
+
+}  // namespace qarn2::sheet

@@ -1,0 +1,215 @@
+#include "sheet/decoder_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace qarn2::sheet {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A folder of the test's own, removed with everything in it at the end.
+class TempFolder {
+ public:
+  TempFolder() {
+    std::string name = (fs::temp_directory_path() / "qarn2_sheet_XXXXXX").string();
+    if (mkdtemp(name.data()) == nullptr) throw std::runtime_error("no temporary folder");
+    path_ = name;
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(path_, ignored);
+  }
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+  const fs::path& Path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+void Put(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string Get(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+std::string OpenMessage(const std::string& path) {
+  return "Datei " + path + " kann nicht ge\xF6" "ffnet werden";
+}
+std::string CreateMessage(const std::string& path) {
+  return "Datei " + path + " kann nicht erstellt werden";
+}
+
+// The message of the SheetFileError that `action` throws; "" when it throws none.
+template <typename Action>
+std::string ErrorOf(Action action) {
+  try {
+    action();
+  } catch (const SheetFileError& error) {
+    return error.what();
+  }
+  return "";
+}
+
+TEST(ReadDecoderFileTest, EveryLineEndBecomesCrLf) {
+  const TempFolder folder;
+  const struct {
+    const char* name;
+    std::string file;
+    std::string text;
+  } cases[] = {
+      {"LF only", "*dir\n1 3 Adresse\n29 6\n", "*dir\r\n1 3 Adresse\r\n29 6\r\n"},
+      {"CR only", "*dir\r1 3 Adresse\r29 6", "*dir\r\n1 3 Adresse\r\n29 6"},
+      {"CR LF stays", "1 3\r\n\r\n29 6\r\n", "1 3\r\n\r\n29 6\r\n"},
+      {"mixed", "a\nb\rc\r\nd", "a\r\nb\r\nc\r\nd"},
+      // Two line ends each, not one.
+      {"CR CR LF", "a\r\r\nb", "a\r\n\r\nb"},
+      {"LF CR", "a\n\rb", "a\r\n\r\nb"},
+      {"only line ends", "\n\r\r\n", "\r\n\r\n\r\n"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = folder.File("lines.DEC");
+    Put(path, c.file);
+    EXPECT_EQ(ReadDecoderFile(path), c.text) << c.name;
+  }
+}
+
+TEST(ReadDecoderFileTest, TheBytesComeThroughUpToTheFirstNul) {
+  const TempFolder folder;
+  std::string high;
+  for (int b = 0x80; b <= 0xFF; ++b) high += static_cast<char>(b);
+  std::string low;  // every other byte, the line ends and NUL aside
+  for (int b = 1; b < 0x80; ++b) {
+    if (b != '\r' && b != '\n') low += static_cast<char>(b);
+  }
+  const std::string long_line = "1 3 " + std::string(5000, 'x');
+  const struct {
+    const char* name;
+    std::string file;
+    std::string text;
+  } cases[] = {
+      {"umlauts", "4 5 Bremsverz\xF6gerung\r\n\xC4\xD6\xDC\xE4\xFC\xDF", "4 5 Bremsverz\xF6gerung\r\n\xC4\xD6\xDC\xE4\xFC\xDF"},
+      {"0x80..0xFF", high + "\n" + high, high + "\r\n" + high},
+      {"0x01..0x7F", low, low},
+      {"5000 characters", long_line + "\n29 6", long_line + "\r\n29 6"},
+      {"empty", "", ""},
+      {"NUL inside", std::string("1 3\n29\0 6\r\n4 5", 14), "1 3\r\n29"},
+      {"NUL first", std::string("\0abc", 4), ""},
+  };
+  for (const auto& c : cases) {
+    const std::string path = folder.File("bytes.DEC");
+    Put(path, c.file);
+    EXPECT_EQ(ReadDecoderFile(path), c.text) << c.name;
+  }
+}
+
+TEST(ReadDecoderFileTest, AFileThatCannotBeReadNamesItself) {
+  const TempFolder folder;
+  const std::string missing = folder.File("fehlt.DEC");
+  EXPECT_EQ(ErrorOf([&] { ReadDecoderFile(missing); }), OpenMessage(missing));
+  const std::string a_folder = folder.Path().string();
+  EXPECT_EQ(ErrorOf([&] { ReadDecoderFile(a_folder); }), OpenMessage(a_folder));
+  // The name in the message in the same code page as the rest of it.
+  const std::string umlaut = folder.File("Lok\xC3\xA4.DEC");  // UTF-8, as the system has it
+  EXPECT_EQ(ErrorOf([&] { ReadDecoderFile(umlaut); }), OpenMessage(folder.File("Lok\xE4.DEC")));
+}
+
+TEST(WriteDecoderFileTest, WritesTheTextAsItStandsAndReadsItBack) {
+  const TempFolder folder;
+  std::string text = "*pag\r\nLok\r\n1 3 Adresse\r\n4 5 Bremsverz\xF6gerung\r\n";
+  for (int b = 0x80; b <= 0xFF; ++b) text += static_cast<char>(b);
+  const std::string path = folder.File("lok1");
+  WriteDecoderFile(path, text);
+  EXPECT_EQ(Get(path), text);  // nothing added at the end
+  EXPECT_EQ(ReadDecoderFile(path), text);
+  WriteDecoderFile(path, "29 6");  // replaced whole, shorter
+  EXPECT_EQ(Get(path), "29 6");
+  WriteDecoderFile(path, "");
+  EXPECT_EQ(Get(path), "");
+
+  // A new file gets the permissions any new file gets; a replaced one keeps its own.
+  const mode_t saved_mask = umask(027);
+  const std::string fresh = folder.File("neu.DEC");
+  WriteDecoderFile(fresh, "1 3");
+  umask(saved_mask);
+  EXPECT_EQ(fs::status(fresh).permissions(), fs::perms(0640));
+  fs::permissions(path, fs::perms(0604));
+  WriteDecoderFile(path, "1 4");
+  EXPECT_EQ(fs::status(path).permissions(), fs::perms(0604));
+
+  // Through a symbolic link the file it points to is replaced.
+  const std::string link = folder.File("link.DEC");
+  fs::create_symlink(path, link);
+  WriteDecoderFile(link, "1 3\r\n");
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(Get(path), "1 3\r\n");
+}
+
+// Only the old file and what the test put there: no temporary file left behind.
+int FilesIn(const fs::path& folder) {
+  int count = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder)) ++count;
+  return count;
+}
+
+TEST(WriteDecoderFileTest, AFailedSaveLeavesTheOldFileWhole) {
+  const TempFolder folder;
+  const std::string nowhere = folder.File("fehlt/lok.DEC");
+  EXPECT_EQ(ErrorOf([&] { WriteDecoderFile(nowhere, "1 3"); }), CreateMessage(nowhere));
+
+  // The disk fills up in the middle of the save: a file size limit stops the write
+  // after 4 KiB, long before the new text's end.
+  const std::string path = folder.File("voll.DEC");
+  const std::string old_text = "1 3 Adresse\r\n29 6 Konfiguration\r\n";
+  Put(path, old_text);
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit small = saved;
+  small.rlim_cur = 4096;
+  const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);  // the write fails instead
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const std::string message =
+      ErrorOf([&] { WriteDecoderFile(path, std::string(100000, 'x')); });
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, old_handler);
+  EXPECT_EQ(message, CreateMessage(path));
+  EXPECT_EQ(Get(path), old_text);
+  EXPECT_EQ(FilesIn(folder.Path()), 1);
+}
+
+TEST(DecoderFilePermissionsTest, WhatTheUserMayNotTouchFails) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads and writes regardless of permissions";
+  const TempFolder folder;
+  const std::string locked = folder.File("gesperrt.DEC");
+  Put(locked, "1 3\r\n");
+  fs::permissions(locked, fs::perms::none);
+  EXPECT_EQ(ErrorOf([&] { ReadDecoderFile(locked); }), OpenMessage(locked));
+
+  // A file in a read-only folder can be neither replaced nor made anew.
+  const std::string path = folder.File("lok.DEC");
+  Put(path, "1 3\r\n");
+  fs::permissions(folder.Path(), fs::perms::owner_read | fs::perms::owner_exec);
+  EXPECT_EQ(ErrorOf([&] { WriteDecoderFile(path, "1 4\r\n"); }), CreateMessage(path));
+  const std::string fresh = folder.File("neu.DEC");
+  EXPECT_EQ(ErrorOf([&] { WriteDecoderFile(fresh, "1 4\r\n"); }), CreateMessage(fresh));
+  EXPECT_EQ(Get(path), "1 3\r\n");
+  EXPECT_FALSE(fs::exists(fresh));
+}
+
+}  // namespace
+}  // namespace qarn2::sheet

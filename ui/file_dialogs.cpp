@@ -1,0 +1,57 @@
+#include "ui/file_dialogs.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QPageSetupDialog>
+#include <QPrintDialog>
+#include <QPrinter>
+
+namespace qarn2::ui {
+
+std::unique_ptr<QFileDialog> MakeDecoderFileDialog(QWidget* parent, bool saving) {
+  auto dialog = std::make_unique<QFileDialog>(parent);
+  // The save dialog's third entry is spelt as the program has always spelt it.
+  dialog->setNameFilters({
+      "Decoderdateien (*.DEC *.dec)",
+      "Lokdateien (*.LOC *.loc)",
+      saving ? "alls Dateien (*)" : "alle Dateien (*)",
+  });
+  dialog->selectNameFilter(dialog->nameFilters().front());
+  dialog->setFileMode(QFileDialog::AnyFile);
+  if (saving) {
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setOption(QFileDialog::DontConfirmOverwrite);
+    dialog->setDefaultSuffix(QString());
+  } else {
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+  }
+  return dialog;
+}
+
+std::optional<std::string> QtFileDialogs::Choose(QWidget* parent, bool saving) {
+  const std::unique_ptr<QFileDialog> dialog = MakeDecoderFileDialog(parent, saving);
+  QString& filter = saving ? save_filter_ : open_filter_;
+  if (!folder_.isEmpty()) dialog->setDirectory(folder_);
+  if (!filter.isEmpty()) dialog->selectNameFilter(filter);
+  if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return std::nullopt;
+  const QString chosen = dialog->selectedFiles().front();
+  folder_ = QFileInfo(chosen).absolutePath();
+  filter = dialog->selectedNameFilter();
+  return chosen.toStdString();
+}
+
+std::optional<std::string> QtFileDialogs::ChooseOpen(QWidget* parent) { return Choose(parent, false); }
+
+std::optional<std::string> QtFileDialogs::ChooseSave(QWidget* parent) { return Choose(parent, true); }
+
+bool QtFileDialogs::PrinterSetup(QWidget* parent, QPrinter& printer) {
+  QPageSetupDialog dialog(&printer, parent);
+  return dialog.exec() == QDialog::Accepted;
+}
+
+bool QtFileDialogs::Print(QWidget* parent, QPrinter& printer) {
+  QPrintDialog dialog(&printer, parent);
+  return dialog.exec() == QDialog::Accepted;
+}
+
+}  // namespace qarn2::ui

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+class QFileDialog;
+class QPrinter;
+class QWidget;
+
+namespace qarn2::ui {
+
+// The dialogs of the menu "Datei": the file-open and file-save dialogs for decoder
+// files, the printer set-up and the print dialog. The window asks them through this
+// interface, so that its file commands can run without a person at the screen.
+class FileDialogs {
+ public:
+  virtual ~FileDialogs() = default;
+  // The file chosen for opening or saving, with its full path (UTF-8, as the system
+  // names files); nothing when the user cancels.
+  virtual std::optional<std::string> ChooseOpen(QWidget* parent) = 0;
+  virtual std::optional<std::string> ChooseSave(QWidget* parent) = 0;
+  // Lets the user set up `printer` for later printing; false when cancelled.
+  virtual bool PrinterSetup(QWidget* parent, QPrinter& printer) = 0;
+  // Lets the user choose the printer and its options; false when cancelled (nothing is
+  // to be printed then).
+  virtual bool Print(QWidget* parent, QPrinter& printer) = 0;
+};
+
+// The system's dialogs, as Qt offers them. The file dialogs start in the folder of the
+// file chosen last and keep the filter chosen last.
+class QtFileDialogs : public FileDialogs {
+ public:
+  std::optional<std::string> ChooseOpen(QWidget* parent) override;
+  std::optional<std::string> ChooseSave(QWidget* parent) override;
+  bool PrinterSetup(QWidget* parent, QPrinter& printer) override;
+  bool Print(QWidget* parent, QPrinter& printer) override;
+
+ private:
+  std::optional<std::string> Choose(QWidget* parent, bool saving);
+
+  QString folder_;
+  QString open_filter_;
+  QString save_filter_;
+};
+
+// The file dialog for decoder files, set up for opening or saving: decoder files,
+// locomotive files or all files (the first preselected; Linux names are matched in
+// either case of the extension). Opening takes a name that does not exist too (the
+// open then fails with its message); saving adds no extension and overwrites an
+// existing file without a question.
+std::unique_ptr<QFileDialog> MakeDecoderFileDialog(QWidget* parent, bool saving);
+
+}  // namespace qarn2::ui

@@ -1,0 +1,96 @@
+#include "ui/sheet_files.h"
+
+#include <QFileInfo>
+#include <QPrinter>
+#include <QWidget>
+
+#include <stdexcept>
+
+#include "link/hardware_kind.h"
+#include "qtadapter/sheet_painter.h"
+#include "sheet/code_page.h"
+#include "sheet/decoder_file.h"
+#include "sheet/print_layout.h"
+#include "ui/file_dialogs.h"
+#include "ui/form1_layout.h"
+#include "ui/sheet_pane.h"
+
+namespace qarn2::ui {
+namespace {
+
+// A file error's message is Windows-1252 like the sheet; the window shows UTF-8.
+[[noreturn]] void RethrowForTheWindow(const sheet::SheetFileError& error) {
+  throw std::runtime_error(sheet::Cp1252ToUtf8(error.what()));
+}
+
+// At most this many characters after the "*" of a mode line name the mode.
+constexpr std::size_t kModeLength = 3;
+
+}  // namespace
+
+SheetFiles::SheetFiles(QWidget* window, SheetPane& sheet, programming::ProgramState& state,
+                       FileDialogs& dialogs, WindowHooks hooks)
+    : window_(window), sheet_(sheet), state_(state), dialogs_(dialogs), hooks_(std::move(hooks)) {}
+
+SheetFiles::~SheetFiles() = default;
+
+void SheetFiles::Open() {
+  std::optional<std::string> chosen = dialogs_.ChooseOpen(window_);
+  if (!chosen) return;
+  file_name_ = std::move(*chosen);
+  std::string text;
+  try {
+    text = sheet::ReadDecoderFile(file_name_);
+  } catch (const sheet::SheetFileError& e) {
+    RethrowForTheWindow(e);
+  }
+  sheet_.SetText(text);
+  if (text.starts_with('*')) {
+    const std::string_view first_line = std::string_view(text).substr(0, text.find("\r\n"));
+    state_.ProgrammingMode = std::string(first_line.substr(1, kModeLength));
+    hooks_.show_programming_mode();
+    hooks_.scan_sheet();
+  }
+  for (std::string_view item : {"druckenDecoder", "SpeichernDecoder", "SpeichernunterDecoder"}) {
+    hooks_.enable_menu_item(item);
+  }
+  // A bare booster has no acknowledge input to read with.
+  if (hooks_.hardware_kind() != link::kBooster) hooks_.enable_menu_item("leseAlleCVs");
+}
+
+void SheetFiles::Save() {
+  try {
+    sheet::WriteDecoderFile(file_name_, sheet_.Text());
+  } catch (const sheet::SheetFileError& e) {
+    RethrowForTheWindow(e);
+  }
+}
+
+void SheetFiles::SaveUnder() {
+  std::optional<std::string> chosen = dialogs_.ChooseSave(window_);
+  if (!chosen) return;
+  file_name_ = std::move(*chosen);
+  const QString bare_name = QFileInfo(QString::fromStdString(file_name_)).fileName();
+  // The bare name alone stays in the title when the save fails.
+  window_->setWindowTitle(bare_name);
+  Save();
+  window_->setWindowTitle(QString(kFormTitle) + "    " + bare_name);
+}
+
+void SheetFiles::SetUpPrinter() { dialogs_.PrinterSetup(window_, Printer()); }
+
+void SheetFiles::Print() {
+  QPrinter& printer = Printer();
+  if (!dialogs_.Print(window_, printer)) return;
+  const sheet::PrintLayout layout =
+      sheet::LayOutPrint(sheet::Utf8ToCp1252(file_name_), sheet_.DisplayedLines());
+  std::string error;
+  if (!qtadapter::PaintPrintLayout(printer, layout, error)) throw std::runtime_error(error);
+}
+
+QPrinter& SheetFiles::Printer() {
+  if (!printer_) printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+  return *printer_;
+}
+
+}  // namespace qarn2::ui

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "programming/program_state.h"
+
+class QPrinter;
+class QWidget;
+
+namespace qarn2::ui {
+
+class FileDialogs;
+class SheetPane;
+
+// The commands of the menu "Datei" on the decoder sheet: open a decoder file, save it,
+// save it under a new name, set up the printer and print. Failures leave a command as
+// exceptions whose message is the one to show (UTF-8), for the window's handler guard.
+class SheetFiles {
+ public:
+  // What opening a file changes in the window outside the sheet.
+  struct WindowHooks {
+    // The mode display step for ProgrammingMode (the matching mode button checked,
+    // with its wait, and Label2).
+    std::function<void()> show_programming_mode;
+    // ScanSheet of the CV commands on the sheet.
+    std::function<void()> scan_sheet;
+    std::function<void(std::string_view item)> enable_menu_item;
+    // HardwareKind.
+    std::function<int()> hardware_kind;
+  };
+
+  // `window` carries the title and owns the dialogs; all references outlive this.
+  SheetFiles(QWidget* window, SheetPane& sheet, programming::ProgramState& state, FileDialogs& dialogs,
+             WindowHooks hooks);
+  ~SheetFiles();
+
+  // `DecoderFileName`: the file's full path (UTF-8); empty until a file is chosen.
+  const std::string& DecoderFileName() const { return file_name_; }
+
+  // OeffnenDecoderClick: the file chosen in the open dialog becomes the sheet; a mode
+  // line ("*" and up to three characters) sets the programming mode and runs the mode
+  // step and ScanSheet; then the items that need a file are enabled. The file's name is
+  // remembered even when it cannot be read.
+  void Open();
+  // SpeichernDecoderClick: the sheet into DecoderFileName, replacing the file whole.
+  void Save();
+  // SpeichernunterDecoderClick: a new name from the save dialog, then Save; the title
+  // shows the bare file name, after the program's title once the save has succeeded.
+  void SaveUnder();
+  // Druckereinrichten1Click: the printer set-up for later printing.
+  void SetUpPrinter();
+  // druckenDecoderClick: after the print dialog, the sheet's lines as displayed under
+  // the file's name, in the printout's layout.
+  void Print();
+
+ private:
+  // The window's printer, made when first needed (it asks the printing system).
+  QPrinter& Printer();
+
+  QWidget* window_;
+  SheetPane& sheet_;
+  programming::ProgramState& state_;
+  FileDialogs& dialogs_;
+  WindowHooks hooks_;
+  std::string file_name_;
+  std::unique_ptr<QPrinter> printer_;
+};
+
+}  // namespace qarn2::ui
