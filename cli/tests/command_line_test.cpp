@@ -1,4 +1,5 @@
 #include "cli/command_line.h"
+#include "cli/tests/run_cli.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -20,22 +21,8 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-Result RunCli(const std::vector<std::string>& args, const std::string& input = "") {
-  std::istringstream in(input);
-  std::ostringstream out;
-  std::ostringstream err;
-  Result result;
-  result.status = RunCommandLine(args, in, out, err);
-  result.out = out.str();
-  result.err = err.str();
-  return result;
-}
+using testing::Result;
+using testing::RunCli;
 
 int CountLines(const std::string& text) {
   int lines = 0;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "cli/tests/run_cli.h"
 
 namespace qarn2::cli {
 namespace {
@@ -22,21 +23,8 @@ namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-Result RunCli(const std::vector<std::string>& args) {
-  std::istringstream in;
-  std::ostringstream out, err;
-  Result r;
-  r.status = RunCommandLine(args, in, out, err);
-  r.out = out.str();
-  r.err = err.str();
-  return r;
-}
+using testing::Result;
+using testing::RunCli;
 
 // A file of the test's own, removed at the end.
 class TempFile {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "cli/tests/run_cli.h"
 
 namespace qarn2::cli {
 namespace {
@@ -32,21 +33,8 @@ constexpr double kCell = 40 * kPointsPerUnit;
 // Where a word's box begins depends on how the PDF reader reads the font's ascent.
 constexpr double kTolerance = 1.5;
 
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-Result RunCli(const std::vector<std::string>& args) {
-  std::istringstream in;
-  std::ostringstream out, err;
-  Result r;
-  r.status = RunCommandLine(args, in, out, err);
-  r.out = out.str();
-  r.err = err.str();
-  return r;
-}
+using testing::Result;
+using testing::RunCli;
 
 // A folder of the test's own, removed at the end.
 class TempFolder {

@@ -9,27 +9,18 @@
 #include <sstream>
 
 #include "cli/command_line.h"
+#include "cli/tests/run_cli.h"
 
 namespace qarn2::cli {
 namespace {
 
 using ::testing::HasSubstr;
 
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using testing::Result;
 
 Result Send(std::vector<std::string> args) {
   args.insert(args.begin(), "send");
-  std::istringstream in;
-  std::ostringstream out, err;
-  Result r;
-  r.status = RunCommandLine(args, in, out, err);
-  r.out = out.str();
-  r.err = err.str();
-  return r;
+  return testing::RunCli(args);
 }
 
 // CV 29 of the simulated decoder is 6 (bits 1 and 2 set).

@@ -7,9 +7,7 @@
 #include "encoding/fixed_streams.h"
 #include "encoding/serial_encoder.h"
 #include "link/hardware_setup.h"
-#include "link/virtual_time_base.h"
-#include "serial/tests/fake_device.h"
-#include "sim/simulated_ports.h"
+#include "link/tests/track_bench.h"
 
 namespace qarn2::link {
 namespace {
@@ -17,14 +15,8 @@ namespace {
 using namespace std::chrono_literals;
 using sim::TrackLogEntry;
 
-class TrackLinkTest : public ::testing::Test {
+class TrackLinkTest : public ::testing::Test, protected testing::TrackBench {
  protected:
-  TrackLinkTest() {
-    sim::MapEveryPortToTheTrack(ports_);
-    port_ = std::make_unique<serial::TComPort>(hand_off_, sim::DevicesWithSimulatedTrack(track_), ports_);
-    link_ = std::make_unique<TrackLink>(*port_, time_);
-  }
-
   // The board's port set-up, with the resets set going.
   void SetUpBoard() {
     SetUpBoardPort(*link_, fixed_);
@@ -43,15 +35,6 @@ class TrackLinkTest : public ::testing::Test {
     for (const TrackLogEntry& e : track_.Log()) n += e.kind == kind && e.time >= from && e.time <= to;
     return n;
   }
-
-  const encoding::FixedStreams fixed_ = encoding::MakeFixedStreams();
-  sim::VirtualClock clock_;
-  sim::SimulatedTrack track_{clock_};
-  serial::testing::TestHandOff hand_off_;
-  serial::PortMap ports_;
-  std::unique_ptr<serial::TComPort> port_;
-  VirtualTimeBase time_{clock_, track_, hand_off_, [this] { link_->Timer1Timer(); }};
-  std::unique_ptr<TrackLink> link_;
 };
 
 TEST_F(TrackLinkTest, WaitTicksCountsTimerTicksWhileTheBackgroundStreamRuns) {

@@ -12,9 +12,7 @@
 
 #include "encoding/fixed_streams.h"
 #include "link/hardware_setup.h"
-#include "link/virtual_time_base.h"
-#include "serial/tests/fake_device.h"
-#include "sim/simulated_ports.h"
+#include "link/tests/track_bench.h"
 
 namespace qarn2::programming {
 namespace {
@@ -56,25 +54,14 @@ struct RecordingView : CvCommandsView {
   std::function<void(const std::string&)> on_prompt, on_result;
 };
 
-class CvCommandsTest : public ::testing::Test {
+class CvCommandsTest : public ::testing::Test, protected link::testing::TrackBench {
  protected:
   CvCommandsTest() {
-    sim::MapEveryPortToTheTrack(ports_);
-    port_ = std::make_unique<serial::TComPort>(hand_off_, sim::DevicesWithSimulatedTrack(track_), ports_);
-    link_ = std::make_unique<link::TrackLink>(*port_, time_);
     commands_ = std::make_unique<CvCommands>(*link_, fixed_, state_, view_);
     state_.ProgrammingMode = "dir";
     link::SetUpBoardPort(*link_, fixed_);
   }
 
-  void SetCv(int cv, int value) {
-    auto lock = track_.Lock();
-    track_.Decoder().SetCv(cv, static_cast<std::uint8_t>(value));
-  }
-  int Cv(int cv) {
-    auto lock = track_.Lock();
-    return track_.Decoder().Cv(cv);
-  }
   // Service packets (not resets) the decoder received since the log was cleared.
   int ServicePackets() {
     link_->WaitTicks(3);
@@ -84,14 +71,6 @@ class CvCommandsTest : public ::testing::Test {
   }
   void Enter(const std::string& entry) { commands_->EnterInCvBox(entry); }
 
-  const encoding::FixedStreams fixed_ = encoding::MakeFixedStreams();
-  sim::VirtualClock clock_;
-  sim::SimulatedTrack track_{clock_};
-  serial::testing::TestHandOff hand_off_;
-  serial::PortMap ports_;
-  std::unique_ptr<serial::TComPort> port_;
-  link::VirtualTimeBase time_{clock_, track_, hand_off_, [this] { link_->Timer1Timer(); }};
-  std::unique_ptr<link::TrackLink> link_;
   ProgramState state_;
   RecordingView view_;
   std::unique_ptr<CvCommands> commands_;

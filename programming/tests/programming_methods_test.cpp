@@ -11,9 +11,7 @@
 
 #include "encoding/fixed_streams.h"
 #include "link/hardware_setup.h"
-#include "link/virtual_time_base.h"
-#include "serial/tests/fake_device.h"
-#include "sim/simulated_ports.h"
+#include "link/tests/track_bench.h"
 
 namespace qarn2::programming {
 namespace {
@@ -69,16 +67,14 @@ void PrintTo(const Burst& b, std::ostream* os) {
 const std::string kConfirmed = "   best\xE4tigt";
 const std::string kFailed = "   Fehler ";
 
-class ProgrammingMethodsTest : public ::testing::Test {
+class ProgrammingMethodsTest : public ::testing::Test, protected link::testing::TrackBench {
  protected:
-  ProgrammingMethodsTest() {
-    sim::MapEveryPortToTheTrack(ports_);
-    serial::DeviceFactory track_devices = sim::DevicesWithSimulatedTrack(track_);
-    serial::DeviceFactory watched = [this, track_devices](const std::string& path) {
-      return std::make_unique<RtsWatch>(track_devices(path), rts_);
-    };
-    port_ = std::make_unique<serial::TComPort>(hand_off_, watched, ports_);
-    link_ = std::make_unique<link::TrackLink>(*port_, time_);
+  ProgrammingMethodsTest()
+      : TrackBench([this](serial::DeviceFactory track_devices) -> serial::DeviceFactory {
+          return [this, track_devices](const std::string& path) {
+            return std::make_unique<RtsWatch>(track_devices(path), rts_);
+          };
+        }) {
     programmer_ =
         std::make_unique<ServiceModeProgrammer>(*link_, time_, fixed_, mode_, cv_value_, abort_);
     programmer_->ShowProgress = [this](const std::string& text) {
@@ -107,14 +103,6 @@ class ProgrammingMethodsTest : public ::testing::Test {
   // How long the last command took, from the log's clearing.
   sim::SimTime Since(sim::SimTime start) const { return clock_.Now() - start; }
 
-  void SetCv(int cv, int value) {
-    auto lock = track_.Lock();
-    track_.Decoder().SetCv(cv, static_cast<std::uint8_t>(value));
-  }
-  int Cv(int cv) {
-    auto lock = track_.Lock();
-    return track_.Decoder().Cv(cv);
-  }
 
   // Starts from a clean log and progress; returns AckResult.
   bool Read(const std::string& mode, int cv) {
@@ -183,20 +171,6 @@ class ProgrammingMethodsTest : public ::testing::Test {
     return out;
   }
 
-  int Count(TrackLogEntry::Kind kind) const {
-    int n = 0;
-    for (const TrackLogEntry& e : track_.Log()) n += e.kind == kind;
-    return n;
-  }
-
-  const encoding::FixedStreams fixed_ = encoding::MakeFixedStreams();
-  sim::VirtualClock clock_;
-  sim::SimulatedTrack track_{clock_};
-  serial::testing::TestHandOff hand_off_;
-  serial::PortMap ports_;
-  std::unique_ptr<serial::TComPort> port_;
-  link::VirtualTimeBase time_{clock_, track_, hand_off_, [this] { link_->Timer1Timer(); }};
-  std::unique_ptr<link::TrackLink> link_;
   std::string mode_ = "dir";
   int cv_value_ = 0;
   bool abort_ = false;

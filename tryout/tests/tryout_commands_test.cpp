@@ -10,9 +10,7 @@
 #include <string>
 
 #include "link/hardware_setup.h"
-#include "link/virtual_time_base.h"
-#include "serial/tests/fake_device.h"
-#include "sim/simulated_ports.h"
+#include "link/tests/track_bench.h"
 
 namespace qarn2::tryout {
 namespace {
@@ -53,12 +51,9 @@ struct Panel : TryOutView {
   std::string turnout_caption;
 };
 
-class TryOutCommandsTest : public ::testing::Test {
+class TryOutCommandsTest : public ::testing::Test, protected link::testing::TrackBench {
  protected:
   TryOutCommandsTest() {
-    sim::MapEveryPortToTheTrack(ports_);
-    port_ = std::make_unique<serial::TComPort>(hand_off_, sim::DevicesWithSimulatedTrack(track_), ports_);
-    link_ = std::make_unique<link::TrackLink>(*port_, time_);
     commands_ = std::make_unique<TryOutCommands>(*link_, fixed_, state_, panel_);
     panel_.commands = commands_.get();
     state_.LocoAddress = 3;
@@ -82,11 +77,6 @@ class TryOutCommandsTest : public ::testing::Test {
     auto lock = track_.Lock();
     return track_.Decoder().AccessoryOutputOn(decoder, output);
   }
-  int Count(TrackLogEntry::Kind kind) const {
-    const std::vector<TrackLogEntry> log = track_.Log();
-    return static_cast<int>(
-        std::count_if(log.begin(), log.end(), [kind](const TrackLogEntry& e) { return e.kind == kind; }));
-  }
   // Packets for locomotive `address` in the log.
   int PacketsFor(int address) const {
     int n = 0;
@@ -94,14 +84,6 @@ class TryOutCommandsTest : public ::testing::Test {
     return n;
   }
 
-  const encoding::FixedStreams fixed_ = encoding::MakeFixedStreams();
-  sim::VirtualClock clock_;
-  sim::SimulatedTrack track_{clock_};
-  serial::testing::TestHandOff hand_off_;
-  serial::PortMap ports_;
-  std::unique_ptr<serial::TComPort> port_;
-  link::VirtualTimeBase time_{clock_, track_, hand_off_, [this] { link_->Timer1Timer(); }};
-  std::unique_ptr<link::TrackLink> link_;
   programming::ProgramState state_;
   Panel panel_;
   std::unique_ptr<TryOutCommands> commands_;
