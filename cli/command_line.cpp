@@ -9,6 +9,7 @@
 
 #include "encoding/hex_text.h"
 #include "cli/decoder_commands.h"
+#include "cli/curve_command.h"
 #include "cli/print_command.h"
 #include "cli/track_commands.h"
 #include "cli/track_session.h"
@@ -263,7 +264,7 @@ Usage:
       then N copies (default 5) of the packet, and waits 40 ms for the decoder's
       acknowledge on RI. Prints "acknowledged" (exit 0) or "no acknowledge"
       (exit 1). Example, verify CV 29 bit 2 = 1: send --service 78 1C EA
-)" + DecoderCommandsUsage() + PrintUsage() + R"(  qarn2-cli --help
+)" + DecoderCommandsUsage() + PrintUsage() + CurveUsage() + R"(  qarn2-cli --help
       This text.
 
 )" + ModeOptionHelp() + "\n" + TrackOptionsHelp() + R"(
@@ -293,6 +294,7 @@ int RunCommandLine(std::span<const std::string> args, std::istream& in,
     if (command == "write-all") return RunWriteAll(rest, out, err);
     if (command == "reset") return RunReset(rest, out, err);
     if (command == "print") return RunPrint(rest, out, err);
+    if (command == "curve") return RunCurve(rest, out, err);
   } catch (const std::exception& fault) {
     return Fail(err, kExitInternal, "internal error: " + std::string(fault.what()));
   }

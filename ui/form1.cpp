@@ -16,9 +16,11 @@
 #include <QScreen>
 #include <QScrollBar>
 
+#include "curve/curve_editor.h"
 #include "link/hardware_setup.h"
 #include "programming/cv_commands.h"
 #include "ui/click_label.h"
+#include "ui/curve_panel.h"
 #include "ui/cv_box.h"
 #include "ui/file_dialogs.h"
 #include "ui/hardware_panel.h"
@@ -85,12 +87,21 @@ TForm1::TForm1(serial::TComPort& port, link::TrackLink& link, MessageSink sink,
   tryout_hooks.as_part_of_caller = [this](const std::function<void()>& start) { guard_.RunAsPartOfCaller(start); };
   tryout_panel_ = std::make_unique<TryOutPanel>(client, std::move(tryout_hooks));
   tryout_ = std::make_unique<tryout::TryOutCommands>(link_, streams_, state_, *tryout_panel_);
+  CurvePanel::WindowHooks curve_hooks;
+  curve_hooks.hide_all_panels = [this] { HideAllPanels(); };
+  curve_hooks.as_part_of_caller = [this](const std::function<void()>& start) { guard_.RunAsPartOfCaller(start); };
+  curve_panel_ = std::make_unique<CurvePanel>(client, std::move(curve_hooks));
+  curve_editor_ = std::make_unique<curve::CurveEditor>(state_, *cv_commands_, *curve_panel_);
   controls_.Infolabel->OnClick = [this] { guard_.Run([this] { InfolabelClick(); }); };
   controls_.Image1->OnClick = [this] { guard_.Run([this] { Image1Click(); }); };
   ConnectMenu();
   ConnectRadioButtons();
   ConnectCvCommands();
   ConnectTryOut();
+  ConnectCurveEditor();
+  // The panels lie over the sheet: they paint their own background, so that the
+  // sheet's text does not show through them.
+  for (QGroupBox* box : client->findChildren<QGroupBox*>()) box->setAutoFillBackground(true);
   resize(kOuterWidth, kOuterHeight);
 }
 
@@ -102,7 +113,6 @@ void TForm1::ConnectMenu() {
     const char* item;
     Handler handler;
   };
-  // "Kennlinie" has no command yet, but hides the other panels already.
   static constexpr Route kRoutes[] = {
       {"OeffnenDecoder", &TForm1::OeffnenDecoderClick},
       {"SpeichernDecoder", &TForm1::SpeichernDecoderClick},
@@ -110,7 +120,7 @@ void TForm1::ConnectMenu() {
       {"druckenDecoder", &TForm1::druckenDecoderClick},
       {"Druckereinrichten1", &TForm1::Druckereinrichten1Click},
       {"ENDE", &TForm1::ENDEClick},
-      {"Kennlinie", &TForm1::HideAllPanels},
+      {"Kennlinie", &TForm1::KennlinieClick},
       {"Decoderwahl", &TForm1::OeffnenDecoderClick},
       {"Progmodew", &TForm1::ProgmodewClick},
       {"Reset1", &TForm1::Reset1Click},
@@ -207,8 +217,25 @@ void TForm1::ConnectTryOut() {
   tryout_panel_->AddressEntry()->installEventFilter(this);
 }
 
+void TForm1::ConnectCurveEditor() {
+  for (int n = 1; n <= CurvePanel::kBars; ++n) {
+    QScrollBar* bar = curve_panel_->Bar(n);
+    // Every change of position, by the user or by the editor itself.
+    connect(bar, &QScrollBar::valueChanged, this, [this, n] { guard_.Run([this, n] { ScrollBarChange(n); }); });
+    bar->installEventFilter(this);
+  }
+  for (int mode = 0; mode < CurvePanel::kModes; ++mode) {
+    OnChecked(curve_panel_->ModeButton(mode), [this, mode] { KennlwahlClick(mode); });
+  }
+  connect(curve_panel_->ApplyButton(), &QPushButton::clicked, this, [this] { guard_.Run([this] { KennOKClick(); }); });
+  connect(curve_panel_->CancelButton(), &QPushButton::clicked, this,
+          [this] { guard_.Run([this] { KennNixClick(); }); });
+}
+
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::KeyPress) {
+  if (event->type() == QEvent::FocusIn) {
+    if (const int n = curve_panel_->BarNumber(watched)) guard_.Run([this, n] { ScrollBarEnter(n); });
+  } else if (event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     if (watched == cv_box_->Entry() || watched == controls_.Decoder) {
       guard_.Run([this, key] { CVeditKeyPress(key); });
@@ -290,7 +317,7 @@ void TForm1::HideAllPanels() {
   cv_box_->HideCvBox();
   hardware_panel_->Hide();
   tryout_panel_->HideTryOutPanel();
-  controls_.Kennlinienbox->hide();
+  curve_panel_->HideCurvePanel();
 }
 
 void TForm1::ShowProgrammingMode() {
@@ -404,6 +431,20 @@ void TForm1::WeicheButton1Click() { tryout_->ChooseTurnout(true); }
 void TForm1::WeicheButton2Click() { tryout_->ChooseTurnout(false); }
 
 void TForm1::SteuerEndeButtonClick() { tryout_->End(); }
+
+// --- Speed curve.
+
+void TForm1::KennlinieClick() { curve_editor_->Open(*sheet_); }
+
+void TForm1::ScrollBarChange(int n) { curve_editor_->BarChanged(n, curve_panel_->Bar(n)->value()); }
+
+void TForm1::ScrollBarEnter(int n) { curve_editor_->BarFocused(n); }
+
+void TForm1::KennlwahlClick(int mode) { curve_editor_->ChooseMode(mode); }
+
+void TForm1::KennOKClick() { curve_editor_->Apply(*sheet_); }
+
+void TForm1::KennNixClick() { curve_editor_->Cancel(*sheet_); }
 
 // --- Ports.
 

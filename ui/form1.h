@@ -16,8 +16,13 @@
 
 class QRadioButton;
 
+namespace qarn2::curve {
+class CurveEditor;
+}
+
 namespace qarn2::ui {
 
+class CurvePanel;
 class HardwarePanel;
 class MainMenu;
 class ModePanel;
@@ -103,12 +108,24 @@ class TForm1 : public QMainWindow {
   void WeicheButton1Click();
   void WeicheButton2Click();
   void SteuerEndeButtonClick();
+  // The speed curve editor.
+  void KennlinieClick();
+  // The handler of bar N (n = 1..28): ScrollBar1Change .. ScrollBar28Change.
+  void ScrollBarChange(int n);
+  // Bar N took the keyboard focus: ScrollBar1Enter .. ScrollBar28Enter.
+  void ScrollBarEnter(int n);
+  // The handler of the curve choice `mode` (0..4): KennlwahlEinzelClick ..
+  // KennlwahlEClick.
+  void KennlwahlClick(int mode);
+  void KennOKClick();
+  void KennNixClick();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
   // Hands the keys of `CVedit` and `Decoder` to CVeditKeyPress, and those of
   // `SteuerEdit` to SteuerEditKeyPress, before the control takes them; the control
-  // still gets every key, Enter included.
+  // still gets every key, Enter included. A speed curve bar that takes the focus runs
+  // its ScrollBarEnter.
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -130,6 +147,8 @@ class TForm1 : public QMainWindow {
   void ConnectCvCommands();
   // The try-out panel's controls.
   void ConnectTryOut();
+  // The speed curve panel's bars, choices and buttons.
+  void ConnectCurveEditor();
 
   serial::TComPort& port_;
   link::TrackLink& link_;
@@ -150,6 +169,9 @@ class TForm1 : public QMainWindow {
   std::unique_ptr<programming::CvCommands> cv_commands_;
   std::unique_ptr<TryOutPanel> tryout_panel_;
   std::unique_ptr<tryout::TryOutCommands> tryout_;
+  std::unique_ptr<CurvePanel> curve_panel_;
+  // Runs ScanSheet through cv_commands_.
+  std::unique_ptr<curve::CurveEditor> curve_editor_;
 };
 
 }  // namespace qarn2::ui

@@ -74,8 +74,6 @@ FormControls BuildFormControls(QWidget* client) {
   c.Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   c.Image1->setPixmap(DrawConnectionDiagram());
 
-  c.Kennlinienbox =
-      HiddenBox(client, "Kennlinienbox", "Geschwindigkeitskennlinie", 80, 40, 529, 377);
   c.Resetbox = HiddenBox(client, "Resetbox", "Decoder- Factory- Reset", 72, 72, 185, 105);
   c.ResetOK = Place(new QPushButton("Ja", c.Resetbox), "ResetOK", 16, 24, 153, 25, true);
   c.ResetNot =

@@ -14,7 +14,8 @@ class ClickLabel;
 inline constexpr char kFormTitle[] = "QARN2       DCC- Decoder Service      Version 0.8";
 
 // The controls that stand directly on the window's client area, apart from the
-// panels that have classes of their own (mode, port, hardware, CV box, try-out).
+// panels that have classes of their own (mode, port, hardware, CV box, try-out,
+// speed curve).
 // Positions are in pixels inside the client area, below the menu bar.
 struct FormControls {
   QLabel* StaticText1;
@@ -22,7 +23,6 @@ struct FormControls {
   ClickLabel* Infolabel;
   ClickLabel* Image1;     // the connection diagram
   QPlainTextEdit* Decoder;  // the decoder sheet
-  QGroupBox* Kennlinienbox;  // the speed curve panel
   QGroupBox* Resetbox;
   QPushButton* ResetOK;
   QPushButton* ResetNot;

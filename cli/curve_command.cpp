@@ -1,0 +1,99 @@
+#include "cli/curve_command.h"
+
+#include <ostream>
+#include <utility>
+
+#include "cli/command_line.h"
+#include "curve/speed_curve.h"
+#include "programming/sheet_lines.h"
+#include "sheet/code_page.h"
+#include "sheet/decoder_file.h"
+
+namespace qarn2::cli {
+namespace {
+
+const std::pair<const char*, int> kShapes[] = {
+    {"einzeln", curve::kSingle},   {"gerade", curve::kLine},      {"bogen", curve::kArc},
+    {"quadrat", curve::kParabola}, {"e", curve::kExponential},
+};
+
+int Fail(std::ostream& err, const std::string& message) {
+  err << "qarn2-cli: curve: " << message << '\n';
+  return kExitUsage;
+}
+
+// A decimal number of low..high, digits only.
+bool TakeNumber(const std::string& text, int low, int high, int& number) {
+  const std::optional<int> parsed = programming::ParseInteger(text);
+  if (!parsed || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  if (*parsed < low || *parsed > high) return false;
+  number = *parsed;
+  return true;
+}
+
+}  // namespace
+
+std::string CurveUsage() {
+  return R"(  qarn2-cli curve FILE --shape SHAPE --entry K --value V
+      Loads the speed table (CV 67..94) from the decoder file FILE, moves entry K
+      (1..28, CV 66+K) to V (0..255) and reshapes the table as the editor does in
+      SHAPE: einzeln (that entry only), gerade (a straight line), bogen (a sine
+      arc), quadrat (a parabola), e (an exponential). Prints the file with its
+      CV 67..94 lines rewritten as "übernehmen" leaves them; FILE stays as it is.
+)";
+}
+
+int RunCurve(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
+  std::string path;
+  int mode = -1;
+  int entry = 0;
+  int value = -1;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    const bool has_value = i + 1 < args.size();
+    if (arg == "--help" || arg == "-h") {
+      out << "Usage:\n" << CurveUsage();
+      return kExitOk;
+    } else if (arg == "--shape" || arg == "--entry" || arg == "--value") {
+      if (!has_value) return Fail(err, arg + " needs a value");
+      const std::string& v = args[++i];
+      if (arg == "--shape") {
+        for (const auto& [name, shape] : kShapes) {
+          if (v == name) mode = shape;
+        }
+        if (mode < 0) return Fail(err, "--shape takes einzeln, gerade, bogen, quadrat or e, not '" + v + "'");
+      } else if (arg == "--entry") {
+        if (!TakeNumber(v, 1, 28, entry)) return Fail(err, "--entry takes 1..28, not '" + v + "'");
+      } else if (!TakeNumber(v, 0, 255, value)) {
+        return Fail(err, "--value takes 0..255, not '" + v + "'");
+      }
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return Fail(err, "unknown option '" + arg + "'");
+    } else if (path.empty()) {
+      path = arg;
+    } else {
+      return Fail(err, "one decoder file only");
+    }
+  }
+  if (path.empty() || mode < 0 || entry == 0 || value < 0) {
+    return Fail(err, "needs FILE, --shape, --entry and --value");
+  }
+  std::string text;
+  try {
+    text = sheet::ReadDecoderFile(path);
+  } catch (const sheet::SheetFileError& e) {
+    return Fail(err, sheet::Cp1252ToUtf8(e.what()));
+  }
+  programming::TextSheet lines(text);
+  curve::SpeedTable table{};
+  if (!programming::ScanSheetLines(lines, table).any_speed_line) {
+    return Fail(err, "the sheet has no line for CV 67..94");
+  }
+  table[entry - 1] = value;
+  curve::RecomputeCurve(table, mode, entry);
+  curve::ApplySpeedTable(lines, table);
+  out << lines.Text();
+  return kExitOk;
+}
+
+}  // namespace qarn2::cli
