@@ -1,5 +1,6 @@
 #include "cli/command_line.h"
 
+#include <charconv>
 #include <exception>
 #include <istream>
 #include <optional>
@@ -235,6 +236,16 @@ int RunDecode(std::span<const std::string> args, std::ostream& out, std::ostream
 }
 
 }  // namespace
+
+std::optional<int> DecimalArgument(std::string_view text, int low, int high) {
+  int number = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (text.empty() || text[0] == '-' || error != std::errc() || end != text.data() + text.size()) {
+    return std::nullopt;
+  }
+  if (number < low || number > high) return std::nullopt;
+  return number;
+}
 
 std::string HelpText() {
   return R"(qarn2-cli - DCC decoder service tool, command-line front end

@@ -5,8 +5,10 @@
 // in tests just as they do from main().
 
 #include <iosfwd>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace qarn2::cli {
 
@@ -16,6 +18,9 @@ inline constexpr int kExitOk = 0;
 // packet.
 inline constexpr int kExitDataError = 1;
 inline constexpr int kExitUsage = 2;  // bad arguments or bad input text
+
+// A number given on the command line: decimal digits only, within `low`..`high`.
+std::optional<int> DecimalArgument(std::string_view text, int low, int high);
 
 // The help text printed by --help and when no command is given.
 std::string HelpText();

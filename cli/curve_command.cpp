@@ -22,15 +22,6 @@ int Fail(std::ostream& err, const std::string& message) {
   return kExitUsage;
 }
 
-// A decimal number of low..high, digits only.
-bool TakeNumber(const std::string& text, int low, int high, int& number) {
-  const std::optional<int> parsed = programming::ParseInteger(text);
-  if (!parsed || text.find_first_not_of("0123456789") != std::string::npos) return false;
-  if (*parsed < low || *parsed > high) return false;
-  number = *parsed;
-  return true;
-}
-
 }  // namespace
 
 std::string CurveUsage() {
@@ -63,9 +54,11 @@ int RunCurve(std::span<const std::string> args, std::ostream& out, std::ostream&
         }
         if (mode < 0) return Fail(err, "--shape takes einzeln, gerade, bogen, quadrat or e, not '" + v + "'");
       } else if (arg == "--entry") {
-        if (!TakeNumber(v, 1, 28, entry)) return Fail(err, "--entry takes 1..28, not '" + v + "'");
-      } else if (!TakeNumber(v, 0, 255, value)) {
-        return Fail(err, "--value takes 0..255, not '" + v + "'");
+        entry = DecimalArgument(v, 1, 28).value_or(0);
+        if (entry == 0) return Fail(err, "--entry takes 1..28, not '" + v + "'");
+      } else {
+        value = DecimalArgument(v, 0, 255).value_or(-1);
+        if (value < 0) return Fail(err, "--value takes 0..255, not '" + v + "'");
       }
     } else if (arg.size() > 1 && arg[0] == '-') {
       return Fail(err, "unknown option '" + arg + "'");

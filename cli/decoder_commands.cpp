@@ -116,16 +116,6 @@ std::string Parse(std::span<const std::string> args, bool in_place_allowed, Argu
   return "";
 }
 
-// A decimal number of `low`..`high` written with digits only.
-std::optional<int> DecimalWithin(const std::string& text, int low, int high) {
-  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
-    return std::nullopt;
-  }
-  const int number = std::stoi(text);
-  if (number < low || number > high) return std::nullopt;
-  return number;
-}
-
 // The engine's texts on standard error, one line each, in UTF-8. An entry prompt is
 // held back until the tool types its entry behind it ("CV- Nr eingeben: 29"); the one
 // the box shows when it waits for the next entry is never printed.
@@ -308,7 +298,7 @@ int RunRead(std::span<const std::string> args, std::ostream& out, std::ostream& 
   if (parsed.help) return PrintHelp(kReadUsage, out);
   if (parsed.operands.size() != 1) return Fail(err, "read", kExitUsage, "needs one CV number");
   const std::string& cv_text = parsed.operands[0];
-  const std::optional<int> cv = DecimalWithin(cv_text, 1, 1024);
+  const std::optional<int> cv = DecimalArgument(cv_text, 1, 1024);
   if (!cv) return Fail(err, "read", kExitUsage, "CV takes a number from 1 to 1024, not '" + cv_text + "'");
   return OnTheTrack("read", parsed, err, [&](Engine& engine) {
     engine.Commands().OpenCvBox(false);
@@ -337,9 +327,9 @@ int RunWrite(std::span<const std::string> args, std::ostream& out, std::ostream&
   }
   const std::string& cv_text = parsed.operands[0];
   const std::string& value_text = parsed.operands[1];
-  const std::optional<int> cv = DecimalWithin(cv_text, 1, 1024);
+  const std::optional<int> cv = DecimalArgument(cv_text, 1, 1024);
   if (!cv) return Fail(err, "write", kExitUsage, "CV takes a number from 1 to 1024, not '" + cv_text + "'");
-  const std::optional<int> value = DecimalWithin(value_text, 0, 255);
+  const std::optional<int> value = DecimalArgument(value_text, 0, 255);
   if (!value) {
     return Fail(err, "write", kExitUsage, "VALUE takes a number from 0 to 255, not '" + value_text + "'");
   }

@@ -77,63 +77,52 @@ struct PortRecorder::Record {
 };
 
 // Hands every call on to the device it wraps and notes what matters for the trace.
-class PortRecorder::RecordingDevice : public serial::SerialDevice {
+class PortRecorder::RecordingDevice : public serial::ForwardingDevice {
  public:
   RecordingDevice(std::unique_ptr<serial::SerialDevice> device, std::shared_ptr<Record> record)
-      : device_(std::move(device)), record_(std::move(record)) {}
+      : ForwardingDevice(std::move(device)), record_(std::move(record)) {}
 
-  int Open(const std::string& path) override { return device_->Open(path); }
-  void Close() override { device_->Close(); }
-  int SetQueueSizes(int input, int output) override { return device_->SetQueueSizes(input, output); }
   int SetLineSettings(const serial::LineSettings& settings) override {
-    const int error = device_->SetLineSettings(settings);
+    const int error = ForwardingDevice::SetLineSettings(settings);
     if (error == 0) {
       std::lock_guard lock(record_->mutex);
       record_->below_track_rate = settings.baud_rate < 19200;
     }
     return error;
   }
-  int SetTimeouts(const serial::TimeoutValues& timeouts) override {
-    return device_->SetTimeouts(timeouts);
-  }
   int StartWrite(std::shared_ptr<serial::WriteJob> job) override {
     const std::string data = job ? job->data() : std::string();
-    const int error = device_->StartWrite(std::move(job));
+    const int error = ForwardingDevice::StartWrite(std::move(job));
     if (error == 0) record_->NoteWrite(data);
     return error;
   }
   int Read(char* buffer, int max, int& got) override {
-    const int error = device_->Read(buffer, max, got);
+    const int error = ForwardingDevice::Read(buffer, max, got);
     if (error == 0) record_->NoteRead(buffer, got);
     return error;
   }
-  int RxQueueCount(int& count) override { return device_->RxQueueCount(count); }
-  int Purge() override { return device_->Purge(); }
   int SetDTR(bool on) override {
-    const int error = device_->SetDTR(on);
+    const int error = ForwardingDevice::SetDTR(on);
     if (error == 0) record_->Note(TrackLogEntry::kPower, on ? "DTR on: track power on" : "DTR off: track power off");
     return error;
   }
   int SetRTS(bool on) override {
-    const int error = device_->SetRTS(on);
+    const int error = ForwardingDevice::SetRTS(on);
     if (error == 0) record_->Note(TrackLogEntry::kPower, on ? "RTS on" : "RTS off");
     return error;
   }
-  int ReadModemLines(serial::ModemLines& lines) override { return device_->ReadModemLines(lines); }
-  int SetEventMask(serial::TComEvents events) override { return device_->SetEventMask(events); }
   serial::EventWait WaitEvents() override {
-    serial::EventWait wait = device_->WaitEvents();
+    serial::EventWait wait = ForwardingDevice::WaitEvents();
     if (wait.outcome == serial::EventWait::kEvents && wait.events.Has(serial::evRing)) {
       record_->Note(TrackLogEntry::kAcknowledge, "ring on RI");
     }
     return wait;
   }
-  void CancelWaitEvents() override { device_->CancelWaitEvents(); }
 
  private:
-  std::unique_ptr<serial::SerialDevice> device_;
   std::shared_ptr<Record> record_;
 };
+
 
 PortRecorder::PortRecorder()
     : PortRecorder([start = std::chrono::steady_clock::now()] {

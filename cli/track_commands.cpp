@@ -35,11 +35,9 @@ int RunSend(std::span<const std::string> args, std::ostream& out, std::ostream& 
     } else if (args[i] == "--copies") {
       if (i + 1 == args.size()) return Fail(err, kExitUsage, "--copies needs a number");
       const std::string& n = args[++i];
-      if (n.empty() || n.size() > 3 || n.find_first_not_of("0123456789") != std::string::npos ||
-          std::stoi(n) < 1 || std::stoi(n) > 100) {
-        return Fail(err, kExitUsage, "--copies takes a number from 1 to 100, not '" + n + "'");
-      }
-      copies = std::stoi(n);
+      const std::optional<int> number = DecimalArgument(n, 1, 100);
+      if (!number) return Fail(err, kExitUsage, "--copies takes a number from 1 to 100, not '" + n + "'");
+      copies = *number;
     } else if (args[i].size() > 1 && args[i][0] == '-') {
       return Fail(err, kExitUsage, "unknown option '" + args[i] + "'");
     } else {

@@ -6,6 +6,8 @@ namespace {
 // What the LGB interface sends once it is ready, and the answer it expects.
 const std::string kLgbGreeting = "\x11\xEB\xFA";
 const std::string kLgbGreetingAnswer = "\x96\x12\x12";
+// The LGB interface confirms a write within this many ticks.
+constexpr int kLgbWriteReplyTicks = 20;
 
 }  // namespace
 
@@ -47,17 +49,22 @@ void TrackLink::WaitTicks(int n) {
 }
 
 void TrackLink::AwaitAcknowledge() {
-  TickCount = 0;
   if (HardwareKind == kLgbInterface) {
-    do {
-      time_.HandlePendingEvents();
-    } while (TickCount <= 20 && RxBuffer.size() < 2);
+    AwaitLgbReply(kLgbWriteReplyTicks);
     AckResult = RxBuffer.size() >= 3 && static_cast<unsigned char>(RxBuffer[0]) == 0x98 &&
                 static_cast<unsigned char>(RxBuffer[1]) == (CvNumber & 0xFF) && RxBuffer[2] == 0x01;
     return;
   }
+  TickCount = 0;
   while (TickCount <= 3 && !AckFlag) time_.HandlePendingEvents();
   AckResult = AckFlag;
+}
+
+void TrackLink::AwaitLgbReply(int ticks) {
+  TickCount = 0;
+  do {
+    time_.HandlePendingEvents();
+  } while (TickCount <= ticks && RxBuffer.size() < 2);
 }
 
 void TrackLink::PowerCycle() {

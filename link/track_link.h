@@ -45,6 +45,10 @@ class TrackLink {
   // Waits for the acknowledge of the burst just written: on RI for 4 ticks, or the
   // LGB interface's reply for 21 ticks; sets AckResult.
   void AwaitAcknowledge();
+  // Waits for the LGB interface's reply: until `ticks` ticks have passed (and one
+  // more begun) or RxBuffer holds two characters. The reply is judged by what has
+  // arrived by then.
+  void AwaitLgbReply(int ticks);
   // The track without power for about 200 ms (nothing with the LGB interface).
   void PowerCycle();
   void SetDTR(bool on) { port_.SetDTR(on); }
@@ -55,7 +59,6 @@ class TrackLink {
   void MovePort(const std::string& name, const std::function<void()>& hide_panel);
 
   serial::TComPort& Port() { return port_; }
-  TimeBase& Time() { return time_; }
 
  private:
   serial::TComPort& port_;

@@ -42,7 +42,7 @@ CvCommands::CvCommands(link::TrackLink& link, const encoding::FixedStreams& stre
       streams_(streams),
       state_(state),
       view_(view),
-      programmer_(link, link.Time(), streams, state.ProgrammingMode, state.CvValue,
+      programmer_(link, streams, state.ProgrammingMode, state.CvValue,
                   state.AbortFlag) {
   programmer_.ShowProgress = [this](const std::string& text) { view_.SetCvResult(text); };
 }
@@ -143,16 +143,20 @@ void CvCommands::WriteCvAndShow() {
 
 // --- The whole sheet.
 
-std::optional<int> CvCommands::ReadAllCvs(SheetLines& sheet) {
-  if (busy_) return std::nullopt;
-  BusyScope busy(busy_);
+void CvCommands::StartSheetCommand(bool writing, const std::string& caption) {
   RaiseTrackPowerWithReset();
   state_.AbortFlag = true;
   view_.HideAllPanels();
-  writing_ = false;
+  writing_ = writing;
   state_.AbortFlag = false;
-  view_.ShowCvBox("Decoder auslesen", false);
+  view_.ShowCvBox(caption, false);
   view_.SetCvResult("");
+}
+
+std::optional<int> CvCommands::ReadAllCvs(SheetLines& sheet) {
+  if (busy_) return std::nullopt;
+  BusyScope busy(busy_);
+  StartSheetCommand(false, "Decoder auslesen");
   int errors = 0;
   // The number of lines is taken once; each line is read when its turn comes.
   const int count = sheet.LineCount();
@@ -176,13 +180,7 @@ std::optional<int> CvCommands::ReadAllCvs(SheetLines& sheet) {
 std::optional<int> CvCommands::WriteAllCvs(SheetLines& sheet) {
   if (busy_) return std::nullopt;
   BusyScope busy(busy_);
-  RaiseTrackPowerWithReset();
-  state_.AbortFlag = true;
-  view_.HideAllPanels();
-  writing_ = true;
-  state_.AbortFlag = false;
-  view_.ShowCvBox("Decoder programmieren", false);
-  view_.SetCvResult("");
+  StartSheetCommand(true, "Decoder programmieren");
   int failures = 0;
   const int count = sheet.LineCount();
   for (int i = 0; i < count && !state_.AbortFlag; ++i) {

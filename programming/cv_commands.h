@@ -89,6 +89,9 @@ class CvCommands {
   // Marks a CV command running for its lifetime.
   class BusyScope;
   void RaiseTrackPowerWithReset();
+  // The common start of reading and writing all CVs: track power and a reset, all
+  // panels hidden, the box shown without its entry field.
+  void StartSheetCommand(bool writing, const std::string& caption);
   void TakeLocoAddress(int value);
 
   link::TrackLink& link_;

@@ -61,12 +61,11 @@ std::string LgbMessage(std::initializer_list<int> bytes) {
 
 }  // namespace
 
-ServiceModeProgrammer::ServiceModeProgrammer(link::TrackLink& link, link::TimeBase& time,
+ServiceModeProgrammer::ServiceModeProgrammer(link::TrackLink& link,
                                              const encoding::FixedStreams& streams,
                                              std::string& programming_mode, int& cv_value,
                                              bool& abort_flag)
     : link_(link),
-      time_(time),
       streams_(streams),
       programming_mode_(programming_mode),
       cv_value_(cv_value),
@@ -283,10 +282,7 @@ void ServiceModeProgrammer::LgbRead() {
   link_.SetRTS(true);
   link_.RxBuffer.clear();
   WriteText(LgbMessage({0x8C, cv, 0x00}));
-  link_.TickCount = 0;
-  do {
-    time_.HandlePendingEvents();
-  } while (link_.TickCount <= kLgbReadTicks && link_.RxBuffer.size() < 2);
+  link_.AwaitLgbReply(kLgbReadTicks);
   // The reply is judged by what has arrived when the wait ends.
   const std::string& reply = link_.RxBuffer;
   link_.AckResult = reply.size() >= 2 && static_cast<unsigned char>(reply[1]) == cv;

@@ -5,7 +5,6 @@
 
 #include "encoding/bit_string.h"
 #include "encoding/fixed_streams.h"
-#include "link/time_base.h"
 #include "link/track_link.h"
 
 namespace qarn2::programming {
@@ -29,7 +28,7 @@ namespace qarn2::programming {
 // the LGB interface, which knows no others.
 class ServiceModeProgrammer {
  public:
-  ServiceModeProgrammer(link::TrackLink& link, link::TimeBase& time,
+  ServiceModeProgrammer(link::TrackLink& link,
                         const encoding::FixedStreams& streams, std::string& programming_mode,
                         int& cv_value, bool& abort_flag);
 
@@ -83,7 +82,6 @@ class ServiceModeProgrammer {
   void LgbSendWrite();
 
   link::TrackLink& link_;
-  link::TimeBase& time_;
   const encoding::FixedStreams& streams_;
   std::string& programming_mode_;
   int& cv_value_;

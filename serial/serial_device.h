@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "serial/com_types.h"
 
@@ -100,6 +101,32 @@ class SerialDevice {
   // Makes the current and every later WaitEvents return kCancelled at once, until the
   // next SetEventMask.
   virtual void CancelWaitEvents() = 0;
+};
+
+// Hands every call on to the device it wraps; a device that only watches or changes
+// a few calls on their way derives from it and overrides those.
+class ForwardingDevice : public SerialDevice {
+ public:
+  explicit ForwardingDevice(std::unique_ptr<SerialDevice> inner) : inner_(std::move(inner)) {}
+
+  int Open(const std::string& path) override { return inner_->Open(path); }
+  void Close() override { inner_->Close(); }
+  int SetQueueSizes(int input, int output) override { return inner_->SetQueueSizes(input, output); }
+  int SetLineSettings(const LineSettings& settings) override { return inner_->SetLineSettings(settings); }
+  int SetTimeouts(const TimeoutValues& timeouts) override { return inner_->SetTimeouts(timeouts); }
+  int StartWrite(std::shared_ptr<WriteJob> job) override { return inner_->StartWrite(std::move(job)); }
+  int Read(char* buffer, int max, int& got) override { return inner_->Read(buffer, max, got); }
+  int RxQueueCount(int& count) override { return inner_->RxQueueCount(count); }
+  int Purge() override { return inner_->Purge(); }
+  int SetDTR(bool on) override { return inner_->SetDTR(on); }
+  int SetRTS(bool on) override { return inner_->SetRTS(on); }
+  int ReadModemLines(ModemLines& lines) override { return inner_->ReadModemLines(lines); }
+  int SetEventMask(TComEvents events) override { return inner_->SetEventMask(events); }
+  EventWait WaitEvents() override { return inner_->WaitEvents(); }
+  void CancelWaitEvents() override { inner_->CancelWaitEvents(); }
+
+ private:
+  std::unique_ptr<SerialDevice> inner_;
 };
 
 }  // namespace qarn2::serial

@@ -22,33 +22,16 @@ using sim::TrackLogEntry;
 
 // Passes everything through to the simulated track and remembers RTS, which the
 // track itself ignores.
-class RtsWatch : public serial::SerialDevice {
+class RtsWatch : public serial::ForwardingDevice {
  public:
   RtsWatch(std::unique_ptr<serial::SerialDevice> inner, bool& rts)
-      : inner_(std::move(inner)), rts_(rts) {}
-  int Open(const std::string& path) override { return inner_->Open(path); }
-  void Close() override { inner_->Close(); }
-  int SetQueueSizes(int input, int output) override { return inner_->SetQueueSizes(input, output); }
-  int SetLineSettings(const serial::LineSettings& s) override { return inner_->SetLineSettings(s); }
-  int SetTimeouts(const serial::TimeoutValues& t) override { return inner_->SetTimeouts(t); }
-  int StartWrite(std::shared_ptr<serial::WriteJob> job) override {
-    return inner_->StartWrite(std::move(job));
-  }
-  int Read(char* buffer, int max, int& got) override { return inner_->Read(buffer, max, got); }
-  int RxQueueCount(int& count) override { return inner_->RxQueueCount(count); }
-  int Purge() override { return inner_->Purge(); }
-  int SetDTR(bool on) override { return inner_->SetDTR(on); }
+      : ForwardingDevice(std::move(inner)), rts_(rts) {}
   int SetRTS(bool on) override {
     rts_ = on;
-    return inner_->SetRTS(on);
+    return ForwardingDevice::SetRTS(on);
   }
-  int ReadModemLines(serial::ModemLines& lines) override { return inner_->ReadModemLines(lines); }
-  int SetEventMask(serial::TComEvents events) override { return inner_->SetEventMask(events); }
-  serial::EventWait WaitEvents() override { return inner_->WaitEvents(); }
-  void CancelWaitEvents() override { inner_->CancelWaitEvents(); }
 
  private:
-  std::unique_ptr<serial::SerialDevice> inner_;
   bool& rts_;
 };
 
@@ -76,7 +59,7 @@ class ProgrammingMethodsTest : public ::testing::Test, protected link::testing::
           };
         }) {
     programmer_ =
-        std::make_unique<ServiceModeProgrammer>(*link_, time_, fixed_, mode_, cv_value_, abort_);
+        std::make_unique<ServiceModeProgrammer>(*link_, fixed_, mode_, cv_value_, abort_);
     programmer_->ShowProgress = [this](const std::string& text) {
       progress_.push_back(text);
       if (on_progress_) on_progress_(text);
