@@ -13,7 +13,7 @@
 #include "cli/curve_command.h"
 #include "cli/print_command.h"
 #include "cli/track_commands.h"
-#include "cli/track_session.h"
+#include "cli/track_options.h"
 #include "encoding/fixed_streams.h"
 #include "encoding/serial_encoder.h"
 #include "encoding/stream_decoder.h"

@@ -13,7 +13,8 @@
 #include <vector>
 
 #include "cli/command_line.h"
-#include "cli/track_session.h"
+#include "cli/track_options.h"
+#include "engine/engine.h"
 #include "sheet/code_page.h"
 #include "sheet/file_bytes.h"
 #include "encoding/fixed_streams.h"
@@ -29,8 +30,6 @@ namespace {
 // Track power with reset packets before the first command, as a decoder gets it in
 // the window between the start-up and the user's first command, in ticks.
 constexpr int kPowerUpTicks = 10;
-// After "ENDE" (track power off), so that the last writes have left the port.
-constexpr int kEndTicks = 2;
 // Between the reset question and "Ja", while the eight-reset bursts go out.
 constexpr int kResetQuestionTicks = 10;
 
@@ -158,38 +157,35 @@ class ProgressView : public programming::CvCommandsView {
   std::string pending_prompt_;
 };
 
-// The engine on one track session, as the window holds it: fixed streams, the shared
-// values with their start values, the progress view and the CV commands.
-class Engine {
+// The engine as the tool drives it: its CV box "typed" into, its texts on standard
+// error.
+class CvTool {
  public:
-  Engine(TrackSession& session, const std::string& mode, std::ostream& err)
-      : session_(session), view_(err), commands_(session.Link(), streams_, state_, view_) {
-    state_.ProgrammingMode = mode;
-    state_.LocoAddress = 3;
-    state_.SpeedSteps = 14;
+  CvTool(engine::Engine& engine, const std::string& mode, std::ostream& err) : engine_(engine), view_(err) {
+    engine_.SetViews(&view_, nullptr);
+    engine_.State().ProgrammingMode = mode;
   }
+  ~CvTool() { engine_.SetViews(nullptr, nullptr); }
 
-  link::TrackLink& Link() { return session_.Link(); }
-  programming::ProgramState& State() { return state_; }
-  programming::CvCommands& Commands() { return commands_; }
+  link::TrackLink& Link() { return engine_.Link(); }
+  programming::ProgramState& State() { return engine_.State(); }
+  programming::CvCommands& Commands() { return engine_.Cv(); }
 
   // Types `entry` into the CV box and presses Enter.
   void Enter(const std::string& entry) {
     view_.Typed(entry);
-    commands_.EnterInCvBox(entry);
+    Commands().EnterInCvBox(entry);
   }
-  // "ENDE": the box closed and the track without power.
+  // The end of the session: what is on its way to the track goes out whole, then the
+  // box closes ("ENDE") with the track without power.
   void End() {
-    commands_.EndCvBox();
-    Link().WaitTicks(kEndTicks);
+    Link().PowerOffWhenDrained();
+    Commands().EndCvBox();
   }
 
  private:
-  TrackSession& session_;
-  const encoding::FixedStreams streams_ = encoding::MakeFixedStreams();
-  programming::ProgramState state_;
+  engine::Engine& engine_;
   ProgressView view_;
-  programming::CvCommands commands_;
 };
 
 // What the chosen hardware cannot do, as the window's menus refuse it; empty when
@@ -211,36 +207,34 @@ std::string HardwareRefuses(std::string_view command, const Arguments& parsed) {
 // Opens the track as the window's start-up does, runs `body` on the engine, and
 // reports port errors, the trace and the simulated decoder's file.
 int OnTheTrack(std::string_view command, const Arguments& args, std::ostream& err,
-               const std::function<int(Engine&)>& body) {
+               const std::function<int(CvTool&)>& body) {
   if (const std::string refused = HardwareRefuses(command, args); !refused.empty()) {
     return Fail(err, command, kExitUsage, refused);
   }
-  std::unique_ptr<TrackSession> session;
+  std::unique_ptr<engine::Engine> engine;
   try {
-    session = std::make_unique<TrackSession>(args.track);
+    engine = OpenEngine(args.track);
   } catch (const std::exception& e) {
     return Fail(err, command, kExitUsage, e.what());
   }
   int status = kExitOk;
   try {
-    link::TrackLink& link = session->Link();
+    link::TrackLink& link = engine->Link();
     link.HardwareKind = args.hardware;
-    if (args.hardware == link::kLgbInterface) {
-      if (!link::SetUpLgbPort(link)) {
-        err << "qarn2-cli: " << command << ": keine Verbindung zu LGB55045 (the interface did not answer)\n";
-      }
-    } else {
-      session->SetUpBoard();
+    if (!engine->SetUpHardware(args.hardware)) {
+      err << "qarn2-cli: " << command << ": keine Verbindung zu LGB55045 (the interface did not answer)\n";
     }
-    Engine engine(*session, args.mode, err);
-    engine.Link().WaitTicks(kPowerUpTicks);
-    status = body(engine);
+    // The repeated resets start with a write (none with the LGB interface).
+    link.RestartBackground();
+    CvTool tool(*engine, args.mode, err);
+    link.WaitTicks(kPowerUpTicks);
+    status = body(tool);
   } catch (const serial::EComPort& e) {
     status = Fail(err, command, kExitPortError, e.what());
   }
-  session->PrintTrace(err);
+  if (args.track.trace) engine->PrintTrace(err);
   try {
-    session->SaveDecoder();
+    engine->SaveDecoder();
   } catch (const std::exception& e) {
     return Fail(err, command, kExitUsage, std::string("--sim-decoder: ") + e.what());
   }
@@ -300,7 +294,7 @@ int RunRead(std::span<const std::string> args, std::ostream& out, std::ostream& 
   const std::string& cv_text = parsed.operands[0];
   const std::optional<int> cv = DecimalArgument(cv_text, 1, 1024);
   if (!cv) return Fail(err, "read", kExitUsage, "CV takes a number from 1 to 1024, not '" + cv_text + "'");
-  return OnTheTrack("read", parsed, err, [&](Engine& engine) {
+  return OnTheTrack("read", parsed, err, [&](CvTool& engine) {
     engine.Commands().OpenCvBox(false);
     engine.Link().AckResult = false;
     engine.Enter(cv_text);
@@ -333,7 +327,7 @@ int RunWrite(std::span<const std::string> args, std::ostream& out, std::ostream&
   if (!value) {
     return Fail(err, "write", kExitUsage, "VALUE takes a number from 0 to 255, not '" + value_text + "'");
   }
-  return OnTheTrack("write", parsed, err, [&](Engine& engine) {
+  return OnTheTrack("write", parsed, err, [&](CvTool& engine) {
     engine.Commands().OpenCvBox(true);
     engine.Enter(cv_text);
     engine.Link().AckResult = false;
@@ -358,7 +352,7 @@ int RunReadAll(std::span<const std::string> args, std::ostream& out, std::ostrea
   const std::optional<std::string> text = sheet::ReadFileBytes(path, error);
   if (!text) return Fail(err, "read-all", kExitUsage, error);
   if (error = TakeModeLine(*text, parsed); !error.empty()) return Fail(err, "read-all", kExitUsage, error);
-  return OnTheTrack("read-all", parsed, err, [&](Engine& engine) {
+  return OnTheTrack("read-all", parsed, err, [&](CvTool& engine) {
     programming::TextSheet sheet(*text);
     const std::optional<int> unread = engine.Commands().ReadAllCvs(sheet);
     engine.End();
@@ -387,7 +381,7 @@ int RunWriteAll(std::span<const std::string> args, std::ostream& out, std::ostre
   const std::optional<std::string> text = sheet::ReadFileBytes(parsed.operands[0], error);
   if (!text) return Fail(err, "write-all", kExitUsage, error);
   if (error = TakeModeLine(*text, parsed); !error.empty()) return Fail(err, "write-all", kExitUsage, error);
-  return OnTheTrack("write-all", parsed, err, [&](Engine& engine) {
+  return OnTheTrack("write-all", parsed, err, [&](CvTool& engine) {
     programming::TextSheet sheet(*text);
     const std::optional<int> failures = engine.Commands().WriteAllCvs(sheet);
     engine.End();
@@ -404,7 +398,7 @@ int RunReset(std::span<const std::string> args, std::ostream& out, std::ostream&
   if (!parsed.operands.empty()) {
     return Fail(err, "reset", kExitUsage, "takes no operands, not '" + parsed.operands[0] + "'");
   }
-  return OnTheTrack("reset", parsed, err, [&](Engine& engine) {
+  return OnTheTrack("reset", parsed, err, [&](CvTool& engine) {
     engine.Commands().OfferFactoryReset();
     engine.Link().WaitTicks(kResetQuestionTicks);
     // "Ja"; the track goes without power at its end.

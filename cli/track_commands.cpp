@@ -4,8 +4,9 @@
 
 #include "cli/command_line.h"
 #include "encoding/hex_text.h"
-#include "cli/track_session.h"
+#include "cli/track_options.h"
 #include "encoding/serial_encoder.h"
+#include "link/hardware_kind.h"
 #include "serial/com_error.h"
 
 namespace qarn2::cli {
@@ -60,34 +61,35 @@ int RunSend(std::span<const std::string> args, std::ostream& out, std::ostream& 
     return Fail(err, kExitDataError, e.what());
   }
 
-  std::unique_ptr<TrackSession> session;
+  std::unique_ptr<engine::Engine> engine;
   try {
-    session = std::make_unique<TrackSession>(options);
+    engine = OpenEngine(options);
   } catch (const std::exception& e) {
     return Fail(err, kExitUsage, e.what());
   }
   int status = kExitOk;
   try {
     // As a service-mode method does it: resets first, RTS up, the burst, the
-    // acknowledge window, RTS down; then the track without power.
-    link::TrackLink& link = session->Link();
-    session->SetUpBoard();
+    // acknowledge window, RTS down; then the track without power once the line
+    // has drained.
+    link::TrackLink& link = engine->Link();
+    engine->SetUpHardware(link::kBoard);
+    link.RestartBackground();
     link.WaitTicks(2);
     link.SetRTS(true);
-    link.AckFlag = false;
-    session->Port().WriteText(burst);
+    link.ClearAcknowledges();
+    engine->Port().WriteText(burst);
     link.AwaitAcknowledge();
     link.SetRTS(false);
     out << (link.AckResult ? "acknowledged" : "no acknowledge") << '\n';
     status = link.AckResult ? kExitOk : kExitDataError;
-    link.SetDTR(false);
-    link.WaitTicks(1);
+    link.PowerOffWhenDrained();
   } catch (const serial::EComPort& e) {
     status = Fail(err, kExitDataError, e.what());
   }
-  session->PrintTrace(out);
+  if (options.trace) engine->PrintTrace(out);
   try {
-    session->SaveDecoder();
+    engine->SaveDecoder();
   } catch (const std::exception& e) {
     return Fail(err, kExitUsage, std::string("--sim-decoder: ") + e.what());
   }

@@ -31,6 +31,9 @@ const std::array<HardwareChoice, 5> kChoices{{
 }};
 
 void ApplyLineSettings(serial::TComPort& port, serial::TBaudRate rate, serial::TComEvents events) {
+  // The events watched change only at an opening: a port still watching another
+  // hardware's events (the LGB interface's have no ring) is opened anew.
+  if (port.Connected() && port.OpenEvents() != events) port.Close();
   port.SetBaudRate(rate);
   port.SetDataBits(serial::dbEight);
   port.SetStopBits(serial::sbOneStopBit);

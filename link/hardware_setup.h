@@ -24,8 +24,9 @@ const HardwareChoice& ChoiceOf(int kind);
 
 // The port set-up for the product's own board: 19200 bit/s 8N1, the events received
 // characters, transmit empty and ring, DTR and RTS not driven by the driver, Open
-// (nothing if already open; the settings take effect at once, the events at the next
-// opening), track power on, the long reset stream as background stream, RTS off.
+// (nothing if already open with these events; the settings take effect at once; a
+// port open with other events is closed and opened again), track power on, the long
+// reset stream as background stream, RTS off.
 // Nothing is written: the repetition starts with the next write.
 void SetUpBoardPort(TrackLink& link, const encoding::FixedStreams& streams);
 

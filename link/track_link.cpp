@@ -6,8 +6,15 @@ namespace {
 // What the LGB interface sends once it is ready, and the answer it expects.
 const std::string kLgbGreeting = "\x11\xEB\xFA";
 const std::string kLgbGreetingAnswer = "\x96\x12\x12";
-// The LGB interface confirms a write within this many ticks.
+// The LGB interface confirms a write within this many ticks, with 0x98 N S ...: the
+// first three characters say it all.
 constexpr int kLgbWriteReplyTicks = 20;
+constexpr std::size_t kLgbWriteReplyWhole = 3;
+// PowerOffWhenDrained: the longest background stream takes under half a second; a
+// transmit FIFO of 16 characters drains in 8.3 ms at 19200 bit/s and a USB adapter's
+// buffer soon after.
+constexpr int kLastWriteTicks = 50;
+constexpr int kFifoDrainTicks = 3;
 
 }  // namespace
 
@@ -25,7 +32,10 @@ TrackLink::~TrackLink() {
   serial::FreeRequest(TxRequest);
 }
 
-void TrackLink::ComPort1TxEmpty() { port_.WriteTextAsync(BackgroundStream, TxRequest); }
+void TrackLink::ComPort1TxEmpty() {
+  ++tx_empty_count_;
+  port_.WriteTextAsync(BackgroundStream, TxRequest);
+}
 
 void TrackLink::ComPort1RxChar(int Count) {
   std::string text;
@@ -50,8 +60,9 @@ void TrackLink::WaitTicks(int n) {
 
 void TrackLink::AwaitAcknowledge() {
   if (HardwareKind == kLgbInterface) {
-    AwaitLgbReply(kLgbWriteReplyTicks);
-    AckResult = RxBuffer.size() >= 3 && static_cast<unsigned char>(RxBuffer[0]) == 0x98 &&
+    // A reply still arriving is waited for: judged half, it would be a refusal.
+    AwaitLgbReply(kLgbWriteReplyTicks, kLgbWriteReplyWhole);
+    AckResult = RxBuffer.size() >= kLgbWriteReplyWhole && static_cast<unsigned char>(RxBuffer[0]) == 0x98 &&
                 static_cast<unsigned char>(RxBuffer[1]) == (CvNumber & 0xFF) && RxBuffer[2] == 0x01;
     return;
   }
@@ -60,11 +71,24 @@ void TrackLink::AwaitAcknowledge() {
   AckResult = AckFlag;
 }
 
-void TrackLink::AwaitLgbReply(int ticks) {
+void TrackLink::AwaitLgbReply(int ticks, std::size_t whole) {
   TickCount = 0;
   do {
     time_.HandlePendingEvents();
-  } while (TickCount <= ticks && RxBuffer.size() < 2);
+  } while (TickCount <= ticks && RxBuffer.size() < whole);
+}
+
+void TrackLink::RestartBackground() {
+  if (!BackgroundStream.empty()) port_.WriteText(BackgroundStream);
+}
+
+void TrackLink::PowerOffWhenDrained() {
+  BackgroundStream.clear();
+  const int tx_empty_before = tx_empty_count_;
+  TickCount = 0;
+  while (tx_empty_count_ == tx_empty_before && TickCount < kLastWriteTicks) time_.HandlePendingEvents();
+  WaitTicks(kFifoDrainTicks);
+  SetDTR(false);
 }
 
 void TrackLink::PowerCycle() {

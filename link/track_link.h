@@ -25,6 +25,8 @@ class TrackLink {
   // --- Shared state (as the program names it).
   int TickCount = 0;            // timer ticks since the last wait began
   bool AckFlag = false;         // the decoder's acknowledge was seen on RI
+  int AckCount = 0;             // acknowledges seen on RI and not yet taken (see
+                                // TakeAcknowledge): two rings are never one
   bool AckResult = false;       // outcome of the last acknowledge wait
   std::string RxBuffer;         // characters received (never NUL) since cleared
   std::string BackgroundStream; // written again at every transmit-empty
@@ -35,7 +37,10 @@ class TrackLink {
 
   // --- Handlers.
   void Timer1Timer() { ++TickCount; }
-  void ComPort1Ring() { AckFlag = true; }
+  void ComPort1Ring() {
+    ++AckCount;
+    AckFlag = true;
+  }
   void ComPort1TxEmpty();
   void ComPort1RxChar(int Count);
 
@@ -43,15 +48,35 @@ class TrackLink {
   // Returns after n ticks of the timer, handling events all the while (at least one).
   void WaitTicks(int n);
   // Waits for the acknowledge of the burst just written: on RI for 4 ticks, or the
-  // LGB interface's reply for 21 ticks; sets AckResult.
+  // LGB interface's whole write reply for 21 ticks; sets AckResult.
   void AwaitAcknowledge();
+  // Forgets every acknowledge seen so far (before a burst whose own is awaited).
+  void ClearAcknowledges() {
+    AckFlag = false;
+    AckResult = false;
+    AckCount = 0;
+  }
+  // Takes the first acknowledge seen (that of an earlier packet of the same burst):
+  // AckFlag then says whether a later one has come as well.
+  void TakeAcknowledge() {
+    if (AckCount > 0) --AckCount;
+    AckFlag = AckCount > 0;
+    AckResult = false;
+  }
   // Waits for the LGB interface's reply: until `ticks` ticks have passed (and one
-  // more begun) or RxBuffer holds two characters. The reply is judged by what has
-  // arrived by then.
-  void AwaitLgbReply(int ticks);
+  // more begun) or RxBuffer holds `whole` characters, however they arrive.
+  void AwaitLgbReply(int ticks, std::size_t whole);
   // The track without power for about 200 ms (nothing with the LGB interface).
   void PowerCycle();
   void SetDTR(bool on) { port_.SetDTR(on); }
+  // Writes the background stream once, which sets its repetition going again where
+  // nothing repeated it (after the LGB interface, or at the very start).
+  void RestartBackground();
+  // Lets what is on its way to the track go out whole, then drops DTR: nothing is
+  // repeated any more, the last write is waited for (its transmit-empty, at most
+  // half a second), then the port's transmit FIFO drains. Used where the program
+  // itself ends a session; "ENDE" drops DTR at once, as the user asked.
+  void PowerOffWhenDrained();
   void SetRTS(bool on) { port_.SetRTS(on); }
 
   // The port panel's choice: waits 40 ticks, closes the port, names the new port,
@@ -63,6 +88,7 @@ class TrackLink {
  private:
   serial::TComPort& port_;
   TimeBase& time_;
+  int tx_empty_count_ = 0;  // transmit-empty notifications handled
 };
 
 }  // namespace qarn2::link

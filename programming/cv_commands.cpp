@@ -41,14 +41,21 @@ CvCommands::CvCommands(link::TrackLink& link, const encoding::FixedStreams& stre
     : link_(link),
       streams_(streams),
       state_(state),
-      view_(view),
+      view_(&view),
       programmer_(link, streams, state.ProgrammingMode, state.CvValue,
                   state.AbortFlag) {
-  programmer_.ShowProgress = [this](const std::string& text) { view_.SetCvResult(text); };
+  programmer_.ShowProgress = [this](const std::string& text) { view_->SetCvResult(text); };
+}
+
+void CvCommands::ResetsAsBackground() {
+  // A try-out left by another command leaves its locomotive stream repeating; between
+  // the verify bursts it would keep the decoder out of service mode.
+  if (link_.HardwareKind != link::kLgbInterface) link_.BackgroundStream = streams_.LongResetStream;
 }
 
 void CvCommands::RaiseTrackPowerWithReset() {
   if (link_.HardwareKind == link::kLgbInterface) return;
+  ResetsAsBackground();
   link_.SetDTR(true);
   link_.Port().WriteText(streams_.LongResetStream);
 }
@@ -57,23 +64,23 @@ void CvCommands::RaiseTrackPowerWithReset() {
 
 void CvCommands::OpenCvBox(bool writing) {
   state_.AbortFlag = true;
-  view_.HideAllPanels();
+  view_->HideAllPanels();
   writing_ = writing;
   if (writing) awaiting_value_ = false;
-  view_.ShowCvBox(writing ? kWriteCaption : kReadCaption, true);
-  view_.SetCvPrompt(kCvPrompt);
-  view_.SetCvResult("");
+  view_->ShowCvBox(writing ? kWriteCaption : kReadCaption, true);
+  view_->SetCvPrompt(kCvPrompt);
+  view_->SetCvResult("");
   RaiseTrackPowerWithReset();
 }
 
 void CvCommands::EnterInCvBox(const std::string& entry) {
   if (busy_) return;
   state_.AbortFlag = false;
-  view_.SetCvResult("");
+  view_->SetCvResult("");
   const std::optional<int> number = ParseInteger(entry);
   if (!writing_) {
     if (!InRange(number, kFirstCv, kLastCv)) {
-      view_.ClearCvEntry();
+      view_->ClearCvEntry();
       return;
     }
     link_.CvNumber = *number;
@@ -82,31 +89,31 @@ void CvCommands::EnterInCvBox(const std::string& entry) {
   }
   if (!awaiting_value_) {
     if (!InRange(number, kFirstCv, kLastCv)) {
-      view_.ClearCvEntry();
+      view_->ClearCvEntry();
       return;
     }
     link_.CvNumber = *number;
     awaiting_value_ = true;
-    view_.SetCvBoxCaption("CV Nr " + std::to_string(*number) + " schreiben");
-    view_.SetCvPrompt(kValuePrompt);
-    view_.ClearCvEntry();
+    view_->SetCvBoxCaption("CV Nr " + std::to_string(*number) + " schreiben");
+    view_->SetCvPrompt(kValuePrompt);
+    view_->ClearCvEntry();
     return;
   }
   if (!InRange(number, 0, kHighestValue)) {
-    view_.ClearCvEntry();
+    view_->ClearCvEntry();
     return;
   }
   state_.CvValue = *number;
   WriteCvAndShow();
   awaiting_value_ = false;
-  view_.SetCvBoxCaption(kWriteCaption);
-  view_.SetCvPrompt(kCvPrompt);
-  view_.ClearCvEntry();
+  view_->SetCvBoxCaption(kWriteCaption);
+  view_->SetCvPrompt(kCvPrompt);
+  view_->ClearCvEntry();
 }
 
 void CvCommands::EndCvBox() {
   state_.AbortFlag = true;
-  view_.HideCvBox();
+  view_->HideCvBox();
   link_.SetDTR(false);
 }
 
@@ -118,26 +125,28 @@ void CvCommands::TakeLocoAddress(int value) {
 
 void CvCommands::ReadCvAndShow() {
   BusyScope busy(busy_);
+  ResetsAsBackground();
   state_.CvValue = 0;
   programmer_.ReadCv();
   if (link_.AckResult) {
-    view_.SetCvResult("CV Nr " + std::to_string(link_.CvNumber) + " = " +
+    view_->SetCvResult("CV Nr " + std::to_string(link_.CvNumber) + " = " +
                       std::to_string(state_.CvValue));
     if (link_.CvNumber == 1) TakeLocoAddress(state_.CvValue);
   } else {
-    view_.SetCvResult("    nicht lesbar");
+    view_->SetCvResult("    nicht lesbar");
   }
 }
 
 void CvCommands::WriteCvAndShow() {
   BusyScope busy(busy_);
+  ResetsAsBackground();
   if (link_.CvNumber == 1) TakeLocoAddress(state_.CvValue);
   programmer_.WriteCv();
   if (link_.AckResult) {
-    view_.SetCvResult("CV Nr " + std::to_string(link_.CvNumber) + "=" +
+    view_->SetCvResult("CV Nr " + std::to_string(link_.CvNumber) + "=" +
                       std::to_string(state_.CvValue) + " best\xE4tigt");
   } else {
-    view_.SetCvResult("CV " + std::to_string(link_.CvNumber) + " keine Best\xE4tigung");
+    view_->SetCvResult("CV " + std::to_string(link_.CvNumber) + " keine Best\xE4tigung");
   }
 }
 
@@ -146,11 +155,11 @@ void CvCommands::WriteCvAndShow() {
 void CvCommands::StartSheetCommand(bool writing, const std::string& caption) {
   RaiseTrackPowerWithReset();
   state_.AbortFlag = true;
-  view_.HideAllPanels();
+  view_->HideAllPanels();
   writing_ = writing;
   state_.AbortFlag = false;
-  view_.ShowCvBox(caption, false);
-  view_.SetCvResult("");
+  view_->ShowCvBox(caption, false);
+  view_->SetCvResult("");
 }
 
 std::optional<int> CvCommands::ReadAllCvs(SheetLines& sheet) {
@@ -164,15 +173,23 @@ std::optional<int> CvCommands::ReadAllCvs(SheetLines& sheet) {
     const std::string line = sheet.Line(i);
     const int cv = ParseCvNumber(line);
     if (cv <= 0) continue;
-    view_.SetCvPrompt("lese CV " + std::to_string(cv));
+    view_->SetCvPrompt("lese CV " + std::to_string(cv));
     link_.CvNumber = cv;
     programmer_.ReadCv();
     const bool read = link_.AckResult;
     if (!read) ++errors;
+    // The user may have edited the sheet meanwhile: a line that no longer holds what
+    // was read is not ours to rewrite. Stopped by "ENDE", a CV not read keeps the
+    // value the sheet had.
+    if (sheet.Line(i) != line) {
+      if (read) ++errors;
+      continue;
+    }
+    if (!read && state_.AbortFlag) continue;
     sheet.ReplaceLine(i, ReadAllLine(cv, read ? std::optional<int>(state_.CvValue) : std::nullopt,
                                      LineDescription(line)));
   }
-  view_.SetCvResult(std::to_string(errors) + " Fehler beim Auslesen");
+  view_->SetCvResult(std::to_string(errors) + " Fehler beim Auslesen");
   ScanSheet(sheet);
   return errors;
 }
@@ -189,12 +206,12 @@ std::optional<int> CvCommands::WriteAllCvs(SheetLines& sheet) {
     const int value = ParseCvValue(line);
     if (cv <= 0 || value < 0) continue;
     link_.CvNumber = cv;
-    view_.SetCvPrompt("schreibe CV " + std::to_string(cv) + " = " + std::to_string(value));
-    view_.SetCvResult("");
+    view_->SetCvPrompt("schreibe CV " + std::to_string(cv) + " = " + std::to_string(value));
+    view_->SetCvResult("");
     if (value > kHighestValue) {
       // Its packet would carry the low byte, a value nobody asked for: not written.
       link_.AckResult = false;
-      view_.SetCvResult("   Fehler ");
+      view_->SetCvResult("   Fehler ");
       ++failures;
       continue;
     }
@@ -204,32 +221,33 @@ std::optional<int> CvCommands::WriteAllCvs(SheetLines& sheet) {
     link_.WaitTicks(kWriteAllPauseTicks);
     if (!confirmed) ++failures;
   }
-  view_.SetCvResult(failures > 0 ? std::to_string(failures) + " mal keine Best\xE4tigung"
+  view_->SetCvResult(failures > 0 ? std::to_string(failures) + " mal keine Best\xE4tigung"
                                  : "0 Fehler beim Schreiben");
   return failures;
 }
 
 void CvCommands::ScanSheet(const SheetLines& sheet) {
   const SheetScan scan = ScanSheetLines(sheet, state_.SpeedTable);
-  view_.SetMenuItemEnabled("schreibealleCVs", scan.any_value);
-  view_.SetMenuItemEnabled("Kennlinie", scan.any_speed_line);
+  view_->SetMenuItemEnabled("schreibealleCVs", scan.any_value);
+  view_->SetMenuItemEnabled("Kennlinie", scan.any_speed_line);
 }
 
 // --- Factory reset.
 
 void CvCommands::OfferFactoryReset() {
+  // The question stays while other commands run; its resets must not wait on them.
   link_.SetDTR(true);
   link_.BackgroundStream = streams_.ResetBurst;
   // Written once so that the resets run while the question stands, even when nothing
   // was sent since the start: a decoder takes the reset packet only after resets.
   link_.Port().WriteText(link_.BackgroundStream);
-  view_.ShowResetBox(true);
+  view_->ShowResetBox(true);
 }
 
 bool CvCommands::ConfirmFactoryReset() {
   if (busy_) return false;
   BusyScope busy(busy_);
-  view_.ShowResetBox(false);
+  view_->ShowResetBox(false);
   const std::string stream = encoding::EncodeServicePacket(RegisterWrite(8, 8));
   std::string burst;
   for (int i = 0; i < kFactoryResetCopies; ++i) burst += stream;
@@ -239,6 +257,6 @@ bool CvCommands::ConfirmFactoryReset() {
   return true;
 }
 
-void CvCommands::DeclineFactoryReset() { view_.ShowResetBox(false); }
+void CvCommands::DeclineFactoryReset() { view_->ShowResetBox(false); }
 
 }  // namespace qarn2::programming

@@ -48,6 +48,8 @@ class CvCommands {
   CvCommands(link::TrackLink& link, const encoding::FixedStreams& streams, ProgramState& state,
              CvCommandsView& view);
 
+  // Where the commands show what they do from now on.
+  void SetView(CvCommandsView& view) { view_ = &view; }
   ServiceModeProgrammer& Programmer() { return programmer_; }
   // A CV command is running (waiting).
   bool Busy() const { return busy_; }
@@ -88,6 +90,9 @@ class CvCommands {
  private:
   // Marks a CV command running for its lifetime.
   class BusyScope;
+  // The reset packets made the repeated background stream (not with the LGB
+  // interface, which repeats nothing).
+  void ResetsAsBackground();
   void RaiseTrackPowerWithReset();
   // The common start of reading and writing all CVs: track power and a reset, all
   // panels hidden, the box shown without its entry field.
@@ -97,7 +102,7 @@ class CvCommands {
   link::TrackLink& link_;
   const encoding::FixedStreams& streams_;
   ProgramState& state_;
-  CvCommandsView& view_;
+  CvCommandsView* view_;
   ServiceModeProgrammer programmer_;
   bool writing_ = false;          // CvBoxWriting
   bool awaiting_value_ = false;   // CvBoxAwaitingValue

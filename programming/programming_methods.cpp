@@ -24,8 +24,12 @@ constexpr int kPresetPauseTicks = 10;
 constexpr int kReadEndTicks = 10;
 constexpr int kBitwiseReadEndTicks = 11;
 constexpr int kWriteEndTicks = 2;
-// The LGB interface's read reply: up to this many ticks.
+// The LGB interface's read reply, 0x9C N V X: up to this many ticks for all four
+// characters (the value is the third).
 constexpr int kLgbReadTicks = 200;
+constexpr std::size_t kLgbReadReplyWhole = 4;
+// PowerCycle of "roc": the track without power for this many ticks.
+constexpr int kPowerOffTicks = 20;
 
 constexpr int kLastRegister = 8;
 constexpr int kLastCv = 1024;
@@ -71,7 +75,18 @@ ServiceModeProgrammer::ServiceModeProgrammer(link::TrackLink& link,
       cv_value_(cv_value),
       abort_flag_(abort_flag) {}
 
+bool ServiceModeProgrammer::KnownMode() {
+  for (const char* mode : {"dir", "dio", "reg", "pag", "roc"}) {
+    if (programming_mode_ == mode) return true;
+  }
+  // A decoder file's mode line may name anything: nothing is sent for it, and the
+  // outcome is a failure, never the previous command's.
+  link_.AckResult = false;
+  return false;
+}
+
 void ServiceModeProgrammer::ReadCv() {
+  if (!KnownMode()) return;
   link_.SetDTR(true);
   if (!InterfaceTakesMode()) return;
   if (programming_mode_ == "dir") {
@@ -88,6 +103,10 @@ void ServiceModeProgrammer::ReadCv() {
 }
 
 void ServiceModeProgrammer::WriteCv() {
+  if (!KnownMode()) {
+    ShowWriteOutcome();
+    return;
+  }
   link_.SetDTR(true);
   if (!InterfaceTakesMode()) {
     ShowWriteOutcome();
@@ -179,7 +198,7 @@ void ServiceModeProgrammer::ReadOldLenzRoco() {
   link_.SetRTS(true);
   // These decoders take the preset only across a power-on.
   WriteText(Repeat(streams_.PagePresetStream, kPresetCopies));
-  link_.PowerCycle();
+  PowerCycle();
   link_.AwaitAcknowledge();
   link_.WaitTicks(kPresetPauseTicks);
   ClearFlags();
@@ -195,12 +214,15 @@ void ServiceModeProgrammer::StartScan() {
 void ServiceModeProgrammer::ScanCandidates(
     const std::function<encoding::Packet(int value)>& verify_packet) {
   // AckFlag is cleared once before the scan: the first wait that finds it set ends it.
-  do {
+  // AbortFlag is looked at before every burst, so that nothing goes out after "ENDE"
+  // (it may have come during the pause before the scan).
+  while (!abort_flag_) {
     ++cv_value_;
     Show("teste " + std::to_string(cv_value_) + " ");
     Send(verify_packet(cv_value_), kVerifyCopies);
     link_.AwaitAcknowledge();
-  } while (!link_.AckResult && cv_value_ != 255 && !abort_flag_);
+    if (link_.AckResult || cv_value_ == 255) break;
+  }
   link_.SetRTS(false);
   link_.WaitTicks(kReadEndTicks);
 }
@@ -250,10 +272,11 @@ void ServiceModeProgrammer::WritePaged() {
   WriteText(Stream(PageRegisterWrite(where.page), kPageWriteCopies) +
             Repeat(streams_.LongResetStream, kPagedWriteResets) +
             Stream(RegisterWrite(where.data_register, cv_value_), kPagedDataWriteCopies));
-  // The page write is acknowledged too; acknowledges arrive one at a time and in
-  // order, so the first wait takes that one and only a second confirms the data.
+  // The page write is acknowledged too. Acknowledges are counted, never merged (two
+  // may come in while the burst is still being written): the first wait takes the
+  // page write's, and only a second one confirms the data.
   link_.AwaitAcknowledge();
-  ClearFlags();
+  link_.TakeAcknowledge();
   link_.AwaitAcknowledge();
   ShowWriteOutcome();
   link_.SetRTS(false);
@@ -265,9 +288,15 @@ void ServiceModeProgrammer::WriteOldLenzRoco() {
     return;
   }
   link_.SetRTS(true);
-  link_.PowerCycle();
+  PowerCycle();
   link_.WaitTicks(kPresetPauseTicks);
   ClearFlags();
+  if (abort_flag_) {
+    // "ENDE" during the power cycle or the pause: the write is not sent.
+    ShowWriteOutcome();
+    link_.SetRTS(false);
+    return;
+  }
   WriteText(Stream(RegisterWrite(link_.CvNumber, cv_value_), kRegisterWriteCopies) +
             Repeat(streams_.LongResetStream, kOldLenzRocoWriteResets));
   link_.AwaitAcknowledge();
@@ -282,13 +311,12 @@ void ServiceModeProgrammer::LgbRead() {
   link_.SetRTS(true);
   link_.RxBuffer.clear();
   WriteText(LgbMessage({0x8C, cv, 0x00}));
-  link_.AwaitLgbReply(kLgbReadTicks);
-  // The reply is judged by what has arrived when the wait ends.
+  // A reply still arriving is waited for; one that never becomes whole gives no
+  // value (judged half, it would have read as 0).
+  link_.AwaitLgbReply(kLgbReadTicks, kLgbReadReplyWhole);
   const std::string& reply = link_.RxBuffer;
-  link_.AckResult = reply.size() >= 2 && static_cast<unsigned char>(reply[1]) == cv;
-  if (link_.AckResult) {
-    cv_value_ = reply.size() >= 4 ? static_cast<unsigned char>(reply[2]) : 0;
-  }
+  link_.AckResult = reply.size() >= kLgbReadReplyWhole && static_cast<unsigned char>(reply[1]) == cv;
+  if (link_.AckResult) cv_value_ = static_cast<unsigned char>(reply[2]);
   // RTS stays raised: the interface keeps it for the whole session.
 }
 
@@ -309,9 +337,14 @@ void ServiceModeProgrammer::Show(const std::string& text) {
   if (ShowProgress) ShowProgress(text);
 }
 
-void ServiceModeProgrammer::ClearFlags() {
-  link_.AckFlag = false;
-  link_.AckResult = false;
+void ServiceModeProgrammer::ClearFlags() { link_.ClearAcknowledges(); }
+
+void ServiceModeProgrammer::PowerCycle() {
+  if (link_.HardwareKind == link::kLgbInterface) return;
+  link_.SetDTR(false);
+  link_.WaitTicks(kPowerOffTicks);
+  // After "ENDE" (which dropped DTR) the track stays without power.
+  if (!abort_flag_) link_.SetDTR(true);
 }
 
 void ServiceModeProgrammer::ShowWriteOutcome() { Show(link_.AckResult ? kConfirmed : kFailed); }

@@ -37,7 +37,8 @@ class ServiceModeProgrammer {
   std::function<void(const std::string&)> ShowProgress;
 
   // Raise DTR (it stays raised) and run the current mode's read or write method.
-  // A mode text that is none of the five runs no method.
+  // A mode text that is none of the five sends nothing: not readable, not
+  // acknowledged. Nothing is sent once AbortFlag is set.
   void ReadCv();
   void WriteCv();
 
@@ -62,6 +63,11 @@ class ServiceModeProgrammer {
   void WriteText(const std::string& text);
   void Show(const std::string& text);
   void ClearFlags();
+  // The track without power for 200 ms, as for the old register method's power-on;
+  // power comes back only if no "ENDE" came meanwhile.
+  void PowerCycle();
+  // One of the five modes; otherwise AckResult false.
+  bool KnownMode();
   void ShowWriteOutcome();
   // False (and AckResult false) when the CV lies outside `low`..`high`.
   bool CvWithin(int low, int high);

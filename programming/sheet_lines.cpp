@@ -87,10 +87,18 @@ int ParseCvValue(std::string_view line) {
 }
 
 std::string LineDescription(std::string_view line) {
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    if (static_cast<unsigned char>(line[i]) >= 64) return std::string(line.substr(i));
+  // After the number and the blanks behind it comes the value (digits, or the "?" of
+  // a CV that could not be read) and its blanks; what follows is the user's text,
+  // whatever its first character.
+  std::size_t at = DigitRunEnd(line, 0);
+  if (at == 0) return {};
+  while (at < line.size() && line[at] == ' ') ++at;
+  const std::size_t value_end = at < line.size() && line[at] == '?' ? at + 1 : DigitRunEnd(line, at);
+  if (value_end > at) {
+    at = value_end;
+    while (at < line.size() && line[at] == ' ') ++at;
   }
-  return {};
+  return std::string(line.substr(at));
 }
 
 std::string ReadAllLine(int cv, std::optional<int> value, std::string_view description) {

@@ -48,8 +48,9 @@ int ParseCvNumber(std::string_view line);
 // The value of a sheet line: after the leading digits and the blanks that follow them,
 // a run of digits; -1 when there is none (or it is too long for an int).
 int ParseCvValue(std::string_view line);
-// The description: the rest of the line from its first character whose code is 64 or
-// more (the at sign, letters, everything above 127); empty without one.
+// The description of a CV line: what follows the number, the value (digits or the
+// "?" of a CV not read) and the blanks after each, as it stands; empty for a line
+// without a CV number.
 std::string LineDescription(std::string_view line);
 // A line as reading all CVs leaves it: the CV number left-aligned in three characters
 // and a blank ("29  ", "1000 "), the value right-aligned in three and a blank ("  5 ",

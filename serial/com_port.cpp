@@ -1,5 +1,6 @@
 #include "serial/com_port.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <exception>
 #include <vector>
@@ -132,6 +133,7 @@ void TCustomComPort::Open() {
   }
   // The events watched are those named now; the mask is set before the thread runs,
   // so that a Close right away finds it waiting or about to wait.
+  open_events_ = events_;
   if (!events_.Empty() && device_->SetEventMask(events_) == 0) {
     event_thread_.done = std::make_shared<std::atomic<bool>>(false);
     event_thread_.thread =
@@ -190,7 +192,10 @@ void TCustomComPort::RunEventThread(SerialDevice* device, std::shared_ptr<std::a
     const EventWait wait = device->WaitEvents();
     if (wait.outcome != EventWait::kEvents) break;
     for (TComEvent event : kOrder) {
-      if (wait.events.Has(event)) hand_off_.Deliver([this, event] { Dispatch(event); });
+      if (!wait.events.Has(event)) continue;
+      // Each ring its own notification.
+      const int times = event == evRing ? std::max(1, wait.rings) : 1;
+      for (int i = 0; i < times; ++i) hand_off_.Deliver([this, event] { Dispatch(event); });
     }
   }
   // Stop watching; whatever is still queued either way is dropped.

@@ -133,6 +133,8 @@ class TCustomComPort {
   TComBuffer& Buffer() { return buffer_; }
   TComEvents Events() const { return events_; }
   void SetEvents(TComEvents events);  // takes effect at the next Open
+  // The events the port watches since it was last opened.
+  TComEvents OpenEvents() const { return open_events_; }
   TSyncMethod SyncMethod() const { return sync_method_; }
   void SetSyncMethod(TSyncMethod method);  // code 14 while open
 
@@ -196,6 +198,7 @@ class TCustomComPort {
   TComTimeouts timeouts_{*this};
   TComBuffer buffer_{*this};
   TComEvents events_ = TComEvents::All();
+  TComEvents open_events_;
   TSyncMethod sync_method_ = smThreadSync;
   bool loading_ = false;
   bool open_when_loaded_ = false;

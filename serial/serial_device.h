@@ -57,6 +57,10 @@ struct EventWait {
   };
   Outcome outcome = kEvents;
   TComEvents events;
+  // How many rings `events` stands for: rings that come while the event thread is
+  // busy are counted, never merged, since each is one acknowledge of a decoder. 0 is
+  // taken as 1 when evRing is among the events.
+  int rings = 0;
   int error = 0;
 };
 
@@ -95,7 +99,8 @@ class SerialDevice {
   // The events WaitEvents reports from now on; others are not watched.
   virtual int SetEventMask(TComEvents events) = 0;
   // Blocks until at least one watched event has occurred since the last call and
-  // returns all that have (each kind once), or until cancelled or failed. Events that
+  // returns all that have (each kind once, rings with their number), or until
+  // cancelled or failed. Events that
   // occur while nobody waits are kept for the next call.
   virtual EventWait WaitEvents() = 0;
   // Makes the current and every later WaitEvents return kCancelled at once, until the

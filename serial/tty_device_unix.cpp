@@ -181,6 +181,7 @@ class TtyDevice final : public SerialDevice {
   long untold_characters_ = 0;  // sent since the last transmit-empty report
   TComEvents mask_;
   TComEvents pending_;
+  int pending_rings_ = 0;  // rings among pending_
   int rx_reported_ = 0;  // queue length at the last receive report; 0: none unread
   bool cancelled_ = false;
   bool closing_ = false;
@@ -216,6 +217,7 @@ int TtyDevice::Open(const std::string& path) {
     stop_writer_ = false;
     untold_characters_ = 0;
     mask_ = pending_ = TComEvents();
+    pending_rings_ = 0;
     rx_reported_ = 0;
     cancelled_ = closing_ = false;
     failure_ = 0;
@@ -287,6 +289,7 @@ void TtyDevice::Fail(int error) {
 
 void TtyDevice::Raise(TComEvent event) {
   if (!mask_.Has(event)) return;
+  if (event == evRing) ++pending_rings_;
   pending_ = pending_ | TComEvents{event};
   event_wake_.Raise();
 }
@@ -410,6 +413,10 @@ EventWait TtyDevice::WaitEvents() {
     if (!ready.Empty()) {
       pending_ = TComEvents::FromBits(pending_.Bits() & ~ready.Bits());
       result.events = ready;
+      if (ready.Has(evRing)) {
+        result.rings = pending_rings_;
+        pending_rings_ = 0;
+      }
       break;
     }
     // Hang-ups are reported whatever is asked for. The line stays readable while

@@ -157,9 +157,19 @@ void LgbInterfaceModel::Send(SimTime request_end, SimTime delay, std::string rep
     reply.resize(static_cast<std::size_t>(settings_.reply_limit));
   }
   if (reply.empty()) return;
+  const SimTime start = std::max(request_end + delay, line_free_at_);
+  if (settings_.one_at_a_time) {
+    SimTime arrival = start;
+    for (char c : reply) {
+      arrival += kCharacterTime;
+      out.push_back({arrival, std::string(1, c)});
+      arrival += settings_.character_gap;
+    }
+    line_free_at_ = arrival;
+    return;
+  }
   // The reply reaches the program in one piece once its last character is in.
-  const SimTime arrival =
-      std::max(request_end + delay, line_free_at_) + kCharacterTime * static_cast<int>(reply.size());
+  const SimTime arrival = start + kCharacterTime * static_cast<int>(reply.size());
   out.push_back({arrival, std::move(reply)});
   line_free_at_ = arrival;
 }

@@ -24,9 +24,10 @@
 namespace qarn2::sim {
 
 // Reply characters on their way back to the program: `text` has completely arrived
-// at `time` (its stop bit included). A reply comes as one entry: the receive FIFO of
-// the PC's port (or a USB adapter) hands such a short burst on in one piece once the
-// line has gone quiet, so the program never sees half a reply.
+// at `time` (its stop bit included). A reply usually comes as one entry: the receive
+// FIFO of the PC's port (or a USB adapter) hands such a short burst on in one piece
+// once the line has gone quiet. A port without a FIFO, or a slow interface, hands it
+// on a character at a time (LgbSettings::one_at_a_time).
 struct TimedReply {
   SimTime time;
   std::string text;
@@ -53,6 +54,10 @@ struct LgbSettings {
   // Read and write replies cut to this many characters (-1: whole), as from an
   // interface that answers in short.
   int reply_limit = -1;
+  // Every reply character reaches the program on its own, `character_gap` after the
+  // one before it (beyond its own character time): a reply arriving slowly.
+  bool one_at_a_time = false;
+  SimTime character_gap{0};
 };
 
 class LgbInterfaceModel {

@@ -142,7 +142,9 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
       // make the next one, taken at once.
       in_flight_ = false;
       taken_ = next_;
+      taken_rings_ = next_rings_;
       next_ = {};
+      next_rings_ = 0;
     }
     waiting_ = true;
     changed_.notify_all();
@@ -154,6 +156,10 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
     } else {
       result.events = released_ & mask_;
       released_ = TComEvents::FromBits(released_.Bits() & ~result.events.Bits());
+      if (result.events.Has(serial::evRing)) {
+        result.rings = released_rings_;
+        released_rings_ = 0;
+      }
     }
     return result;
   }
@@ -192,7 +198,9 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
   bool ReleaseBatch() {
     if (taken_.Empty() || in_flight_) return false;
     released_ = taken_;
+    released_rings_ = taken_rings_;
     taken_ = {};
+    taken_rings_ = 0;
     in_flight_ = true;
     changed_.notify_all();
     return true;
@@ -237,16 +245,22 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
   // takes when it is back from handing over the one before. The batches reach the
   // thread only when the user-interface thread lets them (ReleaseBatch), one at a
   // time, each a notification of its own for the waits.
+  //
+  // Rings are counted wherever they wait: each is an acknowledge of its own.
   void Raise(TComEvents events) {
     events = events & mask_;
     if (events.Empty()) return;
+    const int rings = events.Has(serial::evRing) ? 1 : 0;
     if (!track_.clock_.IsVirtual()) {
       released_ = released_ | events;
+      released_rings_ += rings;
       changed_.notify_all();
     } else if (taken_.Empty() && !in_flight_) {
       taken_ = events;
+      taken_rings_ = rings;
     } else {
       next_ = next_ | events;
+      next_rings_ += rings;
     }
   }
 
@@ -359,6 +373,9 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
   std::string rx_;
   TComEvents mask_;
   TComEvents released_;  // visible to WaitEvents
+  int released_rings_ = 0;  // the rings among each set of events
+  int taken_rings_ = 0;
+  int next_rings_ = 0;
   // Virtual time only: the batch the event thread has taken, whether it is on its way
   // to the user-interface thread, and the events that make the batch after it.
   TComEvents taken_;

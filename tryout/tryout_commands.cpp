@@ -15,20 +15,20 @@ constexpr int kHighestAddress = 127;
 
 TryOutCommands::TryOutCommands(link::TrackLink& link, const encoding::FixedStreams& streams,
                                programming::ProgramState& state, TryOutView& view)
-    : link_(link), streams_(streams), state_(state), view_(view) {}
+    : link_(link), streams_(streams), state_(state), view_(&view) {}
 
 void TryOutCommands::Open(TryOutKind kind, const std::string& address_label) {
   link_.PowerCycle();  // nothing with the LGB interface
   state_.AbortFlag = true;
-  view_.HideAllPanels();
-  if (kind == TryOutKind::kTurnout) view_.SetTurnoutCaption("Weiche " + std::to_string(state_.LocoAddress));
-  view_.ShowTryOutPanel(kind, address_label);
+  view_->HideAllPanels();
+  if (kind == TryOutKind::kTurnout) view_->SetTurnoutCaption("Weiche " + std::to_string(state_.LocoAddress));
+  view_->ShowTryOutPanel(kind, address_label);
   if (kind == TryOutKind::kLocomotive) {
-    view_.CheckSpeedButton14();  // runs ChooseSpeedSteps(14) when it was not checked
+    view_->CheckSpeedButton14();  // runs ChooseSpeedSteps(14) when it was not checked
   } else {
     state_.SpeedSteps = 14;  // the buttons and the regulator stay as they are
   }
-  view_.SetAddressEntry(std::to_string(state_.LocoAddress));
+  view_->SetAddressEntry(std::to_string(state_.LocoAddress));
   link_.BackgroundStream = streams_.IdleStream;
   SendTryOutPackets();
 }
@@ -42,16 +42,16 @@ void TryOutCommands::OpenFunctionTryOut() { Open(TryOutKind::kFunction, "Adresse
 void TryOutCommands::EnterAddress(const std::string& text) {
   const std::optional<int> number = programming::ParseInteger(text);
   if (!number || *number < 0 || *number > kHighestAddress) {
-    view_.ClearAddressEntry();
+    view_->ClearAddressEntry();
     return;
   }
   state_.LocoAddress = *number;
-  if (view_.TurnoutBoxShown()) view_.SetTurnoutCaption("Weiche " + std::to_string(*number));
+  if (view_->TurnoutBoxShown()) view_->SetTurnoutCaption("Weiche " + std::to_string(*number));
 }
 
 void TryOutCommands::ChooseSpeedSteps(int steps) {
   state_.SpeedSteps = steps;
-  view_.SetRegulatorRange(-steps, steps);
+  view_->SetRegulatorRange(-steps, steps);
 }
 
 void TryOutCommands::RegulatorChanged(int position) {
@@ -59,7 +59,7 @@ void TryOutCommands::RegulatorChanged(int position) {
   drive_.speed_step = std::abs(position);
   if (position > 0) drive_.forward = true;
   if (position < 0) drive_.forward = false;
-  view_.ShowRegulatorPosition(std::to_string(position));
+  view_->ShowRegulatorPosition(std::to_string(position));
   SendTryOutPackets();
 }
 
@@ -86,7 +86,7 @@ void TryOutCommands::ChooseTurnout(bool links) {
 
 void TryOutCommands::End() {
   link_.BackgroundStream = streams_.ResetBurst;
-  view_.HideTryOutPanel();
+  view_->HideTryOutPanel();
   link_.SetDTR(false);
 }
 

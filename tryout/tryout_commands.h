@@ -51,6 +51,9 @@ class TryOutCommands {
   TryOutCommands(link::TrackLink& link, const encoding::FixedStreams& streams,
                  programming::ProgramState& state, TryOutView& view);
 
+  // Where the try-outs show what they do from now on.
+  void SetView(TryOutView& view) { view_ = &view; }
+
   // Opening: track power cycled (not with the LGB interface), all panels hidden, the
   // panel shown, idle packets as background, then the try-out stream.
   void OpenLocomotiveTryOut();
@@ -84,7 +87,7 @@ class TryOutCommands {
   link::TrackLink& link_;
   const encoding::FixedStreams& streams_;
   programming::ProgramState& state_;
-  TryOutView& view_;
+  TryOutView* view_;
   int regulator_position_ = 0;
   DriveState drive_;  // speed_steps mirrors the shared SpeedSteps when sent
 };

@@ -48,7 +48,12 @@ void CvBox::ShowCvBox(const std::string& caption, bool with_entry) {
   result_->show();
   end_->show();
   entry_->setVisible(with_entry);
-  if (with_entry) entry_->setFocus();
+  if (with_entry) {
+    // The last entry stays, selected: typing replaces it (after reading CV 29, "3"
+    // must not make CV 293).
+    entry_->setFocus();
+    entry_->selectAll();
+  }
 }
 
 void CvBox::HideCvBox() {

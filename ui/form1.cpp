@@ -37,8 +37,7 @@ namespace {
 
 constexpr int kOuterWidth = 696;
 constexpr int kOuterHeight = 480;
-// The title after the LGB interface left its greeting unanswered. Nothing puts the
-// old title back, not even a later set-up that gets its answer.
+// The title while the LGB interface leaves its greeting unanswered.
 const char* const kNoLgbTitle = "keine Verbindung zu LGB55045";
 // What a radio button's choice waits before it takes effect, in ticks (400 ms).
 constexpr int kChoiceWaitTicks = 40;
@@ -56,9 +55,15 @@ QFont WindowFont() {
 
 }  // namespace
 
-TForm1::TForm1(serial::TComPort& port, link::TrackLink& link, MessageSink sink,
-               std::unique_ptr<FileDialogs> dialogs)
-    : port_(port), link_(link), guard_(std::move(sink)), dialogs_(std::move(dialogs)) {
+TForm1::TForm1(engine::Engine& engine, MessageSink sink, std::unique_ptr<FileDialogs> dialogs)
+    : engine_(engine),
+      port_(engine.Port()),
+      link_(engine.Link()),
+      state_(engine.State()),
+      guard_(std::move(sink)),
+      dialogs_(std::move(dialogs)),
+      cv_commands_(engine.Cv()),
+      tryout_(engine.TryOut()) {
   setObjectName("Form1");
   setFont(WindowFont());
   menu_ = std::make_unique<MainMenu>(this);
@@ -74,11 +79,10 @@ TForm1::TForm1(serial::TComPort& port, link::TrackLink& link, MessageSink sink,
   hardware_panel_ = std::make_unique<HardwarePanel>(client);
   cv_box_ = std::make_unique<CvBox>(client, CvBoxHooks());
   sheet_ = std::make_unique<SheetPane>(controls_.Decoder);
-  cv_commands_ = std::make_unique<programming::CvCommands>(link_, streams_, state_, *cv_box_);
   if (!dialogs_) dialogs_ = std::make_unique<QtFileDialogs>();
   SheetFiles::WindowHooks file_hooks;
   file_hooks.show_programming_mode = [this] { ShowProgrammingMode(); };
-  file_hooks.scan_sheet = [this] { cv_commands_->ScanSheet(*sheet_); };
+  file_hooks.scan_sheet = [this] { cv_commands_.ScanSheet(*sheet_); };
   file_hooks.enable_menu_item = [this](std::string_view item) { menu_->Item(item)->setEnabled(true); };
   file_hooks.hardware_kind = [this] { return link_.HardwareKind; };
   sheet_files_ = std::make_unique<SheetFiles>(this, *sheet_, state_, *dialogs_, std::move(file_hooks));
@@ -86,12 +90,12 @@ TForm1::TForm1(serial::TComPort& port, link::TrackLink& link, MessageSink sink,
   tryout_hooks.hide_all_panels = [this] { HideAllPanels(); };
   tryout_hooks.as_part_of_caller = [this](const std::function<void()>& start) { guard_.RunAsPartOfCaller(start); };
   tryout_panel_ = std::make_unique<TryOutPanel>(client, std::move(tryout_hooks));
-  tryout_ = std::make_unique<tryout::TryOutCommands>(link_, streams_, state_, *tryout_panel_);
+  engine_.SetViews(cv_box_.get(), tryout_panel_.get());
   CurvePanel::WindowHooks curve_hooks;
   curve_hooks.hide_all_panels = [this] { HideAllPanels(); };
   curve_hooks.as_part_of_caller = [this](const std::function<void()>& start) { guard_.RunAsPartOfCaller(start); };
   curve_panel_ = std::make_unique<CurvePanel>(client, std::move(curve_hooks));
-  curve_editor_ = std::make_unique<curve::CurveEditor>(state_, *cv_commands_, *curve_panel_);
+  curve_editor_ = std::make_unique<curve::CurveEditor>(state_, cv_commands_, *curve_panel_);
   controls_.Infolabel->OnClick = [this] { guard_.Run([this] { InfolabelClick(); }); };
   controls_.Image1->OnClick = [this] { guard_.Run([this] { Image1Click(); }); };
   ConnectMenu();
@@ -105,7 +109,7 @@ TForm1::TForm1(serial::TComPort& port, link::TrackLink& link, MessageSink sink,
   resize(kOuterWidth, kOuterHeight);
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() { engine_.SetViews(nullptr, nullptr); }
 
 void TForm1::ConnectMenu() {
   using Handler = void (TForm1::*)();
@@ -265,12 +269,12 @@ void TForm1::Start() {
 void TForm1::FormCreate() {
   // The track link made the transmit request (TxRequest) when it was built.
   setWindowTitle(kFormTitle);
-  streams_ = encoding::MakeFixedStreams();  // ResetBurst among them
+  // The engine made the fixed streams (ResetBurst among them) when it was built.
   state_.ProgrammingMode = "dir";
   ShowProgrammingMode();
   try {
     CheckByProgram(hardware_panel_->Qarn());
-    link::SetUpBoardPort(link_, streams_);
+    engine_.SetUpHardware(link::kBoard);
     CheckByProgram(port_panel_->Com1());
     port_.SetPort("COM1");
   } catch (...) {
@@ -359,78 +363,100 @@ void TForm1::ButtonPR1Click() { ChooseHardware(link::kPr1); }
 void TForm1::ChooseHardware(int kind) {
   const link::HardwareChoice& choice = link::ChoiceOf(kind);
   if (choice.waits) link_.WaitTicks(kChoiceWaitTicks);
+  const int previous = link_.HardwareKind;
   link_.HardwareKind = kind;
   hardware_panel_->Hide();
   for (std::string_view item : choice.enabled) menu_->Item(item)->setEnabled(true);
   for (std::string_view item : choice.disabled) menu_->Item(item)->setEnabled(false);
+  // A bare booster gives no acknowledge: reading all CVs would only fill the sheet
+  // with "?". Offered again with the board once a file has been opened.
+  if (!DecoderFileName().empty()) menu_->Item("leseAlleCVs")->setEnabled(kind != link::kBooster);
+  if (kind != link::kLgbInterface) PutTitleBack();
   switch (choice.set_up) {
     case link::HardwareChoice::SetUp::kNone:
       break;
     case link::HardwareChoice::SetUp::kBoard:
-      link::SetUpBoardPort(link_, streams_);
+      engine_.SetUpHardware(kind);
+      // After the LGB interface nothing repeats: the resets start at once, so the
+      // track does not stand powered without a signal.
+      if (previous == link::kLgbInterface) link_.RestartBackground();
       break;
     case link::HardwareChoice::SetUp::kLgb:
       // The interface knows the direct mode only.
       state_.ProgrammingMode = "dir";
       ShowProgrammingMode();
-      if (!link::SetUpLgbPort(link_)) setWindowTitle(kNoLgbTitle);
+      if (engine_.SetUpHardware(kind)) {
+        PutTitleBack();
+      } else if (title_before_no_lgb_.isNull()) {
+        title_before_no_lgb_ = windowTitle();
+        setWindowTitle(kNoLgbTitle);
+      }
       break;
   }
 }
 
+void TForm1::PutTitleBack() {
+  if (title_before_no_lgb_.isNull()) return;
+  setWindowTitle(title_before_no_lgb_);
+  title_before_no_lgb_ = QString();
+}
+
 // --- CV commands.
 
-void TForm1::leseCVClick() { cv_commands_->OpenCvBox(false); }
+void TForm1::leseCVClick() { cv_commands_.OpenCvBox(false); }
 
-void TForm1::SchreibeCVClick() { cv_commands_->OpenCvBox(true); }
+void TForm1::SchreibeCVClick() { cv_commands_.OpenCvBox(true); }
 
-void TForm1::leseAlleCVsClick() { cv_commands_->ReadAllCvs(*sheet_); }
+void TForm1::leseAlleCVsClick() { cv_commands_.ReadAllCvs(*sheet_); }
 
-void TForm1::schreibealleCVsClick() { cv_commands_->WriteAllCvs(*sheet_); }
+void TForm1::schreibealleCVsClick() { cv_commands_.WriteAllCvs(*sheet_); }
 
-void TForm1::CVRWEndeClick() { cv_commands_->EndCvBox(); }
+void TForm1::CVRWEndeClick() { cv_commands_.EndCvBox(); }
 
 void TForm1::CVeditKeyPress(int key) {
   if (key != Qt::Key_Return && key != Qt::Key_Enter) return;
-  cv_commands_->EnterInCvBox(cv_box_->EntryText());
+  // A hidden box takes no Enter: typed into the sheet it would run a step the user
+  // cannot see (a write cancelled with "ENDE" going out after all).
+  if (cv_box_->Box()->isHidden() || cv_box_->Entry()->isHidden()) return;
+  cv_commands_.EnterInCvBox(cv_box_->EntryText());
 }
 
-void TForm1::Reset1Click() { cv_commands_->OfferFactoryReset(); }
+void TForm1::Reset1Click() { cv_commands_.OfferFactoryReset(); }
 
-void TForm1::ResetOKClick() { cv_commands_->ConfirmFactoryReset(); }
+void TForm1::ResetOKClick() { cv_commands_.ConfirmFactoryReset(); }
 
-void TForm1::ResetNotClick() { cv_commands_->DeclineFactoryReset(); }
+void TForm1::ResetNotClick() { cv_commands_.DeclineFactoryReset(); }
 
 // --- Try-outs.
 
-void TForm1::LokprobierClick() { tryout_->OpenLocomotiveTryOut(); }
+void TForm1::LokprobierClick() { tryout_.OpenLocomotiveTryOut(); }
 
-void TForm1::WeicheprobierClick() { tryout_->OpenTurnoutTryOut(); }
+void TForm1::WeicheprobierClick() { tryout_.OpenTurnoutTryOut(); }
 
-void TForm1::FunktionsdecprobierClick() { tryout_->OpenFunctionTryOut(); }
+void TForm1::FunktionsdecprobierClick() { tryout_.OpenFunctionTryOut(); }
 
 void TForm1::SteuerEditKeyPress(int key) {
   if (key != Qt::Key_Return && key != Qt::Key_Enter) return;
-  tryout_->EnterAddress(tryout_panel_->AddressText());
+  tryout_.EnterAddress(tryout_panel_->AddressText());
 }
 
-void TForm1::SpeedButton14Click() { tryout_->ChooseSpeedSteps(14); }
+void TForm1::SpeedButton14Click() { tryout_.ChooseSpeedSteps(14); }
 
-void TForm1::SpeedButton28Click() { tryout_->ChooseSpeedSteps(28); }
+void TForm1::SpeedButton28Click() { tryout_.ChooseSpeedSteps(28); }
 
-void TForm1::SpeedButton128Click() { tryout_->ChooseSpeedSteps(128); }
+void TForm1::SpeedButton128Click() { tryout_.ChooseSpeedSteps(128); }
 
-void TForm1::ReglerChange() { tryout_->RegulatorChanged(tryout_panel_->Regulator()->value()); }
+void TForm1::ReglerChange() { tryout_.RegulatorChanged(tryout_panel_->Regulator()->value()); }
 
-void TForm1::FLcheckClick() { tryout_->SetLight(tryout_panel_->LightBox()->isChecked()); }
+void TForm1::FLcheckClick() { tryout_.SetLight(tryout_panel_->LightBox()->isChecked()); }
 
-void TForm1::FcheckClick(int n) { tryout_->SetFunction(n, tryout_panel_->FunctionBox(n)->isChecked()); }
+void TForm1::FcheckClick(int n) { tryout_.SetFunction(n, tryout_panel_->FunctionBox(n)->isChecked()); }
 
-void TForm1::WeicheButton1Click() { tryout_->ChooseTurnout(true); }
+void TForm1::WeicheButton1Click() { tryout_.ChooseTurnout(true); }
 
-void TForm1::WeicheButton2Click() { tryout_->ChooseTurnout(false); }
+void TForm1::WeicheButton2Click() { tryout_.ChooseTurnout(false); }
 
-void TForm1::SteuerEndeButtonClick() { tryout_->End(); }
+void TForm1::SteuerEndeButtonClick() { tryout_.End(); }
 
 // --- Speed curve.
 

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "encoding/fixed_streams.h"
+#include "engine/engine.h"
 #include "link/track_link.h"
 #include "serial/com_port.h"
 #include "ui/cv_box.h"
@@ -33,14 +33,13 @@ class TryOutPanel;
 
 // The program's one window: the decoder sheet, the mode line, the menu bar, and the
 // panels that lie hidden over the sheet and are shown one at a time by the commands.
-// The window only builds its controls and hands every command to the engine (the
-// track link and its port), which it does not own.
+// The window only builds its controls and hands every command to the engine, which
+// it does not own.
 class TForm1 : public QMainWindow {
  public:
-  // `port` and `link` live longer than the window; `sink` shows error messages (UTF-8).
-  // The menu "Datei" asks `dialogs`, the system's own dialogs when none are given.
-  TForm1(serial::TComPort& port, link::TrackLink& link, MessageSink sink,
-         std::unique_ptr<FileDialogs> dialogs = nullptr);
+  // `engine` lives longer than the window; `sink` shows error messages (UTF-8). The
+  // menu "Datei" asks `dialogs`, the system's own dialogs when none are given.
+  TForm1(engine::Engine& engine, MessageSink sink, std::unique_ptr<FileDialogs> dialogs = nullptr);
   ~TForm1() override;
 
   // What happens between building the window and showing it: the port opens as its
@@ -49,7 +48,7 @@ class TForm1 : public QMainWindow {
   // Shows the window with its outer size of 696 x 480, centred on the screen.
   void ShowCentred();
 
-  programming::ProgramState& State() { return state_; }
+  programming::ProgramState& State() { return engine_.State(); }
   // The decoder file's name with its full path; empty until one is chosen.
   const std::string& DecoderFileName() const;
 
@@ -87,7 +86,7 @@ class TForm1 : public QMainWindow {
   void schreibealleCVsClick();
   void CVRWEndeClick();
   // A key typed in the entry field `CVedit` or in the sheet `Decoder`: Enter runs the
-  // CV box's step with the entry field's text, whether the box is shown or not.
+  // CV box's step with the entry field's text while the box is shown.
   void CVeditKeyPress(int key);
   void Reset1Click();
   void ResetOKClick();
@@ -141,6 +140,8 @@ class TForm1 : public QMainWindow {
   // What a choice of the hardware panel does: the wait, HardwareKind, the menu items
   // it switches, and the port set-up that goes with it.
   void ChooseHardware(int kind);
+  // Ends "keine Verbindung zu LGB55045": the title as it was before.
+  void PutTitleBack();
   // What the CV commands change in the window outside their box.
   CvBox::WindowHooks CvBoxHooks();
   // The CV box's button, the reset question's buttons, and Enter in CVedit and Decoder.
@@ -150,11 +151,14 @@ class TForm1 : public QMainWindow {
   // The speed curve panel's bars, choices and buttons.
   void ConnectCurveEditor();
 
+  engine::Engine& engine_;
   serial::TComPort& port_;
   link::TrackLink& link_;
+  programming::ProgramState& state_;
   HandlerGuard guard_;
-  programming::ProgramState state_;
-  encoding::FixedStreams streams_;
+  // The title before the LGB interface left its greeting unanswered; put back when a
+  // later greeting is answered or other hardware is chosen.
+  QString title_before_no_lgb_;
 
   std::unique_ptr<MainMenu> menu_;
   FormControls controls_{};
@@ -165,10 +169,9 @@ class TForm1 : public QMainWindow {
   std::unique_ptr<SheetPane> sheet_;
   std::unique_ptr<FileDialogs> dialogs_;
   std::unique_ptr<SheetFiles> sheet_files_;
-  // Holds references to streams_, which FormCreate fills.
-  std::unique_ptr<programming::CvCommands> cv_commands_;
+  programming::CvCommands& cv_commands_;
   std::unique_ptr<TryOutPanel> tryout_panel_;
-  std::unique_ptr<tryout::TryOutCommands> tryout_;
+  tryout::TryOutCommands& tryout_;
   std::unique_ptr<CurvePanel> curve_panel_;
   // Runs ScanSheet through cv_commands_.
   std::unique_ptr<curve::CurveEditor> curve_editor_;

@@ -8,7 +8,7 @@
 
 #include "qtadapter/qt_hand_off.h"
 #include "ui/form1.h"
-#include "ui/program_engine.h"
+#include "engine/engine.h"
 #include "ui/program_options.h"
 
 namespace {
@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   try {
-    qarn2::ui::ProgramEngine engine(parsed.options);
+    qarn2::engine::Engine engine(qarn2::ui::EngineOptionsFor(parsed.options));
     // A notification that fails (a write in the background) is reported like any
     // handler's failure.
     engine.HandOff().SetErrorReporter([](std::exception_ptr error) {
@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
     });
     int status = 0;
     {
-      qarn2::ui::TForm1 form(engine.Port(), engine.Link(), ShowMessage);
+      qarn2::ui::TForm1 form(engine, ShowMessage);
       form.Start();
       form.ShowCentred();
       status = application.exec();

@@ -1,18 +1,6 @@
 #include "ui/program_options.h"
 
-#include "sim/simulated_ports.h"
-
 namespace qarn2::ui {
-namespace {
-
-bool AnyPortOnTheTrack(const serial::PortMap& ports) {
-  for (int n = 1; n <= 16; ++n) {
-    if (ports.PathOf("COM" + std::to_string(n)) == sim::kSimulatedPath) return true;
-  }
-  return false;
-}
-
-}  // namespace
 
 ParsedOptions ParseProgramOptions(std::span<const std::string> args) {
   ParsedOptions parsed;
@@ -57,11 +45,14 @@ Options:
 )";
 }
 
-serial::PortMap PortsFor(const ProgramOptions& options) {
-  serial::PortMap ports = options.ports;
-  const bool wants_track = !options.sim_decoder.empty() && !AnyPortOnTheTrack(ports);
-  if (options.simulate || wants_track) sim::MapEveryPortToTheTrack(ports);
-  return ports;
+engine::EngineOptions EngineOptionsFor(const ProgramOptions& options) {
+  engine::EngineOptions engine_options;
+  engine_options.ports = options.ports;
+  engine_options.simulate = options.simulate;
+  engine_options.sim_decoder = options.sim_decoder;
+  return engine_options;
 }
+
+serial::PortMap PortsFor(const ProgramOptions& options) { return engine::PortsFor(EngineOptionsFor(options)); }
 
 }  // namespace qarn2::ui

@@ -3,6 +3,7 @@
 #include <span>
 #include <string>
 
+#include "engine/engine.h"
 #include "serial/port_map.h"
 
 namespace qarn2::ui {
@@ -26,6 +27,9 @@ ParsedOptions ParseProgramOptions(std::span<const std::string> args);
 
 // The text of --help.
 std::string ProgramUsage();
+
+// The engine's options for this run: the ports on the wall clock.
+engine::EngineOptions EngineOptionsFor(const ProgramOptions& options);
 
 // The port map for this run: --simulate and --sim-decoder put every port on the
 // simulated track, unless a --port already names it.

@@ -182,7 +182,7 @@ TEST(ReadAllCommandTest, RewritesTheCvLinesAndLeavesEveryOtherByte) {
   EXPECT_EQ(r.out,
             "*dir\r\n"
             "Testlok BR 89\r\n"
-            "1     3 Adresse)\r\n"
+            "1     3 (Adresse)\r\n"
             "29   34 Konfiguration\r\n"
             "3     4 \r\n"
             "Bemerkung: CV 5 bleibt\r\n"

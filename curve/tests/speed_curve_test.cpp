@@ -170,7 +170,7 @@ TEST(SpeedCurveTest, ApplyRewritesOnlyTheSpeedTableLines) {
   t[8] = 100;
   programming::TextSheet sheet("*dir\r\n75    3 Trimm\r\n29 6 Konfiguration\r\n67\r\n94 255 (Stufe 28)\r\n068 x");
   ApplySpeedTable(sheet, t);
-  EXPECT_EQ(sheet.Text(), "*dir\r\n75  100 Trimm\r\n29 6 Konfiguration\r\n67    0 \r\n94   81 Stufe 28)\r\n68    3 x");
+  EXPECT_EQ(sheet.Text(), "*dir\r\n75  100 Trimm\r\n29 6 Konfiguration\r\n67    0 \r\n94   81 (Stufe 28)\r\n68    3 x");
 }
 
 }  // namespace

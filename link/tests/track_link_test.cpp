@@ -7,7 +7,7 @@
 #include "encoding/fixed_streams.h"
 #include "encoding/serial_encoder.h"
 #include "link/hardware_setup.h"
-#include "link/tests/track_bench.h"
+#include "engine/testing/track_bench.h"
 
 namespace qarn2::link {
 namespace {
@@ -15,7 +15,7 @@ namespace {
 using namespace std::chrono_literals;
 using sim::TrackLogEntry;
 
-class TrackLinkTest : public ::testing::Test, protected testing::TrackBench {
+class TrackLinkTest : public ::testing::Test, protected engine::testing::TrackBench {
  protected:
   // The board's port set-up, with the resets set going.
   void SetUpBoard() {

@@ -12,7 +12,7 @@
 
 #include "encoding/fixed_streams.h"
 #include "link/hardware_setup.h"
-#include "link/tests/track_bench.h"
+#include "engine/testing/track_bench.h"
 
 namespace qarn2::programming {
 namespace {
@@ -54,7 +54,7 @@ struct RecordingView : CvCommandsView {
   std::function<void(const std::string&)> on_prompt, on_result;
 };
 
-class CvCommandsTest : public ::testing::Test, protected link::testing::TrackBench {
+class CvCommandsTest : public ::testing::Test, protected engine::testing::TrackBench {
  protected:
   CvCommandsTest() {
     commands_ = std::make_unique<CvCommands>(*link_, fixed_, state_, view_);
@@ -200,7 +200,7 @@ TEST_F(CvCommandsTest, ReadAllRewritesTheCvLines) {
   const std::optional<int> errors = commands_->ReadAllCvs(sheet);
   EXPECT_EQ(errors, 1);
   EXPECT_EQ(sheet.Text(),
-            "*dir\r\nLokdecoder Test\r\n1     3 Adresse)\r\n29   34 Konfiguration\r\n"
+            "*dir\r\nLokdecoder Test\r\n1     3 (Adresse)\r\n29   34 Konfiguration\r\n"
             "2000   ? nicht da\r\n67    9 \r\n-- Ende\r\n");
   EXPECT_EQ(view_.caption, "Decoder auslesen");
   EXPECT_FALSE(view_.with_entry);
@@ -222,8 +222,8 @@ TEST_F(CvCommandsTest, EndDuringReadAllFinishesTheCurrentCvOnly) {
     }
   };
   EXPECT_EQ(commands_->ReadAllCvs(sheet), 1);
-  // The aborted bitwise read confirmed nothing.
-  EXPECT_EQ(sheet.Text(), "1     3 x\r\n29    ? x\r\n7 x\r\n8 x");
+  // The aborted bitwise read confirmed nothing; the line keeps what it had.
+  EXPECT_EQ(sheet.Text(), "1     3 x\r\n29 x\r\n7 x\r\n8 x");
   EXPECT_EQ(view_.result, "1 Fehler beim Auslesen");
 }
 

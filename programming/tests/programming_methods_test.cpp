@@ -11,7 +11,7 @@
 
 #include "encoding/fixed_streams.h"
 #include "link/hardware_setup.h"
-#include "link/tests/track_bench.h"
+#include "engine/testing/track_bench.h"
 
 namespace qarn2::programming {
 namespace {
@@ -50,7 +50,7 @@ void PrintTo(const Burst& b, std::ostream* os) {
 const std::string kConfirmed = "   best\xE4tigt";
 const std::string kFailed = "   Fehler ";
 
-class ProgrammingMethodsTest : public ::testing::Test, protected link::testing::TrackBench {
+class ProgrammingMethodsTest : public ::testing::Test, protected engine::testing::TrackBench {
  protected:
   ProgrammingMethodsTest()
       : TrackBench([this](serial::DeviceFactory track_devices) -> serial::DeviceFactory {
@@ -360,14 +360,19 @@ TEST_F(ProgrammingMethodsTest, CvsOutsideTheModesReachSendNothing) {
   EXPECT_EQ(Cv(1), cv1);  // register 1 never touched
 }
 
-TEST_F(ProgrammingMethodsTest, UnknownModeOnlyRaisesDtr) {
+TEST_F(ProgrammingMethodsTest, UnknownModeSendsNothingAndFails) {
   link_->SetDTR(false);
   link_->WaitTicks(2);
-  Read("xyz", 29);
-  Write("xyz", 29, 3);
+  for (const char* mode : {"xyz", "DIR", ""}) {
+    SCOPED_TRACE(mode);
+    link_->AckResult = true;  // a previous command's outcome must not show through
+    EXPECT_FALSE(Read(mode, 29));
+    link_->AckResult = true;
+    EXPECT_FALSE(Write(mode, 29, 3));
+    EXPECT_EQ(progress_, std::vector<std::string>{kFailed});
+  }
   EXPECT_TRUE(Bursts().empty());
-  EXPECT_TRUE(progress_.empty());
-  EXPECT_TRUE(track_.Powered());
+  EXPECT_FALSE(track_.Powered());
 }
 
 // Characters the LGB interface received, as the track log names its messages.
@@ -413,8 +418,9 @@ TEST_F(ProgrammingMethodsTest, LgbRepliesAreJudgedByWhatHasArrived) {
   };
   const Case cases[] = {
       {"4 characters", -1, sim::LgbReplyFault::kNone, true, 5},
-      {"3 characters", 3, sim::LgbReplyFault::kNone, true, 0},
-      {"2 characters", 2, sim::LgbReplyFault::kNone, true, 0},
+      // A reply that never becomes whole gives no value (it used to read as 0).
+      {"3 characters", 3, sim::LgbReplyFault::kNone, false, -7},
+      {"2 characters", 2, sim::LgbReplyFault::kNone, false, -7},
       {"1 character", 1, sim::LgbReplyFault::kNone, false, -7},
       {"another CV", -1, sim::LgbReplyFault::kWrongCv, false, -7},
   };

@@ -16,15 +16,17 @@ TEST(SheetLinesTest, NumberValueAndDescription) {
   };
   const Case cases[] = {
       {"29 6 Konfiguration", 29, 6, "Konfiguration"},
-      {"1 3 (Adresse)", 1, 3, "Adresse)"},
+      {"1 3 (Adresse)", 1, 3, "(Adresse)"},  // kept as it stands, "(" included
+      {"29 -> 28 Fahrstufen", 29, -1, "-> 28 Fahrstufen"},
+      {"29    ? (Konfiguration)", 29, -1, "(Konfiguration)"},
       {"29    ? Konfiguration", 29, -1, "Konfiguration"},
       {"67", 67, -1, ""},
-      {"67  -5 Trimm", 67, -1, "Trimm"},
-      {"7\t12", 7, -1, ""},  // only blanks separate the value
+      {"67  -5 Trimm", 67, -1, "-5 Trimm"},
+      {"7\t12", 7, -1, "\t12"},  // only blanks separate the value
       {"029 5", 29, 5, ""},  // the value follows the whole run of digits
       {"0 5", 0, 5, ""},
-      {"*dir", -1, -1, "dir"},
-      {"Lokdecoder BR 218", -1, -1, "Lokdecoder BR 218"},
+      {"*dir", -1, -1, ""},  // no CV line, no description
+      {"Lokdecoder BR 218", -1, -1, ""},
       {"99999999999 5", -1, 5, ""},  // too long for an int: no number
       {"5 99999999999", 5, -1, ""},
       {"100 255 H\xF6he", 100, 255, "H\xF6he"},

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "link/hardware_setup.h"
-#include "link/tests/track_bench.h"
+#include "engine/testing/track_bench.h"
 
 namespace qarn2::tryout {
 namespace {
@@ -51,7 +51,7 @@ struct Panel : TryOutView {
   std::string turnout_caption;
 };
 
-class TryOutCommandsTest : public ::testing::Test, protected link::testing::TrackBench {
+class TryOutCommandsTest : public ::testing::Test, protected engine::testing::TrackBench {
  protected:
   TryOutCommandsTest() {
     commands_ = std::make_unique<TryOutCommands>(*link_, fixed_, state_, panel_);

@@ -31,14 +31,14 @@ class CvCommandsWindowTest : public Form1Fixture {
   QString Caption() const { return Find<QGroupBox>("GroupCVRW")->title(); }
   QString Prompt() const { return Find<QLabel>("CVLabel1")->text(); }
   void SetDecoderCv(int number, int value) {
-    auto lock = track_.Lock();
-    track_.Decoder().SetCv(number, static_cast<std::uint8_t>(value));
+    auto lock = Track().Lock();
+    Track().Decoder().SetCv(number, static_cast<std::uint8_t>(value));
   }
   // What the decoder made of the service-mode packets since the log was cleared; only
   // the copies it acted on with `acted_only`.
   std::vector<std::string> ServicePackets(bool acted_only = false) const {
     std::vector<std::string> seen;
-    for (const TrackLogEntry& e : track_.Log()) {
+    for (const TrackLogEntry& e : Track().Log()) {
       const bool acted = e.text.find("(first copy)") == std::string::npos &&
                          e.text.find("(repeat)") == std::string::npos;
       if (e.text.starts_with("service:") && (acted || !acted_only)) seen.push_back(e.text);
@@ -90,7 +90,7 @@ TEST_F(CvCommandsWindowTest, ReadingSingleCvs) {
     EXPECT_TRUE(Shown(name)) << name;
   }
   EXPECT_EQ(form_->focusWidget(), Entry());
-  EXPECT_TRUE(track_.Powered());
+  EXPECT_TRUE(Track().Powered());
 
   Enter("29");
   EXPECT_EQ(Result(), "CV Nr 29 = 6");
@@ -137,8 +137,8 @@ TEST_F(CvCommandsWindowTest, WritingSingleCvs) {
 
   // CV 1 becomes the try-outs' address even when the decoder does not confirm.
   {
-    auto lock = track_.Lock();
-    track_.Decoder().SetAckPolicy(sim::AckPolicy::kNeverAfterWrite);
+    auto lock = Track().Lock();
+    Track().Decoder().SetAckPolicy(sim::AckPolicy::kNeverAfterWrite);
   }
   Enter("1");
   Enter("9");
@@ -149,7 +149,7 @@ TEST_F(CvCommandsWindowTest, WritingSingleCvs) {
 
 TEST_F(CvCommandsWindowTest, EntriesOutOfRangeAreClearedAndNothingIsSent) {
   Choose("leseCV");
-  track_.ClearLog();
+  Track().ClearLog();
   for (const char* entry : {"0", "1025", "abc", ""}) {
     SCOPED_TRACE(entry);
     Enter(entry);
@@ -187,17 +187,21 @@ TEST_F(CvCommandsWindowTest, EnterInTheSheetRunsTheBoxStepAndStillBreaksTheLine)
   EXPECT_EQ(Result(), "CV Nr 5 = 200");  // the entry's CV, not the sheet's line
   EXPECT_EQ(Sheet()->toPlainText(), "5 255 Vmax\n");
 
-  // Other keys only type; with the box closed Enter still reads the entry's CV.
-  const sim::SimTime before = clock_.Now();
+  // Other keys only type; with the box closed Enter in the sheet is a line break
+  // and nothing else: no hidden step, nothing sent, the track stays without power.
+  const sim::SimTime before = Clock().Now();
   Type(Sheet(), "ab");
-  EXPECT_EQ(clock_.Now(), before);
+  EXPECT_EQ(Clock().Now(), before);
   Click(Find("CVRWEnde"));
   EXPECT_FALSE(Shown("GroupCVRW"));
   EXPECT_FALSE(Shown("CVedit"));
-  EXPECT_FALSE(track_.Powered());
+  EXPECT_FALSE(Track().Powered());
+  Track().ClearLog();
   SetDecoderCv(5, 201);
   PressEnter(Sheet());
-  EXPECT_EQ(Result(), "CV Nr 5 = 201");
+  EXPECT_EQ(Result(), "CV Nr 5 = 200");
+  EXPECT_EQ(Count(sim::TrackLogEntry::kPacket), 0);
+  EXPECT_FALSE(Track().Powered());
   EXPECT_EQ(Sheet()->toPlainText(), "5 255 Vmax\nab\n");
 }
 
@@ -219,7 +223,7 @@ TEST_F(CvCommandsWindowTest, ReadingAllCvsRewritesTheNumberedLines) {
   EXPECT_EQ(SheetLines(), QStringList({
                               "*dir",
                               "Testdecoder f\u00fcr Loks",
-                              "1     3 Adresse)",
+                              "1     3 (Adresse)",
                               "2   123 Anfahrspannung",
                               "4     3 Verz\u00f6gerung",
                               "29    6 Konfiguration",
@@ -256,7 +260,7 @@ TEST_F(CvCommandsWindowTest, WritingAllCvsTakesTheValuesOfTheSheet) {
       "7 99 Version\n"
       "3 7 Beschleunigung";
   SetSheet(sheet);
-  track_.ClearLog();
+  Track().ClearLog();
   Find<QAction>("schreibealleCVs")->setEnabled(true);
   Choose("schreibealleCVs");
   EXPECT_EQ(Sheet()->toPlainText(), QString::fromUtf8(sheet));
@@ -305,12 +309,13 @@ TEST_F(CvCommandsWindowTest, ReadingAllStopsAfterTheCvInProgress) {
     Choose("leseAlleCVs");
     on_tick_ = nullptr;
     ASSERT_TRUE(done);
-    // The scan of CV 29 stops unconfirmed; CV 8 is left alone.
-    EXPECT_EQ(SheetLines(), QStringList({"1     3 A", "29    ? B", "8 0 C"}));
+    // The scan of CV 29 stops unconfirmed and the line keeps its value; CV 8 is left
+    // alone.
+    EXPECT_EQ(SheetLines(), QStringList({"1     3 A", "29 0 B", "8 0 C"}));
     EXPECT_EQ(Prompt(), "lese CV 29");
     EXPECT_EQ(Result(), "1 Fehler beim Auslesen");
     EXPECT_FALSE(Shown("GroupCVRW"));
-    EXPECT_EQ(track_.Powered(), c.track_on);
+    EXPECT_EQ(Track().Powered(), c.track_on);
   }
   EXPECT_TRUE(messages_.empty());
 }
@@ -327,28 +332,28 @@ TEST_F(CvCommandsWindowTest, FactoryResetOnlyWhenConfirmed) {
   Choose("Reset1");
   EXPECT_TRUE(Shown("Resetbox"));
   EXPECT_TRUE(Shown("GroupCVRW"));  // the other panels stay
-  EXPECT_EQ(link_->BackgroundStream, fixed_.ResetBurst);
-  track_.ClearLog();
+  EXPECT_EQ(Link().BackgroundStream, engine_->Streams().ResetBurst);
+  Track().ClearLog();
   Click(Find("ResetNot"));
   EXPECT_FALSE(Shown("Resetbox"));
-  time_->Pass(200ms);
+  engine_->VirtualTime()->Pass(200ms);
   EXPECT_GT(Count(TrackLogEntry::kPacket), 0);
   EXPECT_TRUE(ServicePackets().empty());
-  EXPECT_TRUE(track_.Powered());
+  EXPECT_TRUE(Track().Powered());
   EXPECT_EQ(DecoderCv(29), 38);
 
   // "Ja": CV 8 := 8 by register, three copies in a row, and the track off 5 ticks
   // after they were handed to the port.
   Choose("Reset1");
-  track_.ClearLog();
+  Track().ClearLog();
   Click(Find("ResetOK"));
   EXPECT_FALSE(Shown("Resetbox"));
   EXPECT_EQ(DecoderCv(29), 6);
   EXPECT_EQ(DecoderCv(1), 3);
-  EXPECT_FALSE(track_.Powered());
+  EXPECT_FALSE(Track().Powered());
   std::vector<TrackLogEntry> packets;
   std::vector<sim::SimTime> power_changes;
-  for (const TrackLogEntry& e : track_.Log()) {
+  for (const TrackLogEntry& e : Track().Log()) {
     if (e.kind == TrackLogEntry::kPacket) packets.push_back(e);
     if (e.kind == TrackLogEntry::kPower) power_changes.push_back(e.time);
   }
@@ -371,10 +376,10 @@ TEST_F(CvCommandsWindowTest, FactoryResetAsTheFirstCommand) {
   // takes the reset packet.
   SetDecoderCv(29, 38);
   Choose("Reset1");
-  time_->Pass(100ms);
+  engine_->VirtualTime()->Pass(100ms);
   Click(Find("ResetOK"));
   EXPECT_EQ(DecoderCv(29), 6);
-  EXPECT_FALSE(track_.Powered());
+  EXPECT_FALSE(Track().Powered());
   EXPECT_TRUE(messages_.empty());
 }
 

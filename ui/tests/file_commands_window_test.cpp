@@ -83,8 +83,8 @@ class FileCommandsWindowTest : public Form1Fixture {
   bool Checked(const char* button) const { return Find<QAbstractButton>(button)->isChecked(); }
   QString Mode() const { return Find<QLabel>("Label2")->text(); }
   void SetDecoderCv(int number, int value) {
-    auto lock = track_.Lock();
-    track_.Decoder().SetCv(number, static_cast<std::uint8_t>(value));
+    auto lock = Track().Lock();
+    Track().Decoder().SetCv(number, static_cast<std::uint8_t>(value));
   }
 
   QTemporaryDir folder_;
@@ -129,7 +129,7 @@ TEST_F(FileCommandsWindowTest, TheFileDialogsFilters) {
 
 TEST_F(FileCommandsWindowTest, OpeningTakesTheModeLineAndEnablesTheFileItems) {
   const std::string sample = QARN2_EXAMPLES_DIR "/zubehoerdecoder.DEC";
-  const sim::SimTime before = clock_.Now();
+  const sim::SimTime before = Clock().Now();
   Open(sample);
   EXPECT_EQ(form_->DecoderFileName(), sample);
   std::string expected = sheet::Cp1252ToUtf8(ReadBytes(sample));
@@ -139,7 +139,7 @@ TEST_F(FileCommandsWindowTest, OpeningTakesTheModeLineAndEnablesTheFileItems) {
   EXPECT_EQ(Mode(), "pag");
   EXPECT_EQ(form_->State().ProgrammingMode, "pag");
   EXPECT_TRUE(Checked("ProgPag"));
-  EXPECT_GE(clock_.Now() - before, 400ms);  // the mode button's wait
+  EXPECT_GE(Clock().Now() - before, 400ms);  // the mode button's wait
   for (const char* item : {"druckenDecoder", "SpeichernDecoder", "SpeichernunterDecoder", "leseAlleCVs"}) {
     EXPECT_TRUE(Enabled(item)) << item;
   }

@@ -19,10 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "encoding/fixed_streams.h"
-#include "link/virtual_time_base.h"
-#include "qtadapter/qt_hand_off.h"
-#include "sim/simulated_ports.h"
+#include "engine/engine.h"
+#include "engine/testing/track_bench.h"
 #include "ui/file_dialogs.h"
 #include "ui/form1.h"
 
@@ -33,20 +31,20 @@ namespace qarn2::ui {
 
 class Form1Fixture : public ::testing::Test {
  protected:
-  Form1Fixture() { sim::MapEveryPortToTheTrack(ports_); }
-
   void Start() {
-    port_ = std::make_unique<serial::TComPort>(hand_off_, sim::DevicesWithSimulatedTrack(track_), ports_);
-    time_ = std::make_unique<link::VirtualTimeBase>(clock_, track_, hand_off_, [this] {
-      link_->Timer1Timer();
+    engine_ = std::make_unique<engine::Engine>(options_);
+    engine_->SetTickHook([this] {
       if (on_tick_) on_tick_();
     });
-    link_ = std::make_unique<link::TrackLink>(*port_, *time_);
     form_ = std::make_unique<TForm1>(
-        *port_, *link_, [this](const std::string& m) { messages_.push_back(m); }, std::move(dialogs_));
+        *engine_, [this](const std::string& m) { messages_.push_back(m); }, std::move(dialogs_));
     form_->Start();
     form_->ShowCentred();
   }
+  sim::SimulatedTrack& Track() const { return engine_->Track(); }
+  link::TrackLink& Link() const { return engine_->Link(); }
+  serial::TComPort& Port() const { return engine_->Port(); }
+  sim::SimClock& Clock() const { return engine_->Clock(); }
 
   template <typename W = QWidget>
   W* Find(const char* name) const {
@@ -95,23 +93,19 @@ class Form1Fixture : public ::testing::Test {
     PressEnter(Entry());
   }
   int DecoderCv(int number) {
-    auto lock = track_.Lock();
-    return track_.Decoder().Cv(number);
+    auto lock = Track().Lock();
+    return Track().Decoder().Cv(number);
   }
   int Count(sim::TrackLogEntry::Kind kind) const {
     int n = 0;
-    for (const sim::TrackLogEntry& e : track_.Log()) n += e.kind == kind;
+    for (const sim::TrackLogEntry& e : Track().Log()) n += e.kind == kind;
     return n;
   }
 
-  const encoding::FixedStreams fixed_ = encoding::MakeFixedStreams();
-  serial::PortMap ports_;
-  sim::VirtualClock clock_;
-  sim::SimulatedTrack track_{clock_};
-  qtadapter::QtHandOff hand_off_;
-  std::unique_ptr<serial::TComPort> port_;
-  std::unique_ptr<link::VirtualTimeBase> time_;
-  std::unique_ptr<link::TrackLink> link_;
+  // The engine on the simulated track, on virtual time; a test may change these
+  // before Start.
+  engine::EngineOptions options_ = engine::testing::VirtualTrack();
+  std::unique_ptr<engine::Engine> engine_;
   // Runs at every tick of the timer, after the link's own handler: lets a test act in
   // the middle of a running command, as the user would.
   std::function<void()> on_tick_;

@@ -34,34 +34,34 @@ TEST_F(Form1Test, StartUpLeavesTheBoardReadyOnCom1) {
   EXPECT_EQ(form_->State().LocoAddress, 3);
   EXPECT_EQ(form_->State().SpeedSteps, 14);
   EXPECT_FALSE(form_->State().AbortFlag);
-  EXPECT_EQ(link_->HardwareKind, 0);
-  EXPECT_NE(link_->TxRequest, nullptr);
+  EXPECT_EQ(Link().HardwareKind, 0);
+  EXPECT_NE(Link().TxRequest, nullptr);
   // The three radio buttons the start-up checked.
   for (const char* name : {"ProgDir", "ButtonQARN", "ButtonCOM1"}) {
     EXPECT_TRUE(Find<QAbstractButton>(name)->isChecked()) << name;
   }
   // Three waits of 40 ticks before the window showed.
-  EXPECT_GE(clock_.Now(), 3 * 390ms);
-  EXPECT_LE(clock_.Now(), 3 * 400ms + 20ms);
+  EXPECT_GE(Clock().Now(), 3 * 390ms);
+  EXPECT_LE(Clock().Now(), 3 * 400ms + 20ms);
 
-  EXPECT_TRUE(port_->Connected());
-  EXPECT_EQ(port_->Port(), "COM1");
-  EXPECT_EQ(port_->BaudRate(), serial::br19200);
-  EXPECT_EQ(port_->Events(), (serial::TComEvents{serial::evRxChar, serial::evTxEmpty, serial::evRing}));
-  EXPECT_EQ(link_->BackgroundStream, fixed_.LongResetStream);
+  EXPECT_TRUE(Port().Connected());
+  EXPECT_EQ(Port().Port(), "COM1");
+  EXPECT_EQ(Port().BaudRate(), serial::br19200);
+  EXPECT_EQ(Port().Events(), (serial::TComEvents{serial::evRxChar, serial::evTxEmpty, serial::evRing}));
+  EXPECT_EQ(Link().BackgroundStream, engine_->Streams().LongResetStream);
   // The board's set-up switched the track on; reopening COM1 left DTR off again.
   // Nothing has been written yet.
   std::vector<std::string> power;
-  for (const TrackLogEntry& e : track_.Log()) {
+  for (const TrackLogEntry& e : Track().Log()) {
     if (e.kind == TrackLogEntry::kPower) power.push_back(e.text);
   }
   EXPECT_EQ(power, (std::vector<std::string>{"track power on", "track power off"}));
-  EXPECT_FALSE(track_.Powered());
+  EXPECT_FALSE(Track().Powered());
   EXPECT_EQ(Count(TrackLogEntry::kPacket), 0);
   // The first command that writes starts the repetition of the background stream.
-  link_->SetDTR(true);
-  port_->WriteText(fixed_.ResetStream);
-  time_->Pass(100ms);
+  Link().SetDTR(true);
+  Port().WriteText(engine_->Streams().ResetStream);
+  engine_->VirtualTime()->Pass(100ms);
   EXPECT_GT(Count(TrackLogEntry::kPacket), 10);
   EXPECT_EQ(Count(TrackLogEntry::kBadPacket), 0);
 }
@@ -222,7 +222,7 @@ TEST_F(Form1Test, PanelCommandsHideEveryOtherPanelButLeaveTheRest) {
   // The mode buttons go with their frame.
   form_->HideAllPanels();
   EXPECT_FALSE(Shown("ProgDir"));
-  EXPECT_TRUE(port_->Connected());  // the port is left alone
+  EXPECT_TRUE(Port().Connected());  // the port is left alone
 }
 
 TEST_F(Form1Test, InformationViews) {
@@ -251,13 +251,13 @@ TEST_F(Form1Test, ModePanelSetsTheModeOnlyWhenAnotherButtonIsChosen) {
   Start();
   Choose("Progmodew");
   // The checked button: nothing runs, no time passes, the panel stays.
-  const sim::SimTime before = clock_.Now();
+  const sim::SimTime before = Clock().Now();
   Find<QAbstractButton>("ProgDir")->click();
-  EXPECT_EQ(clock_.Now(), before);
+  EXPECT_EQ(Clock().Now(), before);
   EXPECT_TRUE(Shown("ProgmodeWahl"));
 
   Find<QAbstractButton>("ProgReg")->click();
-  EXPECT_GE(clock_.Now() - before, 390ms);
+  EXPECT_GE(Clock().Now() - before, 390ms);
   EXPECT_EQ(form_->State().ProgrammingMode, "reg");
   EXPECT_EQ(Find<QLabel>("Label2")->text(), "reg");
   EXPECT_FALSE(Shown("ProgmodeWahl"));
@@ -267,9 +267,9 @@ TEST_F(Form1Test, ModePanelSetsTheModeOnlyWhenAnotherButtonIsChosen) {
 
 TEST_F(Form1Test, PortPanelMovesThePortToCom2) {
   Start();
-  link_->SetDTR(true);
-  port_->WriteText(fixed_.ResetStream);  // the background stream now repeats on COM1
-  time_->Pass(50ms);
+  Link().SetDTR(true);
+  Port().WriteText(engine_->Streams().ResetStream);  // the background stream now repeats on COM1
+  engine_->VirtualTime()->Pass(50ms);
   Choose("Ports");
   EXPECT_TRUE(Shown("Portbox"));
   EXPECT_TRUE(Shown("ButtonCOM1"));
@@ -277,34 +277,34 @@ TEST_F(Form1Test, PortPanelMovesThePortToCom2) {
   EXPECT_FALSE(Shown("ButtonPrinter"));
 
   // COM1 is the checked choice: nothing runs, the panel stays.
-  const sim::SimTime before = clock_.Now();
+  const sim::SimTime before = Clock().Now();
   Find<QAbstractButton>("ButtonCOM1")->click();
-  EXPECT_EQ(clock_.Now(), before);
+  EXPECT_EQ(Clock().Now(), before);
   EXPECT_TRUE(Shown("Portbox"));
 
-  track_.ClearLog();
+  Track().ClearLog();
   Find<QAbstractButton>("ButtonCOM2")->click();
-  EXPECT_GE(clock_.Now() - before, 390ms);
+  EXPECT_GE(Clock().Now() - before, 390ms);
   EXPECT_FALSE(Shown("Portbox"));
-  EXPECT_TRUE(port_->Connected());
-  EXPECT_EQ(port_->Port(), "COM2");
+  EXPECT_TRUE(Port().Connected());
+  EXPECT_EQ(Port().Port(), "COM2");
   // The resets ran on through the wait, then stopped with the closing; on COM2
   // nothing goes out until the next write, even with the track switched on.
   EXPECT_GT(Count(TrackLogEntry::kPacket), 30);
-  link_->SetDTR(true);
-  track_.ClearLog();
-  time_->Pass(200ms);
+  Link().SetDTR(true);
+  Track().ClearLog();
+  engine_->VirtualTime()->Pass(200ms);
   EXPECT_EQ(Count(TrackLogEntry::kPacket), 0);
   EXPECT_TRUE(messages_.empty());
 }
 
 TEST_F(Form1Test, MissingCom1IsReportedAndTheWindowStaysUsable) {
-  ports_.Set("COM1", "/nonexistent/qarn2-no-such-port");
+  options_.ports.Set("COM1", "/nonexistent/qarn2-no-such-port");
   Start();
   // Once as the window loads, once more when the board's set-up opens the port again.
   const std::string message = "Unable to open com port (win error code: 2)";
   EXPECT_EQ(messages_, (std::vector<std::string>{message, message}));
-  EXPECT_FALSE(port_->Connected());
+  EXPECT_FALSE(Port().Connected());
   EXPECT_FALSE(Find<QAbstractButton>("ButtonCOM1")->isChecked());
   EXPECT_EQ(form_->windowTitle().toStdString(), "QARN2       DCC- Decoder Service      Version 0.8");
   EXPECT_EQ(Find<QLabel>("Label2")->text(), "dir");
@@ -316,21 +316,21 @@ TEST_F(Form1Test, MissingCom1IsReportedAndTheWindowStaysUsable) {
   Choose("Ports");
   Find<QAbstractButton>("ButtonCOM1")->click();
   EXPECT_EQ(messages_.size(), 3u);
-  EXPECT_FALSE(port_->Connected());
+  EXPECT_FALSE(Port().Connected());
   // COM2 stands on the track: the port opens there.
   Choose("Ports");
   Find<QAbstractButton>("ButtonCOM2")->click();
   EXPECT_EQ(messages_.size(), 3u);
-  EXPECT_TRUE(port_->Connected());
-  EXPECT_EQ(port_->Port(), "COM2");
+  EXPECT_TRUE(Port().Connected());
+  EXPECT_EQ(Port().Port(), "COM2");
 }
 
 TEST_F(Form1Test, EndClosesTheWindowAndThePort) {
   Start();
-  ASSERT_TRUE(port_->Connected());
+  ASSERT_TRUE(Port().Connected());
   Choose("ENDE");
   EXPECT_FALSE(form_->isVisible());
-  EXPECT_FALSE(port_->Connected());
+  EXPECT_FALSE(Port().Connected());
   EXPECT_TRUE(messages_.empty());
 }
 

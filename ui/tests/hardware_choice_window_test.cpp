@@ -38,8 +38,8 @@ class HardwareChoiceWindowTest : public Form1Fixture {
     Find<QAbstractButton>(button)->click();
   }
   void SetLgb(const sim::LgbSettings& settings) {
-    auto lock = track_.Lock();
-    track_.Lgb().SetSettings(settings);
+    auto lock = Track().Lock();
+    Track().Lgb().SetSettings(settings);
   }
   // The enabled state of kSwitched, by name.
   std::map<std::string, bool> SwitchedItems() const {
@@ -57,7 +57,7 @@ class HardwareChoiceWindowTest : public Form1Fixture {
   // What the LGB interface made of the messages since the log was cleared.
   std::vector<std::string> InterfaceLog() const {
     std::vector<std::string> seen;
-    for (const TrackLogEntry& e : track_.Log()) {
+    for (const TrackLogEntry& e : Track().Log()) {
       if (e.kind == TrackLogEntry::kLgb) seen.push_back(e.text);
     }
     return seen;
@@ -127,19 +127,19 @@ TEST_F(HardwareChoiceWindowTest, EachChoiceSwitchesMenusPortAndBackgroundStream)
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.button);
-    const sim::SimTime before = clock_.Now();
+    const sim::SimTime before = Clock().Now();
     Pick(c.button);
-    EXPECT_GE(clock_.Now() - before, 390ms);  // the choice's wait
-    EXPECT_EQ(link_->HardwareKind, c.kind);
+    EXPECT_GE(Clock().Now() - before, 390ms);  // the choice's wait
+    EXPECT_EQ(Link().HardwareKind, c.kind);
     EXPECT_TRUE(Find<QAbstractButton>(c.button)->isChecked());
     EXPECT_FALSE(Shown("Hardwarebox"));
     EXPECT_FALSE(Shown(c.button));
     EXPECT_EQ(SwitchedItems(), c.items);
     EXPECT_TRUE(Find<QAction>("SchreibeCV")->isEnabled());
-    EXPECT_EQ(port_->BaudRate(), c.rate);
-    EXPECT_EQ(port_->Events(), c.lgb ? kLgbEvents : kBoardEvents);
-    EXPECT_EQ(link_->BackgroundStream, c.lgb ? std::string() : fixed_.LongResetStream);
-    EXPECT_TRUE(track_.Powered());  // DTR raised by both set-ups
+    EXPECT_EQ(Port().BaudRate(), c.rate);
+    EXPECT_EQ(Port().Events(), c.lgb ? kLgbEvents : kBoardEvents);
+    EXPECT_EQ(Link().BackgroundStream, c.lgb ? std::string() : engine_->Streams().LongResetStream);
+    EXPECT_TRUE(Track().Powered());  // DTR raised by both set-ups
     EXPECT_EQ(Find<QLabel>("Label2")->text(), "dir");
     EXPECT_EQ(Title(), kStartTitle);
   }
@@ -150,15 +150,15 @@ TEST_F(HardwareChoiceWindowTest, ClickOnTheCheckedChoiceRunsNothing) {
   for (const char* button : {"ButtonQARN", "ButtonLGB"}) {
     SCOPED_TRACE(button);
     Pick(button);  // the first time the choice of LGB runs; QARN is checked from the start
-    track_.ClearLog();
-    const sim::SimTime before = clock_.Now();
+    Track().ClearLog();
+    const sim::SimTime before = Clock().Now();
     const std::map<std::string, bool> items = SwitchedItems();
     Pick(button);
-    EXPECT_EQ(clock_.Now(), before);
+    EXPECT_EQ(Clock().Now(), before);
     EXPECT_TRUE(Shown("Hardwarebox"));
     EXPECT_TRUE(Shown(button));
     EXPECT_EQ(SwitchedItems(), items);
-    EXPECT_TRUE(track_.Log().empty());  // no set-up: nothing written, no greeting
+    EXPECT_TRUE(Track().Log().empty());  // no set-up: nothing written, no greeting
   }
 }
 
@@ -178,9 +178,9 @@ TEST_F(HardwareChoiceWindowTest, LgbChoiceTakesTheDirectMode) {
   // With "dir" already chosen the mode step still runs its wait: the choice's 40
   // ticks, the mode's 40 and one greeting's 10.
   Pick("ButtonQARN");
-  const sim::SimTime before = clock_.Now();
+  const sim::SimTime before = Clock().Now();
   Pick("ButtonLGB");
-  EXPECT_GE(clock_.Now() - before, 890ms);
+  EXPECT_GE(Clock().Now() - before, 890ms);
   EXPECT_EQ(Find<QLabel>("Label2")->text(), "dir");
   EXPECT_TRUE(messages_.empty());
 }
@@ -202,26 +202,26 @@ TEST_F(HardwareChoiceWindowTest, LgbGreetingAnsweredWithinThreeTries) {
     SCOPED_TRACE(c.name);
     Pick("ButtonQARN");
     SetLgb({.greeting_delay = c.greeting_delay});
-    track_.ClearLog();
+    Track().ClearLog();
     Pick("ButtonLGB");
     EXPECT_EQ(Greetings(), c.greetings);
-    EXPECT_EQ(link_->LgbHelloSeen, c.answered);
+    EXPECT_EQ(Link().LgbHelloSeen, c.answered);
     EXPECT_EQ(Title(), c.answered ? kStartTitle : kNoLgbTitle);
-    EXPECT_EQ(link_->HardwareKind, 2);
+    EXPECT_EQ(Link().HardwareKind, 2);
   }
   // The late answers still come and are answered; the title stays.
-  time_->Pass(1s);
-  EXPECT_TRUE(link_->LgbHelloSeen);
+  engine_->VirtualTime()->Pass(1s);
+  EXPECT_TRUE(Link().LgbHelloSeen);
   EXPECT_EQ(Title(), kNoLgbTitle);
   EXPECT_TRUE(messages_.empty());
 }
 
-TEST_F(HardwareChoiceWindowTest, SilentInterfaceIsNamedInTheTitleUntilTheEnd) {
+TEST_F(HardwareChoiceWindowTest, SilentInterfaceIsNamedInTheTitleUntilAnAnswerOrOtherHardware) {
   SetLgb({.silent = true});
   Pick("ButtonLGB");
   EXPECT_EQ(Title(), kNoLgbTitle);
-  EXPECT_FALSE(link_->LgbHelloSeen);
-  EXPECT_EQ(link_->HardwareKind, 2);
+  EXPECT_FALSE(Link().LgbHelloSeen);
+  EXPECT_EQ(Link().HardwareKind, 2);
   EXPECT_EQ(SwitchedItems(), Items(true, false));
   // Nothing is refused: requests simply get no reply.
   ReadCv("29");
@@ -229,29 +229,32 @@ TEST_F(HardwareChoiceWindowTest, SilentInterfaceIsNamedInTheTitleUntilTheEnd) {
   WriteCv("29", "9");
   EXPECT_EQ(Result(), "CV 29 keine Best\u00e4tigung");
 
-  // The set-up is repeated only by choosing another button first; the title stays
-  // even now that the interface answers.
-  SetLgb({});
-  track_.ClearLog();
+  // The set-up is repeated only by choosing another button first, which puts the
+  // title back; a silent interface names itself again, one that answers does not.
+  Track().ClearLog();
   Pick("ButtonLGB");
   EXPECT_EQ(Greetings(), 0);
   Pick("ButtonBooster");
+  EXPECT_EQ(Title(), kStartTitle);
   Pick("ButtonLGB");
-  EXPECT_EQ(Greetings(), 1);
-  EXPECT_TRUE(link_->LgbHelloSeen);
   EXPECT_EQ(Title(), kNoLgbTitle);
+  SetLgb({});
+  Pick("ButtonQARN");
+  Pick("ButtonLGB");
+  EXPECT_TRUE(Link().LgbHelloSeen);
+  EXPECT_EQ(Title(), kStartTitle);
   EXPECT_TRUE(messages_.empty());
 }
 
 TEST_F(HardwareChoiceWindowTest, BackToTheBoardTheResetsRepeatAgain) {
   Pick("ButtonLGB");
   Pick("ButtonQARN");
-  EXPECT_EQ(port_->BaudRate(), serial::br19200);
+  EXPECT_EQ(Port().BaudRate(), serial::br19200);
   // The repetition starts again with the next write, here the CV box's reset.
   Choose("leseCV");
-  time_->Pass(100ms);
-  track_.ClearLog();
-  time_->Pass(200ms);
+  engine_->VirtualTime()->Pass(100ms);
+  Track().ClearLog();
+  engine_->VirtualTime()->Pass(200ms);
   EXPECT_GT(Count(TrackLogEntry::kPacket), 15);
   EXPECT_EQ(Count(TrackLogEntry::kBadPacket), 0);
   EXPECT_TRUE(InterfaceLog().empty());
@@ -277,12 +280,12 @@ TEST_F(HardwareChoiceWindowTest, BoardReadsAndBoosterOnlyWrites) {
 
 TEST_F(HardwareChoiceWindowTest, LgbInterfaceProgramsWithoutTrackSignal) {
   Pick("ButtonLGB");
-  track_.ClearLog();
+  Track().ClearLog();
   // Opening the CV box sends nothing: no reset stream, which the interface would
   // take for stray bytes.
   Choose("leseCV");
-  time_->Pass(200ms);
-  EXPECT_TRUE(track_.Log().empty());
+  engine_->VirtualTime()->Pass(200ms);
+  EXPECT_TRUE(Track().Log().empty());
 
   Enter("29");
   EXPECT_EQ(Result(), "CV Nr 29 = 6");
@@ -325,14 +328,14 @@ TEST_F(HardwareChoiceWindowTest, HiddenChoicesOnlyEnableTheSingleRead) {
     SCOPED_TRACE(c.button);
     Choose("HardwareWahl");
     EXPECT_FALSE(Shown(c.button));
-    const sim::SimTime before = clock_.Now();
+    const sim::SimTime before = Clock().Now();
     Find<QAbstractButton>(c.button)->setChecked(true);
-    EXPECT_EQ(clock_.Now(), before);
-    EXPECT_EQ(link_->HardwareKind, c.kind);
+    EXPECT_EQ(Clock().Now(), before);
+    EXPECT_EQ(Link().HardwareKind, c.kind);
     EXPECT_FALSE(Shown("Hardwarebox"));
     EXPECT_EQ(SwitchedItems(), after_lgb);
-    EXPECT_EQ(port_->BaudRate(), serial::br9600);
-    EXPECT_TRUE(link_->BackgroundStream.empty());
+    EXPECT_EQ(Port().BaudRate(), serial::br9600);
+    EXPECT_TRUE(Link().BackgroundStream.empty());
   }
 
   // After the booster they leave its five items on and read as the board does.

@@ -55,17 +55,17 @@ class TryOutWindowTest : public Form1Fixture {
     PressEnter(AddressEntry());
   }
   void SetDecoderCv(int number, int value) {
-    auto lock = track_.Lock();
-    track_.Decoder().SetCv(number, static_cast<std::uint8_t>(value));
+    auto lock = Track().Lock();
+    Track().Decoder().SetCv(number, static_cast<std::uint8_t>(value));
   }
   QCheckBox* FunctionBox(int n) const {
     return Find<QCheckBox>(QByteArray("F").append(QByteArray::number(n)).append("check").constData());
   }
   // What the decoder made of the stream, once it has gone round a few times.
   sim::LocoState Loco() {
-    time_->Pass(200ms);
-    auto lock = track_.Lock();
-    return track_.Decoder().loco();
+    engine_->VirtualTime()->Pass(200ms);
+    auto lock = Track().Lock();
+    return Track().Decoder().loco();
   }
   // Its speed-step mode, step, direction and headlight.
   std::tuple<int, int, bool, bool> Drive() {
@@ -75,11 +75,11 @@ class TryOutWindowTest : public Form1Fixture {
   // Clicks "links" or "rechts" and lets the packets reach the track.
   void Switch(const char* button) {
     Find<QAbstractButton>(button)->click();
-    time_->Pass(50ms);
+    engine_->VirtualTime()->Pass(50ms);
   }
   bool OutputOn(int decoder, int output) {
-    auto lock = track_.Lock();
-    return track_.Decoder().AccessoryOutputOn(decoder, output);
+    auto lock = Track().Lock();
+    return Track().Decoder().AccessoryOutputOn(decoder, output);
   }
   // The packets since the log was cleared with these bytes (the check byte left out).
   int Sent(std::vector<std::uint8_t> bytes) const {
@@ -93,7 +93,7 @@ class TryOutWindowTest : public Form1Fixture {
   }
   template <typename Matches>
   int CountPackets(Matches matches) const {
-    const std::vector<TrackLogEntry> log = track_.Log();
+    const std::vector<TrackLogEntry> log = Track().Log();
     return static_cast<int>(std::count_if(log.begin(), log.end(), [&](const TrackLogEntry& e) {
       return e.kind == TrackLogEntry::kPacket && matches(e.bytes);
     }));
@@ -171,7 +171,7 @@ TEST_F(TryOutWindowTest, TheDecoderFollowsRegulatorAndBoxesIn14And28Steps) {
   SetDecoderCv(29, kCv29With14Steps);
   Choose("Lokprobier");
   EXPECT_TRUE(Checked("SpeedButton14"));
-  EXPECT_TRUE(track_.Powered());
+  EXPECT_TRUE(Track().Powered());
   Move(5);
   EXPECT_EQ(PositionText(), "5");
   EXPECT_EQ(Drive(), (std::tuple{14, 5, true, false}));
@@ -199,7 +199,7 @@ TEST_F(TryOutWindowTest, TheDecoderFollowsRegulatorAndBoxesIn14And28Steps) {
   EXPECT_EQ(Drive(), (std::tuple{28, 28, false, false}));
 
   // A box checked by the program sends nothing.
-  track_.ClearLog();
+  Track().ClearLog();
   FunctionBox(6)->setChecked(false);
   EXPECT_EQ(Count(TrackLogEntry::kPacket), 0);
   EXPECT_TRUE(messages_.empty());
@@ -209,7 +209,7 @@ TEST_F(TryOutWindowTest, ANarrowerRangeMovesTheRegulatorAndSendsAtOnce) {
   Choose("Lokprobier");
   Click(Find("SpeedButton28"));
   Move(20);
-  track_.ClearLog();
+  Track().ClearLog();
   Click(Find("SpeedButton14"));
   EXPECT_EQ(Regler()->value(), 14);
   EXPECT_EQ(PositionText(), "14");
@@ -219,7 +219,7 @@ TEST_F(TryOutWindowTest, ANarrowerRangeMovesTheRegulatorAndSendsAtOnce) {
 
   // Wider: nothing until the next move, which goes out in 28-step form.
   Move(10);
-  track_.ClearLog();
+  Track().ClearLog();
   Click(Find("SpeedButton28"));
   EXPECT_EQ(Regler()->value(), 10);
   EXPECT_EQ(Count(TrackLogEntry::kPacket), 0);
@@ -237,14 +237,14 @@ TEST_F(TryOutWindowTest, ANarrowerRangeMovesTheRegulatorAndSendsAtOnce) {
 TEST_F(TryOutWindowTest, FunctionDecoderRightAfterStartStopsInReverse) {
   Choose("Funktionsdecprobier");
   EXPECT_FALSE(Shown("Regler"));
-  time_->Pass(100ms);
+  engine_->VirtualTime()->Pass(100ms);
   EXPECT_GT(Sent({0x03, 0x40}), 0);
   EXPECT_GT(Sent({0x03, 0x80}), 0);
 
   Click(Find("FLcheck"));
   Click(Find("F2check"));
-  track_.ClearLog();
-  time_->Pass(100ms);
+  Track().ClearLog();
+  engine_->VirtualTime()->Pass(100ms);
   EXPECT_GT(Sent({0x03, 0x50}), 0);
   EXPECT_GT(Sent({0x03, 0x82}), 0);  // no light bit in 14-step form
   EXPECT_EQ(Sent({0x03, 0x40}), 0);
@@ -256,7 +256,7 @@ TEST_F(TryOutWindowTest, TurnoutTryOutSwitchesOnlyOnAChange) {
   Choose("Weicheprobier");
   EXPECT_EQ(TurnoutCaption(), "Weiche 3");
   // The caption follows the entry at once; nothing is sent.
-  track_.ClearLog();
+  Track().ClearLog();
   EnterAddress("6");
   EXPECT_EQ(TurnoutCaption(), "Weiche 6");
   EXPECT_EQ(Count(TrackLogEntry::kPacket), 0);
@@ -283,7 +283,7 @@ TEST_F(TryOutWindowTest, TurnoutTryOutSwitchesOnlyOnAChange) {
   // 0 is taken but switches nothing.
   EnterAddress("0");
   EXPECT_EQ(form_->State().LocoAddress, 0);
-  track_.ClearLog();
+  Track().ClearLog();
   Switch("WeicheButton1");
   EXPECT_EQ(AccessoryPackets(), 0);
   EnterAddress("127");
@@ -302,10 +302,10 @@ TEST_F(TryOutWindowTest, TheStreamOutlivesOtherPanelsUntilEnde) {
   // Another panel: the try-out goes on running on the track.
   Choose("Progmodew");
   EXPECT_FALSE(Shown("Steuerbox"));
-  track_.ClearLog();
-  time_->Pass(100ms);
+  Track().ClearLog();
+  engine_->VirtualTime()->Pass(100ms);
   EXPECT_GT(Sent({0x03, 0x66}), 0);
-  EXPECT_TRUE(track_.Powered());
+  EXPECT_TRUE(Track().Powered());
 
   // Opening again keeps the regulator and the boxes.
   Choose("Lokprobier");
@@ -318,16 +318,16 @@ TEST_F(TryOutWindowTest, TheStreamOutlivesOtherPanelsUntilEnde) {
 
   // A new address goes out with the next change only.
   EnterAddress("0");
-  track_.ClearLog();
-  time_->Pass(100ms);
+  Track().ClearLog();
+  engine_->VirtualTime()->Pass(100ms);
   EXPECT_EQ(Sent({0x00, 0x66}), 0);
   Move(6);
   EXPECT_GT(Sent({0x00, 0x67}), 0);
 
   Click(Find("SteuerEndeButton"));
   EXPECT_FALSE(Shown("Steuerbox"));
-  EXPECT_FALSE(track_.Powered());
-  EXPECT_EQ(link_->BackgroundStream, fixed_.ResetBurst);
+  EXPECT_FALSE(Track().Powered());
+  EXPECT_EQ(Link().BackgroundStream, engine_->Streams().ResetBurst);
   EXPECT_TRUE(messages_.empty());
 }
 

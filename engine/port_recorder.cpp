@@ -1,4 +1,4 @@
-#include "cli/port_recorder.h"
+#include "engine/port_recorder.h"
 
 #include <algorithm>
 #include <chrono>
@@ -7,7 +7,7 @@
 #include "encoding/hex_text.h"
 #include "encoding/stream_decoder.h"
 
-namespace qarn2::cli {
+namespace qarn2::engine {
 namespace {
 
 using sim::SimTime;
@@ -114,7 +114,7 @@ class PortRecorder::RecordingDevice : public serial::ForwardingDevice {
   serial::EventWait WaitEvents() override {
     serial::EventWait wait = ForwardingDevice::WaitEvents();
     if (wait.outcome == serial::EventWait::kEvents && wait.events.Has(serial::evRing)) {
-      record_->Note(TrackLogEntry::kAcknowledge, "ring on RI");
+      for (int i = 0; i < std::max(1, wait.rings); ++i) record_->Note(TrackLogEntry::kAcknowledge, "ring on RI");
     }
     return wait;
   }
@@ -158,4 +158,4 @@ std::vector<TrackLogEntry> PortRecorder::Entries() const {
   return entries;
 }
 
-}  // namespace qarn2::cli
+}  // namespace qarn2::engine

@@ -14,7 +14,7 @@
 #include "sim/sim_time.h"
 #include "sim/simulated_track.h"
 
-namespace qarn2::cli {
+namespace qarn2::engine {
 
 class PortRecorder {
  public:
@@ -44,4 +44,4 @@ class PortRecorder {
   std::shared_ptr<Record> record_;
 };
 
-}  // namespace qarn2::cli
+}  // namespace qarn2::engine

@@ -1,7 +1,7 @@
 // The trace of a real port (every write decoded into packets, line changes, rings) and
 // the conversion of the engine's texts for the terminal.
 
-#include "cli/port_recorder.h"
+#include "engine/port_recorder.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@
 #include "encoding/serial_encoder.h"
 #include "serial/tests/fake_device.h"
 
-namespace qarn2::cli {
+namespace qarn2::engine {
 namespace {
 
 using namespace std::chrono_literals;
@@ -155,4 +155,4 @@ TEST_F(PortRecorderTest, BelowTheTrackRateMessagesAreShownAsTheyAre) {
 }
 
 }  // namespace
-}  // namespace qarn2::cli
+}  // namespace qarn2::engine

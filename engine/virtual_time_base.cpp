@@ -1,6 +1,6 @@
-#include "link/virtual_time_base.h"
+#include "engine/virtual_time_base.h"
 
-namespace qarn2::link {
+namespace qarn2::engine {
 
 VirtualTimeBase::VirtualTimeBase(sim::VirtualClock& clock, sim::SimulatedTrack& track,
                                  serial::HandOff& hand_off, std::function<void()> on_tick)
@@ -37,4 +37,4 @@ void VirtualTimeBase::Pass(sim::SimTime duration) {
   while (clock_.Now() < until) HandlePendingEvents();
 }
 
-}  // namespace qarn2::link
+}  // namespace qarn2::engine

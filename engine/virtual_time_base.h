@@ -7,13 +7,13 @@
 #include "sim/sim_clock.h"
 #include "sim/simulated_track.h"
 
-namespace qarn2::link {
+namespace qarn2::engine {
 
 // The time base on virtual time, for tests and the command-line tool: the timer ticks
 // every 10 ms of the virtual clock, and time jumps from one event to the next (a
 // notification of the port, a tick), so a wait of seconds takes no time and every run
 // goes the same way.
-class VirtualTimeBase : public TimeBase {
+class VirtualTimeBase : public link::TimeBase {
  public:
   // `on_tick` is the timer's handler; `hand_off` carries the port's notifications.
   VirtualTimeBase(sim::VirtualClock& clock, sim::SimulatedTrack& track, serial::HandOff& hand_off,
@@ -35,4 +35,4 @@ class VirtualTimeBase : public TimeBase {
   sim::SimTime next_tick_;
 };
 
-}  // namespace qarn2::link
+}  // namespace qarn2::engine

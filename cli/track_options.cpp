@@ -1,0 +1,62 @@
+#include "cli/track_options.h"
+
+#include "cli/qt_application.h"
+
+namespace qarn2::cli {
+
+std::string TrackOptionsHelp() {
+  return R"(Track options (send, read, write, read-all, write-all, reset):
+  --port COMn=PATH     the device behind COMn for this run, e.g. COM1=/dev/ttyUSB0;
+                       PATH "sim" is the simulated programming track. Without it
+                       COMn is /dev/ttyS<n-1>; the tool uses COM1.
+  --simulate           every port is the simulated programming track.
+  --virtual-time       run the simulated track on virtual time (instant, and the
+                       same result every time).
+  --trace              print every packet written, with its time: on the
+                       simulated track what the decoder made of each packet, its
+                       acknowledges, track power and gaps; on a real port the
+                       packets decoded from the characters written, DTR and RTS,
+                       and the rings on RI. send prints it on standard output,
+                       the other commands on standard error.
+  --sim-decoder FILE   the simulated decoder's CVs come from the decoder file FILE
+                       (missing: defaults) and go back into it at the end.
+  --virtual-time and --sim-decoder imply --simulate unless a --port names "sim".
+)";
+}
+
+bool TakeTrackOption(std::span<const std::string> args, std::size_t& i, TrackOptions& options,
+                     std::string& error) {
+  const std::string& arg = args[i];
+  const auto value = [&]() -> const std::string* {
+    if (i + 1 == args.size()) {
+      error = arg + " needs a value";
+      return nullptr;
+    }
+    return &args[++i];
+  };
+  if (arg == "--simulate") {
+    options.simulate = true;
+  } else if (arg == "--virtual-time") {
+    options.virtual_time = true;
+  } else if (arg == "--trace") {
+    options.trace = true;
+  } else if (arg == "--port") {
+    if (const std::string* v = value(); v && !options.ports.AddOption(*v)) {
+      error = "--port takes COMn=PATH with n from 1 to 16, not '" + *v + "'";
+    }
+  } else if (arg == "--sim-decoder") {
+    if (const std::string* v = value()) options.sim_decoder = *v;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+std::unique_ptr<engine::Engine> OpenEngine(const TrackOptions& options) {
+  // The hand-off needs a Qt application object on this thread (printing may have
+  // made it already).
+  EnsureQtApplication();
+  return std::make_unique<engine::Engine>(options);
+}
+
+}  // namespace qarn2::cli

@@ -1,0 +1,30 @@
+#pragma once
+
+// The options that say which device stands behind the port and how time runs, for
+// the commands that talk to a programming track, and the engine they open with them.
+
+#include <memory>
+#include <span>
+#include <string>
+
+#include "engine/engine.h"
+
+namespace qarn2::cli {
+
+// --port COMn=PATH, --simulate, --virtual-time, --trace, --sim-decoder FILE.
+using TrackOptions = engine::EngineOptions;
+
+// The track options as the help text explains them.
+std::string TrackOptionsHelp();
+
+// Takes the option at `args[i]` if it is one of the above (advancing `i` past its
+// value). Returns false for other arguments; sets `error` for a bad value.
+bool TakeTrackOption(std::span<const std::string> args, std::size_t& i, TrackOptions& options,
+                     std::string& error);
+
+// The engine on these options, the port not yet open (the tool's Qt application
+// object made first). Throws std::runtime_error with a one-line message for an
+// unreadable decoder file.
+std::unique_ptr<engine::Engine> OpenEngine(const TrackOptions& options);
+
+}  // namespace qarn2::cli

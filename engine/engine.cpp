@@ -1,0 +1,138 @@
+#include "engine/engine.h"
+
+#include <filesystem>
+#include <iostream>
+#include <stdexcept>
+
+#include "engine/port_recorder.h"
+#include "engine/virtual_time_base.h"
+#include "link/hardware_setup.h"
+#include "qtadapter/qt_hand_off.h"
+#include "qtadapter/qt_time_base.h"
+#include "sim/decoder_file.h"
+#include "sim/simulated_ports.h"
+
+namespace qarn2::engine {
+namespace {
+
+// What a view does when none is set: nothing.
+programming::CvCommandsView kNoCvView;
+tryout::TryOutView kNoTryOutView;
+
+std::unique_ptr<sim::SimClock> MakeClock(bool virtual_time) {
+  if (virtual_time) return std::make_unique<sim::VirtualClock>();
+  return std::make_unique<sim::RealClock>();
+}
+
+}  // namespace
+
+bool AnyPortOnTheTrack(const serial::PortMap& ports) {
+  for (int n = 1; n <= 16; ++n) {
+    if (ports.PathOf("COM" + std::to_string(n)) == sim::kSimulatedPath) return true;
+  }
+  return false;
+}
+
+serial::PortMap PortsFor(const EngineOptions& options) {
+  serial::PortMap ports = options.ports;
+  const bool wants_track = options.virtual_time || !options.sim_decoder.empty();
+  if (options.simulate || (wants_track && !AnyPortOnTheTrack(ports))) sim::MapEveryPortToTheTrack(ports);
+  return ports;
+}
+
+Engine::Engine(EngineOptions options)
+    : options_(std::move(options)),
+      simulated_(AnyPortOnTheTrack(PortsFor(options_))),
+      clock_(MakeClock(options_.virtual_time && simulated_)),
+      track_(std::make_unique<sim::SimulatedTrack>(*clock_, options_.track)),
+      recorder_(options_.trace && !simulated_ ? std::make_unique<PortRecorder>() : nullptr),
+      hand_off_(std::make_unique<qtadapter::QtHandOff>()),
+      streams_(encoding::MakeFixedStreams()) {
+  track_->Lgb().SetSettings(options_.lgb);
+  serial::DeviceFactory devices = sim::DevicesWithSimulatedTrack(*track_);
+  if (recorder_) devices = recorder_->Wrap(std::move(devices));
+  if (options_.wrap_devices) devices = options_.wrap_devices(std::move(devices));
+  port_ = std::make_unique<serial::TComPort>(*hand_off_, std::move(devices), PortsFor(options_));
+
+  const auto tick = [this] {
+    link_->Timer1Timer();
+    if (tick_hook_) tick_hook_();
+  };
+  if (clock_->IsVirtual()) {
+    auto time = std::make_unique<VirtualTimeBase>(static_cast<sim::VirtualClock&>(*clock_), *track_,
+                                                  *hand_off_, tick);
+    virtual_time_ = time.get();
+    time_ = std::move(time);
+  } else {
+    time_ = std::make_unique<qtadapter::QtTimeBase>(tick);
+  }
+  link_ = std::make_unique<link::TrackLink>(*port_, *time_);
+
+  // The values every start begins with.
+  state_.ProgrammingMode = "dir";
+  state_.LocoAddress = 3;
+  state_.SpeedSteps = 14;
+  cv_commands_ = std::make_unique<programming::CvCommands>(*link_, streams_, state_, kNoCvView);
+  tryout_ = std::make_unique<tryout::TryOutCommands>(*link_, streams_, state_, kNoTryOutView);
+
+  if (!options_.sim_decoder.empty() && std::filesystem::exists(options_.sim_decoder)) {
+    try {
+      loaded_decoder_text_ = sim::LoadDecoderFile(options_.sim_decoder, track_->Decoder());
+    } catch (const std::exception& e) {
+      throw std::runtime_error(std::string("--sim-decoder: ") + e.what());
+    }
+  }
+}
+
+Engine::~Engine() {
+  try {
+    port_->Close();
+  } catch (const std::exception&) {
+    // Closed all the same.
+  }
+  tryout_.reset();
+  cv_commands_.reset();
+  link_.reset();
+  time_.reset();
+  port_.reset();
+  try {
+    SaveDecoder();
+  } catch (const std::exception& e) {
+    std::cerr << "--sim-decoder: " << e.what() << '\n';
+  }
+}
+
+void Engine::SetViews(programming::CvCommandsView* cv_view, tryout::TryOutView* tryout_view) {
+  cv_commands_->SetView(cv_view ? *cv_view : kNoCvView);
+  tryout_->SetView(tryout_view ? *tryout_view : kNoTryOutView);
+}
+
+bool Engine::SetUpHardware(int kind) {
+  switch (link::ChoiceOf(kind).set_up) {
+    case link::HardwareChoice::SetUp::kBoard:
+      link::SetUpBoardPort(*link_, streams_);
+      return true;
+    case link::HardwareChoice::SetUp::kLgb:
+      return link::SetUpLgbPort(*link_);
+    case link::HardwareChoice::SetUp::kNone:
+      break;
+  }
+  return true;
+}
+
+std::vector<sim::TrackLogEntry> Engine::TraceEntries() const {
+  return recorder_ ? recorder_->Entries() : track_->Log();
+}
+
+void Engine::PrintTrace(std::ostream& out) const {
+  for (const sim::TrackLogEntry& entry : TraceEntries()) out << sim::FormatLogEntry(entry) << '\n';
+}
+
+void Engine::SaveDecoder() {
+  if (options_.sim_decoder.empty() || decoder_saved_) return;
+  decoder_saved_ = true;
+  auto lock = track_->Lock();
+  sim::SaveDecoderFile(options_.sim_decoder, loaded_decoder_text_, track_->Decoder());
+}
+
+}  // namespace qarn2::engine
