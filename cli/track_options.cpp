@@ -1,5 +1,7 @@
 #include "cli/track_options.h"
 
+#include <chrono>
+
 #include "cli/qt_application.h"
 
 namespace qarn2::cli {
@@ -20,6 +22,10 @@ std::string TrackOptionsHelp() {
                        the other commands on standard error.
   --sim-decoder FILE   the simulated decoder's CVs come from the decoder file FILE
                        (missing: defaults) and go back into it at the end.
+  --sim-lgb-reply HOW  how the simulated LGB interface replies: whole (the
+                       default: each reply in one piece), slow (a character at a
+                       time, 30 ms apart), or 1, 2 or 3 (cut to that many
+                       characters).
   --virtual-time and --sim-decoder imply --simulate unless a --port names "sim".
 )";
 }
@@ -46,6 +52,19 @@ bool TakeTrackOption(std::span<const std::string> args, std::size_t& i, TrackOpt
     }
   } else if (arg == "--sim-decoder") {
     if (const std::string* v = value()) options.sim_decoder = *v;
+  } else if (arg == "--sim-lgb-reply") {
+    if (const std::string* v = value()) {
+      if (*v == "whole") {
+        options.lgb = {};
+      } else if (*v == "slow") {
+        options.lgb.one_at_a_time = true;
+        options.lgb.character_gap = std::chrono::milliseconds(30);
+      } else if (*v == "1" || *v == "2" || *v == "3") {
+        options.lgb.reply_limit = (*v)[0] - '0';
+      } else {
+        error = "--sim-lgb-reply takes whole, slow, 1, 2 or 3, not '" + *v + "'";
+      }
+    }
   } else {
     return false;
   }

@@ -10,11 +10,10 @@ const std::string kLgbGreetingAnswer = "\x96\x12\x12";
 // first three characters say it all.
 constexpr int kLgbWriteReplyTicks = 20;
 constexpr std::size_t kLgbWriteReplyWhole = 3;
-// PowerOffWhenDrained: the longest background stream takes under half a second; a
-// transmit FIFO of 16 characters drains in 8.3 ms at 19200 bit/s and a USB adapter's
-// buffer soon after.
-constexpr int kLastWriteTicks = 50;
-constexpr int kFifoDrainTicks = 3;
+// A write is complete when the device holds none of its characters, but a UART's
+// transmit FIFO (16 characters: 8.3 ms at 19200 bit/s) or a USB adapter's buffer may
+// still: 40 to 50 ms let about 80 characters out.
+constexpr int kFifoDrainTicks = 5;
 
 }  // namespace
 
@@ -32,10 +31,7 @@ TrackLink::~TrackLink() {
   serial::FreeRequest(TxRequest);
 }
 
-void TrackLink::ComPort1TxEmpty() {
-  ++tx_empty_count_;
-  port_.WriteTextAsync(BackgroundStream, TxRequest);
-}
+void TrackLink::ComPort1TxEmpty() { port_.WriteTextAsync(BackgroundStream, TxRequest); }
 
 void TrackLink::ComPort1RxChar(int Count) {
   std::string text;
@@ -83,10 +79,8 @@ void TrackLink::RestartBackground() {
 }
 
 void TrackLink::PowerOffWhenDrained() {
-  BackgroundStream.clear();
-  const int tx_empty_before = tx_empty_count_;
-  TickCount = 0;
-  while (tx_empty_count_ == tx_empty_before && TickCount < kLastWriteTicks) time_.HandlePendingEvents();
+  // The background stream keeps the line busy meanwhile: the power goes in the
+  // middle of a repeated packet, never in a command's own.
   WaitTicks(kFifoDrainTicks);
   SetDTR(false);
 }

@@ -72,10 +72,9 @@ class TrackLink {
   // Writes the background stream once, which sets its repetition going again where
   // nothing repeated it (after the LGB interface, or at the very start).
   void RestartBackground();
-  // Lets what is on its way to the track go out whole, then drops DTR: nothing is
-  // repeated any more, the last write is waited for (its transmit-empty, at most
-  // half a second), then the port's transmit FIFO drains. Used where the program
-  // itself ends a session; "ENDE" drops DTR at once, as the user asked.
+  // Lets the last write (all of it taken by the port) leave the port's transmit FIFO,
+  // then drops DTR. Used where the program itself ends a session; "ENDE" drops DTR
+  // at once, as the user asked.
   void PowerOffWhenDrained();
   void SetRTS(bool on) { port_.SetRTS(on); }
 
@@ -88,7 +87,6 @@ class TrackLink {
  private:
   serial::TComPort& port_;
   TimeBase& time_;
-  int tx_empty_count_ = 0;  // transmit-empty notifications handled
 };
 
 }  // namespace qarn2::link

@@ -18,6 +18,7 @@ TryOutCommands::TryOutCommands(link::TrackLink& link, const encoding::FixedStrea
     : link_(link), streams_(streams), state_(state), view_(&view) {}
 
 void TryOutCommands::Open(TryOutKind kind, const std::string& address_label) {
+  open_kind_ = kind;
   link_.PowerCycle();  // nothing with the LGB interface
   state_.AbortFlag = true;
   view_->HideAllPanels();
@@ -92,7 +93,12 @@ void TryOutCommands::End() {
 
 void TryOutCommands::SendTryOutPackets() {
   drive_.speed_steps = state_.SpeedSteps;
-  const std::string stream = TryOutStream(state_.LocoAddress, drive_, streams_.IdleStream);
+  DriveState sent = drive_;
+  // The turnout try-out's address is a turnout number: a locomotive that answers to
+  // it must not start moving. Its stream says stop (direction and functions as they
+  // are).
+  if (open_kind_ == TryOutKind::kTurnout) sent.speed_step = 0;
+  const std::string stream = TryOutStream(state_.LocoAddress, sent, streams_.IdleStream);
   link_.Port().WriteText(stream);
   link_.BackgroundStream = stream;
 }

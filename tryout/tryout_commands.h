@@ -76,6 +76,7 @@ class TryOutCommands {
   void End();
 
   // Builds the four packets, writes their stream once and makes it the background.
+  // In the turnout try-out the speed is always stop.
   void SendTryOutPackets();
 
   int RegulatorPosition() const { return regulator_position_; }
@@ -89,7 +90,8 @@ class TryOutCommands {
   programming::ProgramState& state_;
   TryOutView* view_;
   int regulator_position_ = 0;
-  DriveState drive_;  // speed_steps mirrors the shared SpeedSteps when sent
+  DriveState drive_;
+  TryOutKind open_kind_ = TryOutKind::kLocomotive;  // the try-out opened last  // speed_steps mirrors the shared SpeedSteps when sent
 };
 
 }  // namespace qarn2::tryout
