@@ -22,15 +22,11 @@
 
 #include "encoding/fixed_streams.h"
 #include "encoding/serial_encoder.h"
-#include "link/hardware_setup.h"
+#include "engine/engine.h"
+#include "link/hardware_kind.h"
 #include "link/track_link.h"
 #include "programming/cv_commands.h"
 #include "programming/service_packets.h"
-#include "qtadapter/qt_hand_off.h"
-#include "qtadapter/qt_time_base.h"
-#include "serial/com_port.h"
-#include "sim/sim_clock.h"
-#include "sim/simulated_ports.h"
 #include "sim/simulated_track.h"
 
 namespace {
@@ -80,23 +76,17 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "--repeats") == 0) repeats = std::atoi(argv[i + 1]);
   }
   QCoreApplication application(argc, argv);
-  qarn2::sim::RealClock clock;
-  qarn2::sim::SimulatedTrack track(clock);
-  qarn2::qtadapter::QtHandOff hand_off;
-  qarn2::serial::PortMap ports;
-  qarn2::sim::MapEveryPortToTheTrack(ports);
-  qarn2::serial::TComPort port(hand_off, qarn2::sim::DevicesWithSimulatedTrack(track), ports);
-  std::unique_ptr<qarn2::link::TrackLink> link;
-  qarn2::qtadapter::QtTimeBase time([&] { link->Timer1Timer(); });
-  link = std::make_unique<qarn2::link::TrackLink>(port, time);
-  const enc::FixedStreams streams = enc::MakeFixedStreams();
-  prog::ProgramState state;
-  prog::CvCommandsView view;
-  prog::CvCommands commands(*link, streams, state, view);
-
-  port.SetPort("COM1");
-  port.Open();
-  qarn2::link::SetUpBoardPort(*link, streams);
+  // The engine as the program builds it for --simulate: the simulated track on the
+  // wall clock, Qt's event loop and its 10 ms timer.
+  qarn2::engine::EngineOptions options;
+  options.simulate = true;
+  qarn2::engine::Engine engine(options);
+  qarn2::link::TrackLink* link = &engine.Link();
+  prog::ProgramState& state = engine.State();
+  prog::CvCommands& commands = engine.Cv();
+  qarn2::sim::SimulatedTrack& track = engine.Track();
+  engine.SetUpHardware(qarn2::link::kBoard);
+  link->RestartBackground();
   int value = 0;
   {
     auto lock = track.Lock();
@@ -123,6 +113,5 @@ int main(int argc, char** argv) {
                 *std::min_element(ms.begin(), ms.end()), mean, *std::max_element(ms.begin(), ms.end()),
                 ideal, mean / ideal, all_read ? "" : "  (READ FAILED)");
   }
-  port.Close();
   return 0;
 }

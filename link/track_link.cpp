@@ -6,10 +6,12 @@ namespace {
 // What the LGB interface sends once it is ready, and the answer it expects.
 const std::string kLgbGreeting = "\x11\xEB\xFA";
 const std::string kLgbGreetingAnswer = "\x96\x12\x12";
-// The LGB interface confirms a write within this many ticks, with 0x98 N S ...: the
-// first three characters say it all.
+// The LGB interface confirms a write within this many ticks with 0x98 N S X. The
+// first three characters say it all, but the wait is for all four: a check byte
+// still on its way would be taken for the first character of the next reply.
 constexpr int kLgbWriteReplyTicks = 20;
-constexpr std::size_t kLgbWriteReplyWhole = 3;
+constexpr std::size_t kLgbWriteReplyWhole = 4;
+constexpr std::size_t kLgbWriteReplyTelling = 3;
 // A write is complete when the device holds none of its characters, but a UART's
 // transmit FIFO (16 characters: 8.3 ms at 19200 bit/s) or a USB adapter's buffer may
 // still: 40 to 50 ms let about 80 characters out.
@@ -58,7 +60,7 @@ void TrackLink::AwaitAcknowledge() {
   if (HardwareKind == kLgbInterface) {
     // A reply still arriving is waited for: judged half, it would be a refusal.
     AwaitLgbReply(kLgbWriteReplyTicks, kLgbWriteReplyWhole);
-    AckResult = RxBuffer.size() >= kLgbWriteReplyWhole && static_cast<unsigned char>(RxBuffer[0]) == 0x98 &&
+    AckResult = RxBuffer.size() >= kLgbWriteReplyTelling && static_cast<unsigned char>(RxBuffer[0]) == 0x98 &&
                 static_cast<unsigned char>(RxBuffer[1]) == (CvNumber & 0xFF) && RxBuffer[2] == 0x01;
     return;
   }

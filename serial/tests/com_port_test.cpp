@@ -226,6 +226,24 @@ TEST_F(ComPortTest, NotificationsArriveOnThisThreadInOrderOneBatchAtATime) {
   EXPECT_EQ(waits_during_handler, waits_before);
 }
 
+TEST_F(ComPortTest, RingsThatComeWhileTheThreadIsBusyAreEachNotified) {
+  // A decoder's two acknowledges during one long write: the event thread is still
+  // handing over a transmit-empty when both rings come. Each is an acknowledge, so
+  // each is a notification.
+  std::vector<std::string> seen;
+  port_.OnTxEmpty = [&](TCustomComPort&) { seen.push_back("tx"); };
+  port_.OnRing = [&](TCustomComPort&) { seen.push_back("ring"); };
+  OpenForTrack();
+  line_->Raise({evTxEmpty});
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (hand_off_.Waiting() == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  ASSERT_EQ(hand_off_.Waiting(), 1);
+  line_->Ring();
+  line_->Ring();
+  ASSERT_TRUE(Serve([&] { return seen.size() == 3; }));
+  EXPECT_EQ(seen, (std::vector<std::string>{"tx", "ring", "ring"}));
+}
+
 TEST_F(ComPortTest, RxCharNeverComesWithCountZero) {
   int calls = 0;
   port_.OnRxChar = [&](TCustomComPort&, int count) {

@@ -42,6 +42,7 @@ void FakeLine::Receive(const std::string& data, TComEvents also) {
 
 void FakeLine::Ring() {
   Lock lock(mutex_);
+  ++pending_rings_;
   RaiseLocked(TComEvents{evRing});
 }
 
@@ -252,6 +253,10 @@ EventWait FakeDevice::WaitEvents() {
   } else {
     result.events = line_->pending_ & line_->mask_;
     line_->pending_ = TComEvents::FromBits(line_->pending_.Bits() & ~result.events.Bits());
+    if (result.events.Has(evRing)) {
+      result.rings = line_->pending_rings_;
+      line_->pending_rings_ = 0;
+    }
   }
   return result;
 }

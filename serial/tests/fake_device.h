@@ -31,7 +31,7 @@ class FakeLine {
   void CompleteOldestWrite(int written = -1, int error = 0);
   // Characters arrive: evRxChar, together with `also`.
   void Receive(const std::string& data, TComEvents also = {});
-  void Ring();                            // evRing
+  void Ring();                            // evRing, one more ring
   void Raise(TComEvents events);          // any events
   void BreakDown(int error);              // the device goes away
 
@@ -69,6 +69,7 @@ class FakeLine {
   bool rts_ = false;
   TComEvents mask_;
   TComEvents pending_;
+  int pending_rings_ = 0;  // Ring() calls among pending_
   bool cancelled_ = false;
   int broken_ = 0;
   int wait_calls_ = 0;

@@ -1,0 +1,152 @@
+// Whole CV commands on the engine as the window and the tool build it, on virtual
+// time and on the wall clock: the CV box typed into, the outcome as the box shows it,
+// and what the simulated decoder got.
+
+#include "engine/engine.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/testing/track_bench.h"
+#include "engine/virtual_time_base.h"
+#include "link/hardware_kind.h"
+#include "serial/com_error.h"
+#include "sim/simulated_ports.h"
+
+namespace qarn2::engine {
+namespace {
+
+using namespace std::chrono_literals;
+using sim::TrackLogEntry;
+
+// The CV box's result line as the window would show it.
+struct ResultLine : programming::CvCommandsView {
+  void SetCvResult(const std::string& text) override { result = text; }
+  std::string result;
+};
+
+EngineOptions OnTheTrack(bool virtual_time) {
+  EngineOptions options;
+  sim::MapEveryPortToTheTrack(options.ports);
+  options.virtual_time = virtual_time;
+  return options;
+}
+
+class EngineCommandsTest : public ::testing::TestWithParam<bool> {
+ protected:
+  EngineCommandsTest() : engine_(OnTheTrack(GetParam())) { engine_.SetViews(&view_, nullptr); }
+  ~EngineCommandsTest() override { engine_.SetViews(nullptr, nullptr); }
+
+  // The start as the tool makes it: the board's set-up, the resets repeating.
+  void SetUpBoard() {
+    engine_.Link().HardwareKind = link::kBoard;
+    engine_.SetUpHardware(link::kBoard);
+    engine_.Link().RestartBackground();
+    engine_.Link().WaitTicks(10);
+  }
+  std::string Write(const std::string& mode, int cv, int value) {
+    engine_.State().ProgrammingMode = mode;
+    engine_.Cv().OpenCvBox(true);
+    engine_.Cv().EnterInCvBox(std::to_string(cv));
+    engine_.Cv().EnterInCvBox(std::to_string(value));
+    return view_.result;
+  }
+  std::string Read(const std::string& mode, int cv) {
+    engine_.State().ProgrammingMode = mode;
+    engine_.Cv().OpenCvBox(false);
+    engine_.Cv().EnterInCvBox(std::to_string(cv));
+    return view_.result;
+  }
+  int DecoderCv(int cv) {
+    auto lock = engine_.Track().Lock();
+    return engine_.Track().Decoder().Cv(cv);
+  }
+  int Acknowledges() const {
+    int n = 0;
+    for (const TrackLogEntry& e : engine_.TraceEntries()) n += e.kind == TrackLogEntry::kAcknowledge;
+    return n;
+  }
+
+  Engine engine_;
+  ResultLine view_;
+};
+
+TEST_P(EngineCommandsTest, WriteAndReadBackInEveryMode) {
+  SetUpBoard();
+  struct Case {
+    const char* mode;
+    int cv;
+  };
+  // The register methods reach registers 1..8 only (register 2 is CV 2).
+  const Case cases[] = {{"dir", 1}, {"dio", 29}, {"reg", 2}, {"pag", 1024}, {"roc", 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mode);
+    const int value = c.cv == 1 ? 3 : 1;  // CV 1 stays a short address the try-outs take
+    EXPECT_EQ(Write(c.mode, c.cv, value),
+              "CV Nr " + std::to_string(c.cv) + "=" + std::to_string(value) + " best\xE4tigt");
+    EXPECT_EQ(DecoderCv(c.cv), value);
+    EXPECT_EQ(Read(c.mode, c.cv), "CV Nr " + std::to_string(c.cv) + " = " + std::to_string(value));
+  }
+}
+
+// A paged write is acknowledged twice (page register, data register) while its one
+// long burst is still being written, and a transmit-empty waits to be handed over
+// then: the two rings must stay two.
+TEST_P(EngineCommandsTest, PagedWriteCountsBothAcknowledges) {
+  SetUpBoard();
+  for (int value : {34, 35, 36}) {
+    SCOPED_TRACE(value);
+    const int before = Acknowledges();
+    EXPECT_EQ(Write("pag", 29, value), "CV Nr 29=" + std::to_string(value) + " best\xE4tigt");
+    EXPECT_EQ(Acknowledges() - before, 2);
+    EXPECT_EQ(DecoderCv(29), value);
+  }
+  // A read-only CV: only the page write is acknowledged, and that is no confirmation.
+  const int before = Acknowledges();
+  const int cv7 = DecoderCv(7);
+  EXPECT_EQ(Write("pag", 7, cv7 + 1), "CV 7 keine Best\xE4tigung");
+  EXPECT_EQ(Acknowledges() - before, 1);
+}
+
+TEST_P(EngineCommandsTest, LgbRepliesArrivingSlowlyAreWaitedFor) {
+  {
+    auto lock = engine_.Track().Lock();
+    sim::LgbSettings slow;
+    slow.one_at_a_time = true;
+    slow.character_gap = 30ms;
+    engine_.Track().Lgb().SetSettings(slow);
+  }
+  engine_.Link().HardwareKind = link::kLgbInterface;
+  ASSERT_TRUE(engine_.SetUpHardware(link::kLgbInterface));
+  EXPECT_EQ(Write("dir", 29, 9), "CV Nr 29=9 best\xE4tigt");
+  EXPECT_EQ(Read("dir", 29), "CV Nr 29 = 9");
+}
+
+INSTANTIATE_TEST_SUITE_P(BothClocks, EngineCommandsTest, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? "VirtualTime" : "WallClock";
+                         });
+
+TEST(EngineTest, LinkBuildsWithoutTheSimulatedTrackAndTheToolsShareOneComposition) {
+  // A real port that is not there: the engine is built all the same, and opening
+  // fails with the port's own message.
+  EngineOptions options;
+  options.ports.Set("COM1", "/nonexistent/ttyS0");
+  Engine engine(options);
+  EXPECT_FALSE(engine.Simulated());
+  EXPECT_EQ(engine.VirtualTime(), nullptr);
+  EXPECT_EQ(engine.State().ProgrammingMode, "dir");
+  EXPECT_EQ(engine.State().LocoAddress, 3);
+  EXPECT_EQ(engine.State().SpeedSteps, 14);
+  try {
+    engine.SetUpHardware(link::kBoard);
+    FAIL() << "opened a port that is not there";
+  } catch (const serial::EComPort& e) {
+    EXPECT_EQ(std::string(e.what()), "Unable to open com port (win error code: 2)");
+  }
+}
+
+}  // namespace
+}  // namespace qarn2::engine
