@@ -271,7 +271,9 @@ std::string ModeOptionHelp() {
   --mode MODE          dir: direct mode, read bit by bit (the default); dio: direct
                        mode, byte by byte; reg: register mode; pag: paged mode;
                        roc: the old register method with power-on. reg and roc
-                       reach CV 1..8 only; for other CVs nothing is sent.
+                       take CV as a register number 1..8 (register 5 is the
+                       decoder's CV 29, register 6 its page register); for
+                       other numbers nothing is sent.
                        read-all and write-all take the mode from the file's mode
                        line ("*pag" as its first line) when --mode is not given.
 Their progress (the texts of the window's CV box) goes to standard error.

@@ -248,6 +248,12 @@ bool CvCommands::ConfirmFactoryReset() {
   if (busy_) return false;
   BusyScope busy(busy_);
   view_->ShowResetBox(false);
+  if (link_.BackgroundStream != streams_.ResetBurst) {
+    // A try-out opened while the question stood took the track: its packets keep a
+    // decoder out of service mode. The resets come back first.
+    link_.BackgroundStream = streams_.ResetBurst;
+    link_.Port().WriteText(streams_.ResetBurst);
+  }
   const std::string stream = encoding::EncodeServicePacket(RegisterWrite(8, 8));
   std::string burst;
   for (int i = 0; i < kFactoryResetCopies; ++i) burst += stream;

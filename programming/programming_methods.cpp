@@ -254,6 +254,18 @@ void ServiceModeProgrammer::WriteRegister() {
   }
   link_.SetRTS(true);
   ClearFlags();
+  // The page preset first, as for reading: after a paged access the decoder's page
+  // register still names that page, and register 1 would be a CV on it (CV 1021
+  // after page 256), written and acknowledged as if it were CV 1.
+  WriteText(Repeat(streams_.PagePresetStream, kPresetCopies));
+  link_.AwaitAcknowledge();  // its outcome says nothing about the write
+  link_.WaitTicks(kPresetPauseTicks);
+  ClearFlags();
+  if (abort_flag_) {
+    ShowWriteOutcome();
+    link_.SetRTS(false);
+    return;
+  }
   Send(RegisterWrite(link_.CvNumber, cv_value_), kRegisterWriteCopies);
   link_.AwaitAcknowledge();
   ShowWriteOutcome();

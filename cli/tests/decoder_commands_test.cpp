@@ -1,16 +1,22 @@
 // read, write, read-all, write-all and reset end to end: through the tool's entry
 // point against the simulated track on virtual time. The simulated decoder starts with
 // its defaults (CV 1 = 3, CV 29 = 6) unless a decoder file carries it between runs.
+// One test runs the simulated track on the wall clock instead.
 
 #include "cli/decoder_commands.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/command_line.h"
@@ -52,6 +58,54 @@ class TempFile {
 Result OnDecoder(const TempFile& decoder, const std::string& command, std::vector<std::string> args) {
   args.insert(args.begin(), {command, "--virtual-time", "--sim-decoder", decoder.Path()});
   return RunCli(args);
+}
+
+// The value a run of `read CV` printed; -1 when it printed none.
+int ValueRead(const Result& r, int cv) {
+  const std::string head = "CV " + std::to_string(cv) + " = ";
+  if (r.status != kExitOk || !r.out.starts_with(head)) return -1;
+  return std::stoi(r.out.substr(head.size()));
+}
+
+// The lines of a text with CR LF line ends; the part after the last line end is the
+// last element (empty when the text ends with one).
+std::vector<std::string> CrLfLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t from = 0;
+  for (std::size_t at; (at = text.find("\r\n", from)) != std::string::npos; from = at + 2) {
+    lines.push_back(text.substr(from, at - from));
+  }
+  lines.push_back(text.substr(from));
+  return lines;
+}
+
+// A line of a decoder file that begins with a CV number, taken apart: the number,
+// the value after it when there is one, and what follows as the description.
+struct CvLine {
+  int cv = 0;
+  std::optional<int> value;
+  std::string description;
+};
+
+std::optional<CvLine> TakeApart(const std::string& line) {
+  std::size_t i = 0;
+  const auto digits = [&] {
+    const std::size_t from = i;
+    while (i < line.size() && std::isdigit(static_cast<unsigned char>(line[i]))) ++i;
+    return line.substr(from, i - from);
+  };
+  const auto blanks = [&] {
+    while (i < line.size() && line[i] == ' ') ++i;
+  };
+  const std::string number = digits();
+  if (number.empty()) return std::nullopt;
+  CvLine parsed;
+  parsed.cv = std::stoi(number);
+  blanks();
+  if (const std::string value = digits(); !value.empty()) parsed.value = std::stoi(value);
+  blanks();
+  parsed.description = line.substr(i);
+  return parsed;
 }
 
 // Lines of the simulated track's trace on standard error that show a service-mode
@@ -152,6 +206,8 @@ TEST(DecoderCommandsTest, BadUsageIsRefusedBeforeTheTrackIsTouched) {
       {{"write-all", "--in-place", sheet.Path()}, "unknown option '--in-place'"},
       {{"reset", "8"}, "takes no operands"},
       {{"read", "--port", "COM0=/dev/null", "29"}, "--port takes COMn=PATH"},
+      {{"read", "--sim-lgb-reply", "4", "29"}, "--sim-lgb-reply takes whole, slow, 1, 2 or 3, not '4'"},
+      {{"write", "29", "6", "--sim-lgb-reply"}, "--sim-lgb-reply needs a value"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = c.args;
@@ -344,6 +400,236 @@ TEST(DecoderCommandsTest, HelpNamesEachCommandAndItsOptions) {
   EXPECT_THAT(one.out, HasSubstr("--hardware HW"));
   EXPECT_THAT(one.out, HasSubstr("--port COMn=PATH"));
   EXPECT_THAT(one.out, Not(HasSubstr("qarn2-cli read-all")));
+}
+
+// Each programming mode with numbers at the ends and in the middle of what it reaches
+// (CV numbers, in the register modes register numbers).
+const struct {
+  const char* mode;
+  std::vector<int> cvs;
+} kModeReach[] = {
+    {"dir", {1, 29, 1024}}, {"dio", {1, 29, 1024}}, {"pag", {1, 29, 1024}},
+    {"reg", {1, 5}},        {"roc", {1, 5}},
+};
+
+TEST(ModeRoundTripTest, EveryModeReadsBackWhatItWrote) {
+  // In a cycle: each round gives every CV another value than the round before, and
+  // the first differs from each CV's default.
+  const int kValues[] = {129, 0, 255, 1};
+  for (const auto& [mode, cvs] : kModeReach) {
+    SCOPED_TRACE(mode);
+    const TempFile decoder(std::string("round_trip_") + mode + ".DEC");
+    for (int round = 0; round < 4; ++round) {
+      // Neighbouring CVs hold different values, so a write that lands on another CV
+      // of the list shows in its read.
+      std::map<int, int> values;
+      for (std::size_t i = 0; i < cvs.size(); ++i) {
+        const int cv = cvs[i];
+        values[cv] = kValues[(round + i) % 4];
+        const Result write = OnDecoder(decoder, "write", {"--mode", mode, std::to_string(cv),
+                                                          std::to_string(values[cv])});
+        EXPECT_EQ(write.status, kExitOk) << write.err;
+        EXPECT_EQ(write.out, "CV " + std::to_string(cv) + " = " + std::to_string(values[cv]) +
+                                 " acknowledged\n");
+      }
+      for (const auto& [cv, value] : values) {
+        const Result read = OnDecoder(decoder, "read", {"--mode", mode, std::to_string(cv)});
+        EXPECT_EQ(read.status, kExitOk) << read.err;
+        EXPECT_EQ(read.out, "CV " + std::to_string(cv) + " = " + std::to_string(value) + "\n");
+      }
+    }
+    // The bitwise direct read finds the last values too: the mode's packets reached
+    // the CVs they were meant for, not some others that its own reads also reach. In
+    // the register modes, register 5 is the configuration, CV 29.
+    const bool registers = std::string(mode) == "reg" || std::string(mode) == "roc";
+    for (std::size_t i = 0; i < cvs.size(); ++i) {
+      const int cv = registers && cvs[i] == 5 ? 29 : cvs[i];
+      const Result read = OnDecoder(decoder, "read", {std::to_string(cv)});
+      EXPECT_EQ(ValueRead(read, cv), kValues[(3 + i) % 4]) << cv << "\n" << read.err;
+    }
+  }
+}
+
+TEST(ModeRoundTripTest, TheReadOnlyManufacturerIdReadsAlikeInEveryMode) {
+  const int manufacturer = ValueRead(RunCli({"read", "--virtual-time", "8"}), 8);
+  ASSERT_GE(manufacturer, 0);
+  for (const auto& reach : kModeReach) {
+    const Result read = RunCli({"read", "--virtual-time", "--mode", reach.mode, "8"});
+    EXPECT_EQ(ValueRead(read, 8), manufacturer) << reach.mode << "\n" << read.out << read.err;
+  }
+}
+
+TEST(PagedModeTest, EachWriteIsAcknowledgedOnItsOwn) {
+  const TempFile decoder("paged.DEC");
+  // The page preset and the data write each get an acknowledge; the write's own
+  // must not be taken for the preset's, whether or not the value changes.
+  for (const char* value : {"34", "34", "6", "34"}) {
+    const Result write = OnDecoder(decoder, "write", {"--mode", "pag", "29", value});
+    EXPECT_EQ(write.status, kExitOk) << value << "\n" << write.err;
+    EXPECT_EQ(write.out, std::string("CV 29 = ") + value + " acknowledged\n");
+  }
+  EXPECT_EQ(OnDecoder(decoder, "read", {"--mode", "pag", "29"}).out, "CV 29 = 34\n");
+
+  // CV 7 is read-only: the preset is acknowledged, the write is not.
+  const int version = ValueRead(OnDecoder(decoder, "read", {"7"}), 7);
+  ASSERT_GE(version, 0);
+  const int other = (version + 1) % 256;
+  const Result refused = OnDecoder(decoder, "write", {"--mode", "pag", "7", std::to_string(other)});
+  EXPECT_EQ(refused.status, kExitNotConfirmed);
+  EXPECT_EQ(refused.out, "CV 7 = " + std::to_string(other) + " not acknowledged\n");
+  EXPECT_THAT(refused.err, HasSubstr("CV 7 keine Bestätigung"));
+  EXPECT_EQ(ValueRead(OnDecoder(decoder, "read", {"7"}), 7), version);
+}
+
+TEST(WriteCommandTest, TrackPowerGoesOnlyAfterTheLastCopyOfTheWrite) {
+  const Result r = RunCli({"write", "--virtual-time", "--trace", "29", "34"});
+  ASSERT_EQ(r.status, kExitOk) << r.err;
+  std::vector<std::string> lines;
+  std::istringstream trace(r.err);
+  for (std::string line; std::getline(trace, line);) lines.push_back(line);
+  const auto power_off = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+    return line.find("track power off") != std::string::npos;
+  });
+  ASSERT_NE(power_off, lines.end()) << r.err;
+  const auto is_copy = [](const std::string& line) {
+    return line.find("7C 1C 22") != std::string::npos &&
+           line.find("service: write CV 29 = 34") != std::string::npos;
+  };
+  EXPECT_EQ(std::count_if(lines.begin(), power_off, is_copy), 11) << r.err;
+  // Nothing of the write is cut off by the power going.
+  EXPECT_EQ(std::count_if(power_off, lines.end(),
+                          [](const std::string& line) { return line.find("7C") != std::string::npos; }),
+            0)
+      << r.err;
+}
+
+TEST(ResetCommandTest, AfterAResetTheDecoderReadsAsANewOne) {
+  const TempFile cvs("reset_cvs.DEC", "1\r\n29\r\n67\r\n1024\r\n");
+  const Result as_new = RunCli({"read-all", "--virtual-time", cvs.Path()});
+  ASSERT_EQ(as_new.status, kExitOk) << as_new.err;
+
+  const TempFile decoder("reset_changed.DEC");
+  const TempFile changes("reset_changes.DEC", "1 77\r\n29 34\r\n67 200\r\n1024 9\r\n");
+  ASSERT_EQ(OnDecoder(decoder, "write-all", {changes.Path()}).status, kExitOk);
+  ASSERT_NE(OnDecoder(decoder, "read-all", {cvs.Path()}).out, as_new.out);
+
+  const Result reset = OnDecoder(decoder, "reset", {});
+  EXPECT_EQ(reset.status, kExitOk) << reset.err;
+  EXPECT_EQ(reset.out, "factory reset sent\n");
+  EXPECT_EQ(OnDecoder(decoder, "read-all", {cvs.Path()}).out, as_new.out);
+}
+
+TEST(DecoderFileFlowTest, AnExampleWrittenWholeReadsBackWhole) {
+  // The CVs the examples name without a value are read-only: read-all fills in what
+  // the decoder holds.
+  std::map<int, int> held;
+  for (int cv : {7, 8}) {
+    held[cv] = ValueRead(RunCli({"read", "--virtual-time", std::to_string(cv)}), cv);
+    ASSERT_GE(held[cv], 0) << cv;
+  }
+  for (const char* name : {"lokdecoder.LOC", "funktionsdecoder.DEC", "zubehoerdecoder.DEC"}) {
+    SCOPED_TRACE(name);
+    const std::string path = (fs::path(QARN2_EXAMPLES_DIR) / name).string();
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::vector<std::string> lines = CrLfLines(text.str());
+    ASSERT_GT(lines.size(), 5u);
+
+    // The decoder starts with another value in each CV the file gives one, so every
+    // value read back is one that write-all put there.
+    std::string other_values;
+    for (const std::string& line : lines) {
+      if (const auto cv_line = TakeApart(line); cv_line && cv_line->value) {
+        const int other = (*cv_line->value + 77) % 256;
+        other_values += std::to_string(cv_line->cv) + " " + std::to_string(other) + "\r\n";
+      }
+    }
+    const TempFile decoder(std::string("example_") + name, other_values);
+
+    // The file's mode line chooses the mode.
+    const Result written = OnDecoder(decoder, "write-all", {path});
+    EXPECT_EQ(written.status, kExitOk) << written.err;
+    EXPECT_EQ(written.out, "");
+    EXPECT_THAT(written.err, HasSubstr("0 Fehler beim Schreiben\n"));
+
+    const Result read = OnDecoder(decoder, "read-all", {path});
+    EXPECT_EQ(read.status, kExitOk) << read.err;
+    EXPECT_THAT(read.err, HasSubstr("0 Fehler beim Auslesen\n"));
+    const std::vector<std::string> read_lines = CrLfLines(read.out);
+    ASSERT_EQ(read_lines.size(), lines.size()) << read.out;
+    int cv_lines = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      const auto given = TakeApart(lines[i]);
+      if (!given) {
+        EXPECT_EQ(read_lines[i], lines[i]);
+        continue;
+      }
+      ++cv_lines;
+      const auto got = TakeApart(read_lines[i]);
+      ASSERT_TRUE(got) << read_lines[i];
+      EXPECT_EQ(got->cv, given->cv) << read_lines[i];
+      EXPECT_EQ(got->value, given->value ? *given->value : held.at(given->cv)) << read_lines[i];
+      // Whole, a "(" at its start too.
+      EXPECT_EQ(got->description, given->description) << read_lines[i];
+    }
+    EXPECT_GE(cv_lines, 9);
+  }
+}
+
+TEST(HardwareOptionTest, TheLgbInterfacesRepliesCountOnlyWhenTheyTellEnough) {
+  const struct {
+    const char* reply;
+    bool acknowledged;  // a write reply's first three characters tell it
+    bool readable;      // a read reply needs all four
+  } cases[] = {
+      {"slow", true, true},
+      {"1", false, false},
+      {"2", false, false},
+      {"3", true, false},
+  };
+  for (const auto& c : cases) {
+    // A value and a CV number with the top bit set, too.
+    for (const auto& [cv, value] : {std::pair{"29", "34"}, std::pair{"200", "129"}}) {
+      SCOPED_TRACE(std::string(c.reply) + ": CV " + cv + " = " + value);
+      const TempFile decoder(std::string("lgb_reply_") + c.reply + ".DEC");
+      const Result write =
+          OnDecoder(decoder, "write", {"--hardware", "lgb", "--sim-lgb-reply", c.reply, cv, value});
+      EXPECT_EQ(write.status, c.acknowledged ? kExitOk : kExitNotConfirmed) << write.err;
+      EXPECT_EQ(write.out, std::string("CV ") + cv + " = " + value +
+                               (c.acknowledged ? " acknowledged\n" : " not acknowledged\n"));
+      const std::string progress = c.acknowledged ? std::string("CV Nr ") + cv + "=" + value + " bestätigt"
+                                                  : std::string("CV ") + cv + " keine Bestätigung";
+      EXPECT_THAT(write.err, HasSubstr(progress));
+
+      const Result read = OnDecoder(decoder, "read", {"--hardware", "lgb", "--sim-lgb-reply", c.reply, cv});
+      EXPECT_EQ(read.status, c.readable ? kExitOk : kExitNotConfirmed) << read.err;
+      const std::string result = c.readable ? std::string(" = ") + value : std::string(" not readable");
+      EXPECT_EQ(read.out, std::string("CV ") + cv + result + "\n");
+      if (!c.readable) {
+        EXPECT_THAT(read.err, HasSubstr("nicht lesbar"));
+      }
+    }
+  }
+}
+
+// The simulated track on the wall clock, as a real port would run.
+TEST(RealClockTest, AWriteIsReadBackInPagedAndDirectMode) {
+  for (const char* mode : {"pag", "dir"}) {
+    SCOPED_TRACE(mode);
+    const TempFile decoder(std::string("wall_clock_") + mode + ".DEC");
+    const std::vector<std::string> track = {"--simulate", "--sim-decoder", decoder.Path(), "--mode", mode};
+    std::vector<std::string> write = {"write", "29", "34"};
+    write.insert(write.begin() + 1, track.begin(), track.end());
+    const Result written = RunCli(write);
+    EXPECT_EQ(written.status, kExitOk) << written.err;
+    EXPECT_EQ(written.out, "CV 29 = 34 acknowledged\n");
+    std::vector<std::string> read = {"read", "29"};
+    read.insert(read.begin() + 1, track.begin(), track.end());
+    const Result back = RunCli(read);
+    EXPECT_EQ(back.status, kExitOk) << back.err;
+    EXPECT_EQ(back.out, "CV 29 = 34\n");
+  }
 }
 
 }  // namespace
