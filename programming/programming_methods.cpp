@@ -175,10 +175,7 @@ void ServiceModeProgrammer::ReadRegister() {
   const int reg = link_.CvNumber;
   StartScan();
   // The page preset first, so that older decoders count registers from page 1.
-  WriteText(Repeat(streams_.PagePresetStream, kPresetCopies));
-  link_.AwaitAcknowledge();  // its outcome says nothing about the value
-  link_.WaitTicks(kPresetPauseTicks);
-  ClearFlags();
+  SendPagePreset();
   ScanCandidates([reg](int value) { return RegisterVerify(reg, value); });
 }
 
@@ -257,15 +254,8 @@ void ServiceModeProgrammer::WriteRegister() {
   // The page preset first, as for reading: after a paged access the decoder's page
   // register still names that page, and register 1 would be a CV on it (CV 1021
   // after page 256), written and acknowledged as if it were CV 1.
-  WriteText(Repeat(streams_.PagePresetStream, kPresetCopies));
-  link_.AwaitAcknowledge();  // its outcome says nothing about the write
-  link_.WaitTicks(kPresetPauseTicks);
-  ClearFlags();
-  if (abort_flag_) {
-    ShowWriteOutcome();
-    link_.SetRTS(false);
-    return;
-  }
+  SendPagePreset();
+  if (StoppedBeforeWrite()) return;
   Send(RegisterWrite(link_.CvNumber, cv_value_), kRegisterWriteCopies);
   link_.AwaitAcknowledge();
   ShowWriteOutcome();
@@ -303,12 +293,7 @@ void ServiceModeProgrammer::WriteOldLenzRoco() {
   PowerCycle();
   link_.WaitTicks(kPresetPauseTicks);
   ClearFlags();
-  if (abort_flag_) {
-    // "ENDE" during the power cycle or the pause: the write is not sent.
-    ShowWriteOutcome();
-    link_.SetRTS(false);
-    return;
-  }
+  if (StoppedBeforeWrite()) return;
   WriteText(Stream(RegisterWrite(link_.CvNumber, cv_value_), kRegisterWriteCopies) +
             Repeat(streams_.LongResetStream, kOldLenzRocoWriteResets));
   link_.AwaitAcknowledge();
@@ -350,6 +335,21 @@ void ServiceModeProgrammer::Show(const std::string& text) {
 }
 
 void ServiceModeProgrammer::ClearFlags() { link_.ClearAcknowledges(); }
+
+void ServiceModeProgrammer::SendPagePreset() {
+  WriteText(Repeat(streams_.PagePresetStream, kPresetCopies));
+  link_.AwaitAcknowledge();  // its outcome says nothing about the CV
+  link_.WaitTicks(kPresetPauseTicks);
+  ClearFlags();
+}
+
+bool ServiceModeProgrammer::StoppedBeforeWrite() {
+  if (!abort_flag_) return false;
+  // "ENDE" (or another panel) during a wait before the write: it is not sent.
+  ShowWriteOutcome();
+  link_.SetRTS(false);
+  return true;
+}
 
 void ServiceModeProgrammer::PowerCycle() {
   if (link_.HardwareKind == link::kLgbInterface) return;

@@ -63,6 +63,11 @@ class ServiceModeProgrammer {
   void WriteText(const std::string& text);
   void Show(const std::string& text);
   void ClearFlags();
+  // Five page presets (page register := 1), their acknowledge let pass, the pause,
+  // the flags cleared.
+  void SendPagePreset();
+  // AbortFlag came during a wait before a write: the failure shown, RTS dropped.
+  bool StoppedBeforeWrite();
   // The track without power for 200 ms, as for the old register method's power-on;
   // power comes back only if no "ENDE" came meanwhile.
   void PowerCycle();
