@@ -75,7 +75,7 @@ int RunCurve(std::span<const std::string> args, std::ostream& out, std::ostream&
   try {
     text = sheet::ReadDecoderFile(path);
   } catch (const sheet::SheetFileError& e) {
-    return Fail(err, sheet::Cp1252ToUtf8(e.what()));
+    return Fail(err, e.what());
   }
   programming::TextSheet lines(text);
   curve::SpeedTable table{};

@@ -15,7 +15,9 @@
 #include "cli/command_line.h"
 #include "cli/track_options.h"
 #include "engine/engine.h"
+#include "safefile/safe_file.h"
 #include "sheet/code_page.h"
+#include "sheet/decoder_file.h"
 #include "sheet/file_bytes.h"
 #include "encoding/fixed_streams.h"
 #include "link/hardware_setup.h"
@@ -354,16 +356,24 @@ int RunReadAll(std::span<const std::string> args, std::ostream& out, std::ostrea
   const std::optional<std::string> text = sheet::ReadFileBytes(path, error);
   if (!text) return Fail(err, "read-all", kExitUsage, error);
   if (error = TakeModeLine(*text, parsed); !error.empty()) return Fail(err, "read-all", kExitUsage, error);
+  // Where the result goes is settled before the decoder is read: a file the user may
+  // not write is refused now, and a link put in its place meanwhile is not followed.
+  const safefile::Target target = safefile::ResolveTarget(path);
+  if (parsed.in_place && target.kind != safefile::Target::kRegularFile) {
+    const std::string why = target.kind == safefile::Target::kRefused ? target.problem : "not a regular file";
+    return Fail(err, "read-all", kExitUsage, sheet::CannotCreateMessage(path) + " (" + why + ")");
+  }
   return OnTheTrack("read-all", parsed, err, [&](CvTool& engine) {
     programming::TextSheet sheet(*text);
     const std::optional<int> unread = engine.Commands().ReadAllCvs(sheet);
     engine.End();
     const std::string result = sheet.Text();
     if (parsed.in_place) {
-      if (const std::string problem = sheet::ReplaceFileBytes(path, result); !problem.empty()) {
+      if (const std::string problem = safefile::WriteWhole(target, result); !problem.empty()) {
         // Reading may have taken long: the result is not lost.
         out << result;
-        return Fail(err, "read-all", kExitUsage, problem + "; the sheet went to standard output");
+        return Fail(err, "read-all", kExitUsage,
+                    sheet::CannotCreateMessage(path) + " (" + problem + "); the sheet went to standard output");
       }
     } else {
       out << result;

@@ -17,6 +17,7 @@
 #include "cli/qt_application.h"
 #include "programming/sheet_lines.h"
 #include "qtadapter/sheet_painter.h"
+#include "safefile/safe_file.h"
 #include "sheet/code_page.h"
 #include "sheet/decoder_file.h"
 #include "sheet/file_bytes.h"
@@ -109,25 +110,31 @@ int RunPrint(std::span<const std::string> args, std::ostream& out, std::ostream&
   if (parsed.operands.size() != 1) return Fail(err, kExitUsage, "needs one decoder file");
   if (!parsed.pdf) return Fail(err, kExitUsage, "needs --pdf OUT.pdf");
   const std::string& path = parsed.operands[0];
+  // Where the PDF goes is settled now, before the work: a link swapped in meanwhile is
+  // not written through, and a target that cannot be written costs no printing.
+  const safefile::Target target = safefile::ResolveTarget(*parsed.pdf);
+  if (target.kind == safefile::Target::kRefused) {
+    return Fail(err, kExitUsage, sheet::CannotCreateMessage(*parsed.pdf) + " (" + target.problem + ")");
+  }
   std::string text;
   try {
     text = sheet::ReadDecoderFile(path);
   } catch (const sheet::SheetFileError& error) {
-    return Fail(err, kExitUsage, sheet::Cp1252ToUtf8(error.what()));
+    return Fail(err, kExitUsage, error.what());
   }
   const programming::TextSheet sheet(text);
   std::vector<std::string> lines;
   lines.reserve(static_cast<std::size_t>(sheet.LineCount()));
   for (int i = 0; i < sheet.LineCount(); ++i) lines.push_back(sheet.Line(i));
   const std::string full_name = FullName(path);
-  const sheet::PrintLayout layout = sheet::LayOutPrint(sheet::Utf8ToCp1252(full_name), lines);
+  const sheet::PrintLayout layout = sheet::LayOutPrint(full_name, lines);
 
   std::string error;
   const std::optional<QByteArray> pdf = PrintToPdf(layout, full_name, error);
   if (!pdf) return Fail(err, kExitInternal, error);
   // Written whole or not at all: an old OUT stays as it was when this fails.
-  error = sheet::ReplaceFileBytes(*parsed.pdf, pdf->toStdString());
-  if (!error.empty()) return Fail(err, kExitUsage, error);
+  error = safefile::WriteWhole(target, pdf->toStdString());
+  if (!error.empty()) return Fail(err, kExitUsage, sheet::CannotCreateMessage(*parsed.pdf) + " (" + error + ")");
   return kExitOk;
 }
 

@@ -82,6 +82,14 @@ Engine::Engine(EngineOptions options)
       throw std::runtime_error(std::string("--sim-decoder: ") + e.what());
     }
   }
+  cvs_at_start_ = DecoderCvs();
+}
+
+std::vector<int> Engine::DecoderCvs() {
+  auto lock = track_->Lock();
+  std::vector<int> cvs;
+  for (int cv = 1; cv <= sim::DecoderModel::kCvCount; ++cv) cvs.push_back(track_->Decoder().Cv(cv));
+  return cvs;
 }
 
 Engine::~Engine() {
@@ -131,6 +139,8 @@ void Engine::PrintTrace(std::ostream& out) const {
 void Engine::SaveDecoder() {
   if (options_.sim_decoder.empty() || decoder_saved_) return;
   decoder_saved_ = true;
+  // A file is written only for a decoder that changed: nothing else in it is ours.
+  if (DecoderCvs() == cvs_at_start_) return;
   auto lock = track_->Lock();
   sim::SaveDecoderFile(options_.sim_decoder, loaded_decoder_text_, track_->Decoder());
 }

@@ -101,8 +101,8 @@ class Engine {
   std::vector<sim::TrackLogEntry> TraceEntries() const;
   void PrintTrace(std::ostream& out) const;
 
-  // Writes the simulated decoder's file back now (once; also done at the end).
-  // Throws std::runtime_error when it cannot.
+  // Writes the simulated decoder's file back now (once; also done at the end), if a CV
+  // changed since it was loaded. Throws std::runtime_error when it cannot.
   void SaveDecoder();
 
  private:
@@ -121,7 +121,10 @@ class Engine {
   programming::ProgramState state_;
   std::unique_ptr<programming::CvCommands> cv_commands_;
   std::unique_ptr<tryout::TryOutCommands> tryout_;
+  std::vector<int> DecoderCvs();
+
   std::string loaded_decoder_text_;
+  std::vector<int> cvs_at_start_;  // the simulated decoder's CVs after loading
   bool decoder_saved_ = false;
 };
 

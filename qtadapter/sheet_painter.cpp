@@ -66,7 +66,7 @@ bool PaintPrintLayout(QPagedPaintDevice& device, const sheet::PrintLayout& layou
   for (const sheet::PrintedText& text : layout.texts) {
     paged = turn_to(text.page);
     if (!paged) break;
-    const std::string utf8 = sheet::Cp1252ToUtf8(text.text);
+    const std::string utf8 = text.utf8 ? text.text : sheet::Cp1252ToUtf8(text.text);
     painter.drawText(QPointF(text.x, text.y + ascent),
                      QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())));
   }

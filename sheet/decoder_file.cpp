@@ -8,11 +8,8 @@
 namespace qarn2::sheet {
 namespace {
 
-// The message names the file in the code page of the message itself; the system
-// hands file names over in UTF-8.
-std::string FileMessage(const std::string& path, const char* what) {
-  return "Datei " + Utf8ToCp1252(path) + what;
-}
+// The message names the file as the system gives it, in UTF-8.
+std::string FileMessage(const std::string& path, const char* what) { return "Datei " + path + what; }
 
 // Every line end (CR LF, CR alone, LF alone) as CR LF.
 std::string WithCrLf(std::string_view text) {
@@ -35,7 +32,7 @@ std::string WithCrLf(std::string_view text) {
 std::string ReadDecoderFile(const std::string& path) {
   std::string problem;
   const std::optional<std::string> bytes = ReadFileBytes(path, problem);
-  if (!bytes) throw SheetFileError(FileMessage(path, " kann nicht ge\xF6" "ffnet werden"));
+  if (!bytes) throw SheetFileError(FileMessage(path, " kann nicht ge\xC3\xB6" "ffnet werden"));
   std::string_view text = *bytes;
   text = text.substr(0, text.find('\0'));  // npos: all of it
   return WithCrLf(text);
@@ -46,5 +43,7 @@ void WriteDecoderFile(const std::string& path, const std::string& text) {
     throw SheetFileError(FileMessage(path, " kann nicht erstellt werden"));
   }
 }
+
+std::string CannotCreateMessage(const std::string& path) { return FileMessage(path, " kann nicht erstellt werden"); }
 
 }  // namespace qarn2::sheet

@@ -6,9 +6,8 @@
 namespace qarn2::sheet {
 
 // A decoder file that cannot be opened, created or written. Its message is the one
-// the user sees: "Datei %s kann nicht geöffnet werden" / "Datei %s kann nicht erstellt
-// werden" (Windows-1252), %s the file name as given, turned from the system's UTF-8
-// into the same code page (a character it lacks becomes '?').
+// the user sees, in UTF-8: "Datei %s kann nicht geöffnet werden" / "Datei %s kann
+// nicht erstellt werden", %s the file name as the system gives it.
 class SheetFileError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -16,7 +15,8 @@ class SheetFileError : public std::runtime_error {
 
 // A decoder file's text as the sheet takes it: the file's bytes up to the first NUL,
 // every line end (CR LF, CR or LF) made CR LF. Throws SheetFileError when the file
-// cannot be read (missing, no permission, a folder). An empty file gives "".
+// cannot be read (missing, no permission, a folder, a FIFO or device, larger than
+// 16 MiB). An empty file gives "".
 std::string ReadDecoderFile(const std::string& path);
 
 // Writes the sheet's text (lines separated by CR LF, nothing added) into `path`,
@@ -24,5 +24,8 @@ std::string ReadDecoderFile(const std::string& path);
 // file as it was. A symbolic link keeps pointing at the file, which keeps its
 // permissions. Throws SheetFileError when it cannot.
 void WriteDecoderFile(const std::string& path, const std::string& text);
+
+// "Datei %s kann nicht erstellt werden" for `path`.
+std::string CannotCreateMessage(const std::string& path);
 
 }  // namespace qarn2::sheet

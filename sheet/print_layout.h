@@ -20,7 +20,8 @@ struct PrintedText {
   int page = 0;  // 0-based
   int x = 0;
   int y = 0;
-  std::string text;  // Windows-1252, as the sheet holds it
+  std::string text;  // Windows-1252, as the sheet holds it; UTF-8 where `utf8`
+  bool utf8 = false;  // the file name, as the system gives it
 };
 
 struct PrintLayout {
@@ -28,10 +29,11 @@ struct PrintLayout {
   std::vector<PrintedText> texts;  // in printing order
 };
 
-// `file_name`: the file's name with its path, in Windows-1252 like the lines (empty:
+// `file_name`: the file's name with its path, in UTF-8 as the system gives it (empty:
 // an empty text is placed all the same); `lines`: the sheet's lines as they are
-// printed. Every line gets a text, empty ones included; a sheet without lines still
-// makes one page.
+// printed, Windows-1252. Every line gets a text, empty ones included, but for an empty
+// last line (the line end that closes a file's text): it prints nothing and never
+// makes a page of its own. A sheet without lines still makes one page.
 PrintLayout LayOutPrint(const std::string& file_name, const std::vector<std::string>& lines);
 
 }  // namespace qarn2::sheet

@@ -5,7 +5,11 @@
 #include <cstdio>
 #include <cstring>
 #include <set>
+#include <optional>
+#include <utility>
 #include <vector>
+
+#include "safefile/safe_file.h"
 
 namespace qarn2::sim {
 namespace {
@@ -52,16 +56,23 @@ CvLine ReadCvLine(std::string_view line) {
   return cv;
 }
 
-std::vector<std::string_view> SplitLines(std::string_view text) {
-  std::vector<std::string_view> lines;
+// A line and the line end it had ("\r\n", "\r", "\n", or none for the last).
+struct Line {
+  std::string_view text;
+  std::string_view end;
+};
+
+std::vector<Line> SplitLines(std::string_view text) {
+  std::vector<Line> lines;
   std::size_t start = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] != '\r' && text[i] != '\n') continue;
-    lines.push_back(text.substr(start, i - start));
+    const std::size_t end_begin = i;
     if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    lines.push_back({text.substr(start, end_begin - start), text.substr(end_begin, i + 1 - end_begin)});
     start = i + 1;
   }
-  lines.push_back(text.substr(start));  // empty when the text ends with a line end
+  lines.push_back({text.substr(start), {}});  // empty when the text ends with a line end
   return lines;
 }
 
@@ -104,8 +115,8 @@ std::string UpdatedLine(std::string_view line, const CvLine& cv, int value) {
 int LoadCvsFromText(std::string_view text, DecoderModel& decoder) {
   text = text.substr(0, text.find('\0'));
   int taken = 0;
-  for (std::string_view line : SplitLines(text)) {
-    const CvLine cv = ReadCvLine(line);
+  for (const Line& line : SplitLines(text)) {
+    const CvLine cv = ReadCvLine(line.text);
     if (cv.number == 0 || cv.value < 0 || cv.value > 255) continue;
     decoder.SetCv(cv.number, static_cast<std::uint8_t>(cv.value));
     ++taken;
@@ -115,71 +126,59 @@ int LoadCvsFromText(std::string_view text, DecoderModel& decoder) {
 
 std::string TextWithCvs(std::string_view text, const DecoderModel& decoder) {
   text = text.substr(0, text.find('\0'));
-  std::vector<std::string> lines;
+  // Each line keeps its own line end; the lines added get CR LF.
+  std::vector<std::pair<std::string, std::string>> lines;
   std::set<int> named;
-  for (std::string_view line : SplitLines(text)) {
-    const CvLine cv = ReadCvLine(line);
+  for (const Line& line : SplitLines(text)) {
+    const CvLine cv = ReadCvLine(line.text);
     if (cv.number == 0) {
-      lines.emplace_back(line);
+      lines.emplace_back(line.text, line.end);
       continue;
     }
     named.insert(cv.number);
     const int value = decoder.Cv(cv.number);
-    lines.push_back(cv.value == value ? std::string(line) : UpdatedLine(line, cv, value));
+    lines.emplace_back(cv.value == value ? std::string(line.text) : UpdatedLine(line.text, cv, value), line.end);
   }
 
-  std::vector<std::string> added;
+  std::vector<std::pair<std::string, std::string>> added;
   for (int number = 1; number <= DecoderModel::kCvCount; ++number) {
     const int value = decoder.Cv(number);
     if (value != DecoderModel::DefaultCv(number) && !named.contains(number)) {
-      added.push_back(StandardLine(number, value, ""));
+      added.emplace_back(StandardLine(number, value, ""), "\r\n");
     }
   }
-  const bool ends_with_line_end = lines.back().empty();
-  lines.insert(ends_with_line_end ? lines.end() - 1 : lines.end(), added.begin(), added.end());
+  // Before the final line end if the text has one; after the last line with one
+  // of its own otherwise.
+  if (!added.empty()) {
+    if (lines.back().first.empty()) {
+      lines.insert(lines.end() - 1, added.begin(), added.end());
+    } else {
+      if (lines.back().second.empty()) lines.back().second = "\r\n";
+      lines.insert(lines.end(), added.begin(), added.end());
+      lines.back().second.clear();
+    }
+  }
 
   std::string out;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (i > 0) out += "\r\n";
-    out += lines[i];
-  }
+  for (const auto& [line, end] : lines) out += line + end;
   return out;
 }
 
 std::string ReadDecoderFile(const std::filesystem::path& path) {
-  const auto fail = [&path] {
-    return DecoderFileError(
-        path, "cannot read decoder file " + path.string() + ": " + std::strerror(errno));
-  };
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) throw fail();
-  std::string text;
-  char buffer[4096];
-  std::size_t count = 0;
-  while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, count);
-  const bool failed = std::ferror(file) != 0;
-  const int error = errno;
-  std::fclose(file);
-  if (failed) {
-    errno = error;
-    throw fail();
+  std::string problem;
+  std::optional<std::string> text = safefile::ReadRegularFile(path.string(), problem);
+  if (!text) throw DecoderFileError(path, "cannot read decoder file " + path.string() + ": " + problem);
+  // A decoder file is text: one with NUL bytes is something else (a program, an
+  // image), and writing CVs back into it would destroy it.
+  if (text->find('\0') != std::string::npos) {
+    throw DecoderFileError(path, "cannot use " + path.string() + " as decoder file: it holds NUL bytes, it is no text");
   }
-  return text.substr(0, text.find('\0'));
+  return std::move(*text);
 }
 
 void WriteDecoderFile(const std::filesystem::path& path, std::string_view text) {
-  const auto fail = [&path] {
-    return DecoderFileError(
-        path, "cannot write decoder file " + path.string() + ": " + std::strerror(errno));
-  };
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) throw fail();
-  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  const int error = errno;
-  if (std::fclose(file) != 0 || !written) {
-    if (!written) errno = error;
-    throw fail();
-  }
+  const std::string problem = safefile::WriteWhole(path.string(), text);
+  if (!problem.empty()) throw DecoderFileError(path, "cannot write decoder file " + path.string() + ": " + problem);
 }
 
 std::string LoadDecoderFile(const std::filesystem::path& path, DecoderModel& decoder) {

@@ -22,8 +22,8 @@
 //  - CVs that differ from their default and have no line are appended in that form,
 //    in CV order and without description, before the final line end if the text
 //    has one.
-// Lines are joined with CR LF, so a CR LF file the decoder did not change comes back
-// byte for byte.
+// Every line keeps its own line end (CR LF, CR or LF), so a line the decoder did not
+// change comes back byte for byte; added lines end with CR LF.
 
 #include <filesystem>
 #include <stdexcept>
@@ -51,10 +51,12 @@ int LoadCvsFromText(std::string_view text, DecoderModel& decoder);
 // `text` brought up to date with the decoder's CVs, by the rules above.
 std::string TextWithCvs(std::string_view text, const DecoderModel& decoder);
 
-// The file's characters up to its first NUL. Throws DecoderFileError naming the
-// file when it cannot be read.
+// The file's characters. Throws DecoderFileError naming the file when it cannot be
+// read (also no regular file, larger than 16 MiB) or holds NUL bytes: such a file is
+// no decoder file, and nothing is ever written into it.
 std::string ReadDecoderFile(const std::filesystem::path& path);
-// Creates or replaces the file. Throws DecoderFileError naming the file on failure.
+// Creates or replaces the file whole and atomically (safefile::WriteWhole). Throws
+// DecoderFileError naming the file on failure.
 void WriteDecoderFile(const std::filesystem::path& path, std::string_view text);
 
 // ReadDecoderFile and LoadCvsFromText; returns the text for SaveDecoderFile.

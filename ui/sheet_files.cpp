@@ -18,10 +18,8 @@
 namespace qarn2::ui {
 namespace {
 
-// A file error's message is Windows-1252 like the sheet; the window shows UTF-8.
-[[noreturn]] void RethrowForTheWindow(const sheet::SheetFileError& error) {
-  throw std::runtime_error(sheet::Cp1252ToUtf8(error.what()));
-}
+// A file error's message is UTF-8, as the window shows it.
+[[noreturn]] void RethrowForTheWindow(const sheet::SheetFileError& error) { throw std::runtime_error(error.what()); }
 
 // At most this many characters after the "*" of a mode line name the mode.
 constexpr std::size_t kModeLength = 3;
@@ -83,7 +81,7 @@ void SheetFiles::Print() {
   QPrinter& printer = Printer();
   if (!dialogs_.Print(window_, printer)) return;
   const sheet::PrintLayout layout =
-      sheet::LayOutPrint(sheet::Utf8ToCp1252(file_name_), sheet_.DisplayedLines());
+      sheet::LayOutPrint(file_name_, sheet_.DisplayedLines());
   std::string error;
   if (!qtadapter::PaintPrintLayout(printer, layout, error)) throw std::runtime_error(error);
 }

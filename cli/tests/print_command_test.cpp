@@ -189,7 +189,8 @@ TEST(PrintCommandTest, WhatCannotBeReadOrWrittenEndsWithoutAPdf) {
   } cases[] = {
       {{"print", missing, "--pdf", pdf}, "print: Datei " + missing + " kann nicht geöffnet werden"},
       {{"print", folder.File(""), "--pdf", pdf}, "kann nicht geöffnet werden"},
-      {{"print", sheet, "--pdf", folder.File("fehlt/lok.pdf")}, "cannot write '" + folder.File("fehlt/lok.pdf")},
+      {{"print", sheet, "--pdf", folder.File("fehlt/lok.pdf")},
+       "Datei " + folder.File("fehlt/lok.pdf") + " kann nicht erstellt werden"},
       {{"print", sheet}, "needs --pdf OUT.pdf"},
       {{"print", "--pdf", pdf}, "needs one decoder file"},
       {{"print", sheet, sheet, "--pdf", pdf}, "needs one decoder file"},

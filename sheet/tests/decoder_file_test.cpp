@@ -49,7 +49,7 @@ std::string Get(const std::string& path) {
 }
 
 std::string OpenMessage(const std::string& path) {
-  return "Datei " + path + " kann nicht ge\xF6" "ffnet werden";
+  return "Datei " + path + " kann nicht ge\xC3\xB6" "ffnet werden";
 }
 std::string CreateMessage(const std::string& path) {
   return "Datei " + path + " kann nicht erstellt werden";
@@ -124,9 +124,11 @@ TEST(ReadDecoderFileTest, AFileThatCannotBeReadNamesItself) {
   EXPECT_EQ(ErrorOf([&] { ReadDecoderFile(missing); }), OpenMessage(missing));
   const std::string a_folder = folder.Path().string();
   EXPECT_EQ(ErrorOf([&] { ReadDecoderFile(a_folder); }), OpenMessage(a_folder));
-  // The name in the message in the same code page as the rest of it.
-  const std::string umlaut = folder.File("Lok\xC3\xA4.DEC");  // UTF-8, as the system has it
-  EXPECT_EQ(ErrorOf([&] { ReadDecoderFile(umlaut); }), OpenMessage(folder.File("Lok\xE4.DEC")));
+  // The name in the message as the system gives it (UTF-8), also outside Windows-1252.
+  for (const char* name : {"Lok\xC3\xA4.DEC", "\xC5\x81\xC3\xB3\x64\xC5\xBA.DEC"}) {  // Lokä, Łódź
+    const std::string named = folder.File(name);
+    EXPECT_EQ(ErrorOf([&] { ReadDecoderFile(named); }), OpenMessage(named));
+  }
 }
 
 TEST(WriteDecoderFileTest, WritesTheTextAsItStandsAndReadsItBack) {

@@ -1,0 +1,320 @@
+// Reading and writing whole files: every kind of target, as root and as a plain user
+// (the tests drop to "nobody" in a child process when they run as root), and the
+// write cut short by a full file system, a file size limit and SIGTERM.
+
+#include "safefile/safe_file.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+
+namespace qarn2::safefile {
+namespace {
+
+namespace fs = std::filesystem;
+constexpr uid_t kNobody = 65534;
+constexpr gid_t kNogroup = 65534;
+
+std::string Get(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+void Put(const fs::path& path, const std::string& text, mode_t mode = 0644) {
+  fs::remove(path);
+  std::ofstream(path, std::ios::binary) << text;
+  chmod(path.c_str(), mode);
+}
+mode_t ModeOf(const fs::path& path) {
+  struct stat st {};
+  lstat(path.c_str(), &st);
+  return st.st_mode;
+}
+
+// Runs `body` in a child process, as "nobody" when `plain_user` and the tests run as
+// root; returns its exit status (-1: it ended by a signal, -2: it could not be run).
+int InChild(bool plain_user, const std::function<int()>& body) {
+  const pid_t pid = fork();
+  if (pid < 0) return -2;
+  if (pid == 0) {
+    if (plain_user && getuid() == 0) {
+      if (setgroups(0, nullptr) != 0 || setgid(kNogroup) != 0 || setuid(kNobody) != 0) _exit(99);
+    }
+    _exit(body());
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A folder of the test's own that "nobody" may use too.
+class SafeFileTest : public ::testing::Test {
+ protected:
+  SafeFileTest() {
+    dir_ = fs::temp_directory_path() / ("qarn2_safefile_" + std::to_string(getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    chmod(dir_.c_str(), 0777);
+  }
+  ~SafeFileTest() override {
+    // Folders made read-only by a test must be writable again to be removed.
+    for (const auto& entry : fs::recursive_directory_iterator(dir_)) {
+      if (entry.is_directory()) chmod(entry.path().c_str(), 0777);
+    }
+    chmod(dir_.c_str(), 0777);
+    fs::remove_all(dir_);
+  }
+  // Files of the folder other than `except`: what a save must not leave behind.
+  int LeftOver(const fs::path& folder, const std::string& except) const {
+    int n = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) n += entry.path().filename() != except;
+    return n;
+  }
+  // Gives `path` to "nobody" (when root), so that the plain user owns it.
+  static void GiveAway(const fs::path& path) {
+    if (getuid() == 0) lchown(path.c_str(), kNobody, kNogroup);
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(SafeFileTest, EveryKindOfTarget) {
+  // What the user sees for each kind of target, as a plain user. As root only the
+  // write-protected file differs (root may write it): checked below.
+  struct Case {
+    const char* name;
+    std::function<fs::path(const fs::path&)> make;  // returns the path to write to
+    bool written;
+    std::function<void(const fs::path&)> check;      // afterwards, whatever the outcome
+  };
+  const Case cases[] = {
+      {"new file", [](const fs::path& d) { return d / "neu.DEC"; }, true,
+       [](const fs::path& d) { EXPECT_EQ(Get(d / "neu.DEC"), "NEW"); }},
+      {"regular file keeps its permissions",
+       [](const fs::path& d) {
+         Put(d / "alt.DEC", "OLD", 0640);
+         GiveAway(d / "alt.DEC");
+         return d / "alt.DEC";
+       },
+       true,
+       [](const fs::path& d) {
+         EXPECT_EQ(Get(d / "alt.DEC"), "NEW");
+         EXPECT_EQ(ModeOf(d / "alt.DEC") & 07777, 0640u);
+       }},
+      {"write-protected file",
+       [](const fs::path& d) {
+         Put(d / "ro.DEC", "OLD", 0444);
+         GiveAway(d / "ro.DEC");
+         return d / "ro.DEC";
+       },
+       false, [](const fs::path& d) { EXPECT_EQ(Get(d / "ro.DEC"), "OLD"); }},
+      {"symbolic link: its file replaced, the link kept",
+       [](const fs::path& d) {
+         Put(d / "ziel.DEC", "OLD");
+         GiveAway(d / "ziel.DEC");
+         fs::create_symlink("ziel.DEC", d / "link.DEC");
+         return d / "link.DEC";
+       },
+       true,
+       [](const fs::path& d) {
+         EXPECT_TRUE(fs::is_symlink(d / "link.DEC"));
+         EXPECT_EQ(Get(d / "ziel.DEC"), "NEW");
+       }},
+      {"dangling link: the file it names made",
+       [](const fs::path& d) {
+         fs::create_symlink("fehlt.DEC", d / "lose.DEC");
+         return d / "lose.DEC";
+       },
+       true,
+       [](const fs::path& d) {
+         EXPECT_TRUE(fs::is_symlink(d / "lose.DEC"));
+         EXPECT_EQ(Get(d / "fehlt.DEC"), "NEW");
+       }},
+      {"FIFO",
+       [](const fs::path& d) {
+         mkfifo((d / "fifo").c_str(), 0666);
+         return d / "fifo";
+       },
+       false, [](const fs::path& d) { EXPECT_TRUE(S_ISFIFO(ModeOf(d / "fifo"))); }},
+      {"device node", [](const fs::path&) { return fs::path("/dev/full"); }, false,
+       [](const fs::path&) { EXPECT_TRUE(S_ISCHR(ModeOf("/dev/full"))); }},
+      {"folder", [](const fs::path& d) { return d; }, false, [](const fs::path& d) { EXPECT_TRUE(fs::is_directory(d)); }},
+      {"folder missing", [](const fs::path& d) { return d / "nicht" / "da.DEC"; }, false,
+       [](const fs::path& d) { EXPECT_FALSE(fs::exists(d / "nicht")); }},
+  };
+  for (bool as_root : {false, true}) {
+    if (as_root && getuid() != 0) continue;
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (as_root ? " (root)" : " (plain user)"));
+      const fs::path sub = dir_ / (std::string(as_root ? "r_" : "u_") + std::to_string(&c - cases));
+      fs::create_directory(sub);
+      chmod(sub.c_str(), 0777);
+      GiveAway(sub);
+      const fs::path target = c.make(sub);
+      const bool root_writes = as_root && std::string(c.name) == "write-protected file";
+      const int status = InChild(!as_root, [&] { return WriteWhole(target.string(), "NEW").empty() ? 0 : 1; });
+      EXPECT_EQ(status, c.written || root_writes ? 0 : 1);
+      if (root_writes) {
+        EXPECT_EQ(Get(target), "NEW");
+        EXPECT_EQ(ModeOf(target) & 07777, 0444u);
+      } else {
+        c.check(sub);
+      }
+      // No temporary file left beside the target.
+      for (const auto& entry : fs::directory_iterator(sub)) {
+        EXPECT_NE(entry.path().filename().string().front(), '.') << entry.path();
+      }
+    }
+  }
+}
+
+TEST_F(SafeFileTest, TheOwnerStaysWhereTheProcessMayKeepIt) {
+  if (getuid() != 0) GTEST_SKIP() << "only root writes files another user owns";
+  const fs::path file = dir_ / "fremd.DEC";
+  Put(file, "OLD", 0664);
+  GiveAway(file);
+  ASSERT_EQ(WriteWhole(file.string(), "NEW"), "");
+  struct stat st {};
+  stat(file.c_str(), &st);
+  EXPECT_EQ(st.st_uid, kNobody);
+  EXPECT_EQ(st.st_gid, kNogroup);
+  EXPECT_EQ(st.st_mode & 07777, 0664u);
+}
+
+TEST_F(SafeFileTest, StandardOutputIsWrittenToNotReplaced) {
+  const fs::path captured = dir_ / "stdout.txt";
+  const int status = InChild(false, [&] {
+    const int fd = open(captured.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) return 2;
+    return WriteWhole("/dev/stdout", "PDF").empty() ? 0 : 1;
+  });
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(Get(captured), "PDF");
+  EXPECT_TRUE(fs::is_symlink("/dev/stdout"));
+}
+
+TEST_F(SafeFileTest, AWritableFileInAReadOnlyFolderIsWrittenInPlace) {
+  const fs::path folder = dir_ / "nur_lesen";
+  fs::create_directory(folder);
+  const fs::path file = folder / "lok.DEC";
+  Put(file, "OLD CONTENTS");
+  const fs::path tmp = dir_ / "tmp";
+  fs::create_directory(tmp);
+  chmod(tmp.c_str(), 0777);
+  GiveAway(file);
+  GiveAway(folder);
+  chmod(folder.c_str(), 0555);
+  setenv("TMPDIR", tmp.c_str(), 1);
+  // A plain user: root would write a new file into any folder.
+  EXPECT_EQ(InChild(true, [&] { return WriteWhole(file.string(), "NEW").empty() ? 0 : 1; }), 0);
+  EXPECT_EQ(Get(file), "NEW");
+  EXPECT_EQ(LeftOver(tmp, ""), 0);  // the copy of the old contents is gone again
+
+  // Cut short by a file size limit: the old contents come back, no copy stays.
+  const int cut = InChild(true, [&] {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4096, 4096};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    return WriteWhole(file.string(), std::string(100000, 'x')).empty() ? 0 : 1;
+  });
+  EXPECT_EQ(cut, 1);
+  EXPECT_EQ(Get(file), "NEW");
+  EXPECT_EQ(LeftOver(tmp, ""), 0);
+  unsetenv("TMPDIR");
+}
+
+TEST_F(SafeFileTest, ACutShortSaveLeavesTheOldFileWholeAndNothingBeside) {
+  const std::string old_text = "29   6 Konfiguration\r\n";
+  // A file size limit (what a full disk does to a write), and, where the tests may
+  // mount one, a really full file system: a 64 KiB tmpfs.
+  const int by_limit = InChild(false, [&] {
+    Put(dir_ / "lok.DEC", old_text);
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{8192, 8192};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    return WriteWhole((dir_ / "lok.DEC").string(), std::string(100000, 'x')).empty() ? 0 : 1;
+  });
+  EXPECT_EQ(by_limit, 1);
+  EXPECT_EQ(Get(dir_ / "lok.DEC"), old_text);
+  EXPECT_EQ(LeftOver(dir_, "lok.DEC"), 0);
+
+  const fs::path small = dir_ / "klein";
+  fs::create_directory(small);
+  const int full = InChild(false, [&] {
+    if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0) {
+      return 3;  // no mounting here
+    }
+    Put(small / "lok.DEC", old_text);
+    const bool failed = !WriteWhole((small / "lok.DEC").string(), std::string(200000, 'x')).empty();
+    const bool whole = Get(small / "lok.DEC") == old_text;
+    const bool alone = LeftOver(small, "lok.DEC") == 0;
+    return failed && whole && alone ? 0 : 1;
+  });
+  if (full == 3) GTEST_SKIP() << "no tmpfs can be mounted here; the file size limit stood in";
+  EXPECT_EQ(full, 0);
+}
+
+TEST_F(SafeFileTest, SigtermDuringTheSaveLeavesOneWholeFileAndNoTemporary) {
+  const fs::path file = dir_ / "lok.DEC";
+  const std::string old_text(1000, 'o');
+  const std::string new_text(32 * 1024 * 1024, 'n');
+  int killed = 0;
+  for (int round = 0; round < 12; ++round) {
+    Put(file, old_text);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) _exit(WriteWhole(file.string(), new_text).empty() ? 0 : 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(round * 3));
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    killed += WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM;
+    const std::string now = Get(file);
+    EXPECT_TRUE(now == old_text || now == new_text) << "round " << round << ": " << now.size() << " bytes";
+    EXPECT_EQ(LeftOver(dir_, "lok.DEC"), 0) << "round " << round;
+  }
+  // The signal is the program's as before: it ends the process.
+  EXPECT_GT(killed, 0);
+}
+
+TEST_F(SafeFileTest, ReadingTakesRegularFilesOnly) {
+  std::string problem;
+  EXPECT_FALSE(ReadRegularFile("/dev/zero", problem));
+  EXPECT_EQ(problem, "not a regular file");
+  mkfifo((dir_ / "fifo").c_str(), 0666);
+  EXPECT_FALSE(ReadRegularFile((dir_ / "fifo").string(), problem));  // and does not hang
+  EXPECT_EQ(problem, "not a regular file");
+  EXPECT_FALSE(ReadRegularFile(dir_.string(), problem));
+  EXPECT_EQ(problem, "a folder, not a file");
+  EXPECT_FALSE(ReadRegularFile((dir_ / "fehlt").string(), problem));
+  EXPECT_EQ(problem, "No such file or directory");
+  // A file larger than any decoder sheet is refused before it is read.
+  const fs::path big = dir_ / "gross";
+  Put(big, "");
+  fs::resize_file(big, kMaxFileSize + 1);
+  EXPECT_FALSE(ReadRegularFile(big.string(), problem));
+  EXPECT_EQ(problem, "larger than 16 MiB");
+  fs::resize_file(big, kMaxFileSize);
+  EXPECT_EQ(ReadRegularFile(big.string(), problem)->size(), kMaxFileSize);
+}
+
+}  // namespace
+}  // namespace qarn2::safefile
