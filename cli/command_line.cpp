@@ -269,13 +269,7 @@ Usage:
       (character outside the encoder's alphabet, unequal or out-of-window
       half-bits, preamble shorter than 10 bits or 20 with --service, wrong
       check byte, stream ending inside a packet) is reported on one line.
-  qarn2-cli send [--service] [--copies N] [TRACK OPTIONS] HEX...
-      Sends one packet to the programming track as the programming board does:
-      port at 19200 bit/s 8N1, track power on (DTR), reset packets in between,
-      then N copies (default 5) of the packet, and waits 40 ms for the decoder's
-      acknowledge on RI. Prints "acknowledged" (exit 0) or "no acknowledge"
-      (exit 1). Example, verify CV 29 bit 2 = 1: send --service 78 1C EA
-)" + DecoderCommandsUsage() + PrintUsage() + CurveUsage() + R"(  qarn2-cli --help
+)" + SendUsage() + DecoderCommandsUsage() + PrintUsage() + CurveUsage() + R"(  qarn2-cli --help
       This text.
 
 )" + ModeOptionHelp() + "\n" + TrackOptionsHelp() + R"(

@@ -49,6 +49,7 @@ int RunCurve(std::span<const std::string> args, std::ostream& out, std::ostream&
       if (!has_value) return Fail(err, arg + " needs a value");
       const std::string& v = args[++i];
       if (arg == "--shape") {
+        mode = -1;  // the last --shape counts, and must be a shape
         for (const auto& [name, shape] : kShapes) {
           if (v == name) mode = shape;
         }

@@ -22,6 +22,16 @@ int Fail(std::ostream& err, int status, const std::string& message) {
 
 }  // namespace
 
+std::string SendUsage() {
+  return R"(  qarn2-cli send [--service] [--copies N] [TRACK OPTIONS] HEX...
+      Sends one packet to the programming track as the programming board does:
+      port at 19200 bit/s 8N1, track power on (DTR), reset packets in between,
+      then N copies (default 5) of the packet, and waits 40 ms for the decoder's
+      acknowledge on RI. Prints "acknowledged" (exit 0) or "no acknowledge"
+      (exit 1). Example, verify CV 29 bit 2 = 1: send --service 78 1C EA
+)";
+}
+
 int RunSend(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
   TrackOptions options;
   bool service = false;
@@ -31,6 +41,9 @@ int RunSend(std::span<const std::string> args, std::ostream& out, std::ostream& 
     std::string error;
     if (TakeTrackOption(args, i, options, error)) {
       if (!error.empty()) return Fail(err, kExitUsage, error);
+    } else if (args[i] == "--help" || args[i] == "-h") {
+      out << "Usage:\n" << SendUsage() << '\n' << TrackOptionsHelp();
+      return kExitOk;
     } else if (args[i] == "--service") {
       service = true;
     } else if (args[i] == "--copies") {

@@ -1,6 +1,7 @@
 #include "cli/track_options.h"
 
 #include <chrono>
+#include <stdexcept>
 
 #include "cli/qt_application.h"
 
@@ -26,7 +27,8 @@ std::string TrackOptionsHelp() {
                        default: each reply in one piece), slow (a character at a
                        time, 30 ms apart), or 1, 2 or 3 (cut to that many
                        characters).
-  --virtual-time and --sim-decoder imply --simulate unless a --port names "sim".
+  --virtual-time and --sim-decoder imply --simulate unless a --port names "sim";
+  with a --port that names a real device they are refused (exit 2).
 )";
 }
 
@@ -72,6 +74,9 @@ bool TakeTrackOption(std::span<const std::string> args, std::size_t& i, TrackOpt
 }
 
 std::unique_ptr<engine::Engine> OpenEngine(const TrackOptions& options) {
+  if (const std::string conflict = engine::ConflictingOptions(options); !conflict.empty()) {
+    throw std::runtime_error(conflict);
+  }
   // The hand-off needs a Qt application object on this thread (printing may have
   // made it already).
   EnsureQtApplication();

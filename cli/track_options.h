@@ -23,8 +23,8 @@ bool TakeTrackOption(std::span<const std::string> args, std::size_t& i, TrackOpt
                      std::string& error);
 
 // The engine on these options, the port not yet open (the tool's Qt application
-// object made first). Throws std::runtime_error with a one-line message for an
-// unreadable decoder file.
+// object made first). Throws std::runtime_error with a one-line message for options
+// that contradict each other and for an unreadable decoder file.
 std::unique_ptr<engine::Engine> OpenEngine(const TrackOptions& options);
 
 }  // namespace qarn2::cli

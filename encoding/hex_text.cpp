@@ -28,11 +28,12 @@ bool ParseHexBytesInto(std::string_view text, std::vector<std::uint8_t>* bytes,
     std::size_t end = i;
     while (end < text.size() && !IsBlank(text[end])) ++end;
     const std::string_view token = text.substr(i, end - i);
+    // A byte has two digits at most; a longer token is refused before it is added up.
     int value = 0;
     bool good = token.size() <= 2;
-    for (char c : token) {
-      const int digit = DigitValue(c);
-      good = good && digit >= 0;
+    for (std::size_t d = 0; good && d < token.size(); ++d) {
+      const int digit = DigitValue(token[d]);
+      good = digit >= 0;
       value = value * 16 + digit;
     }
     if (!good) {

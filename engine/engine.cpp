@@ -33,6 +33,18 @@ bool AnyPortOnTheTrack(const serial::PortMap& ports) {
   return false;
 }
 
+std::string ConflictingOptions(const EngineOptions& options) {
+  const bool wants_track = options.virtual_time || !options.sim_decoder.empty();
+  if (!options.simulate && (!wants_track || AnyPortOnTheTrack(options.ports))) return "";
+  for (const auto& [port, path] : options.ports.Named()) {
+    if (path == sim::kSimulatedPath) continue;
+    const char* option = options.simulate ? "--simulate" : options.virtual_time ? "--virtual-time" : "--sim-decoder";
+    return std::string(option) + " puts every port on the simulated track, but --port names " + port + "=" + path +
+           "; give --port COMn=sim for the track instead";
+  }
+  return "";
+}
+
 serial::PortMap PortsFor(const EngineOptions& options) {
   serial::PortMap ports = options.ports;
   const bool wants_track = options.virtual_time || !options.sim_decoder.empty();

@@ -52,6 +52,10 @@ struct EngineOptions {
 // port on the simulated track, unless a --port already names it.
 serial::PortMap PortsFor(const EngineOptions& options);
 bool AnyPortOnTheTrack(const serial::PortMap& ports);
+// Options that contradict each other: --simulate, --virtual-time or --sim-decoder
+// would silently take a real port that a --port names away to the simulated track.
+// The problem as one line, empty when there is none.
+std::string ConflictingOptions(const EngineOptions& options);
 
 class Engine {
  public:

@@ -1,5 +1,6 @@
 #include "programming/sheet_lines.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 
@@ -119,6 +120,7 @@ std::string ReadAllLine(int cv, std::optional<int> value, std::string_view descr
 SheetScan ScanSheetLines(const SheetLines& sheet, std::array<int, 28>& speed_table) {
   constexpr int kFirstSpeedCv = 67;
   constexpr int kLastSpeedCv = 94;
+  constexpr int kHighestSpeedEntry = 255;
   SheetScan scan;
   const int count = sheet.LineCount();
   for (int i = 0; i < count; ++i) {
@@ -129,7 +131,9 @@ SheetScan ScanSheetLines(const SheetLines& sheet, std::array<int, 28>& speed_tab
     if (value >= 0) scan.any_value = true;
     if (cv >= kFirstSpeedCv && cv <= kLastSpeedCv) {
       scan.any_speed_line = true;
-      speed_table[cv - kFirstSpeedCv] = value >= 0 ? value : 0;
+      // An entry is one byte: a value above 255 is taken as 255, and "übernehmen"
+      // writes the line anew with it.
+      speed_table[cv - kFirstSpeedCv] = value >= 0 ? std::min(value, kHighestSpeedEntry) : 0;
     }
   }
   return scan;

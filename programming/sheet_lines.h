@@ -62,8 +62,9 @@ struct SheetScan {
   bool any_value = false;       // a line with a CV number above 0 has a value
   bool any_speed_line = false;  // a line names a CV of 67..94
 };
-// Every line with a CV number of 67..94 puts its value (0 without one) into entry
-// number - 66 of `speed_table`; entries whose CV has no line are left alone.
+// Every line with a CV number of 67..94 puts its value (0 without one, 255 for one
+// above 255) into entry number - 66 of `speed_table`; entries whose CV has no line
+// are left alone.
 SheetScan ScanSheetLines(const SheetLines& sheet, std::array<int, 28>& speed_table);
 
 }  // namespace qarn2::programming

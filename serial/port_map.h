@@ -20,6 +20,8 @@ class PortMap {
 
   // Device path for the normalised port name.
   std::string PathOf(const std::string& port) const;
+  // The ports the command line named, with their paths.
+  const std::map<std::string, std::string>& Named() const { return paths_; }
 
  private:
   std::map<std::string, std::string> paths_;

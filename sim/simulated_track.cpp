@@ -236,7 +236,13 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
   }
 
   void Note(SimTime time, TrackLogEntry::Kind kind, std::vector<std::uint8_t> bytes, std::string text) {
-    track_.log_.push_back({time, kind, std::move(bytes), std::move(text)});
+    std::vector<TrackLogEntry>& log = track_.log_;
+    // The log of a program that runs for days must not grow for days: past its
+    // bound the oldest fifth goes (a few minutes of a busy track).
+    if (log.size() >= SimulatedTrack::kMaxLogEntries) {
+      log.erase(log.begin(), log.begin() + static_cast<std::ptrdiff_t>(SimulatedTrack::kMaxLogEntries / 5));
+    }
+    log.push_back({time, kind, std::move(bytes), std::move(text)});
   }
 
   // On the wall clock the port's event thread takes events as they come. On virtual

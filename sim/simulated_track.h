@@ -54,6 +54,9 @@ class SimulatedTrack {
   void SetMinPreamble(std::size_t bits);
   bool Powered() const;
 
+  // What the track received, oldest first: at most kMaxLogEntries (about 10 MB), the
+  // oldest dropped beyond that.
+  static constexpr std::size_t kMaxLogEntries = 100000;
   std::vector<TrackLogEntry> Log() const;
   void ClearLog();
 

@@ -28,21 +28,24 @@ std::unique_ptr<QFileDialog> MakeDecoderFileDialog(QWidget* parent, bool saving)
   return dialog;
 }
 
-std::optional<std::string> QtFileDialogs::Choose(QWidget* parent, bool saving) {
+std::optional<std::string> QtFileDialogs::Choose(QWidget* parent, bool saving, const std::string& folder) {
   const std::unique_ptr<QFileDialog> dialog = MakeDecoderFileDialog(parent, saving);
   QString& filter = saving ? save_filter_ : open_filter_;
-  if (!folder_.isEmpty()) dialog->setDirectory(folder_);
+  dialog->setDirectory(QString::fromStdString(folder));
   if (!filter.isEmpty()) dialog->selectNameFilter(filter);
   if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return std::nullopt;
   const QString chosen = dialog->selectedFiles().front();
-  folder_ = QFileInfo(chosen).absolutePath();
   filter = dialog->selectedNameFilter();
   return chosen.toStdString();
 }
 
-std::optional<std::string> QtFileDialogs::ChooseOpen(QWidget* parent) { return Choose(parent, false); }
+std::optional<std::string> QtFileDialogs::ChooseOpen(QWidget* parent, const std::string& folder) {
+  return Choose(parent, false, folder);
+}
 
-std::optional<std::string> QtFileDialogs::ChooseSave(QWidget* parent) { return Choose(parent, true); }
+std::optional<std::string> QtFileDialogs::ChooseSave(QWidget* parent, const std::string& folder) {
+  return Choose(parent, true, folder);
+}
 
 bool QtFileDialogs::PrinterSetup(QWidget* parent, QPrinter& printer) {
   QPageSetupDialog dialog(&printer, parent);

@@ -19,9 +19,9 @@ class FileDialogs {
  public:
   virtual ~FileDialogs() = default;
   // The file chosen for opening or saving, with its full path (UTF-8, as the system
-  // names files); nothing when the user cancels.
-  virtual std::optional<std::string> ChooseOpen(QWidget* parent) = 0;
-  virtual std::optional<std::string> ChooseSave(QWidget* parent) = 0;
+  // names files); nothing when the user cancels. The dialog opens in `folder`.
+  virtual std::optional<std::string> ChooseOpen(QWidget* parent, const std::string& folder) = 0;
+  virtual std::optional<std::string> ChooseSave(QWidget* parent, const std::string& folder) = 0;
   // Lets the user set up `printer` for later printing; false when cancelled.
   virtual bool PrinterSetup(QWidget* parent, QPrinter& printer) = 0;
   // Lets the user choose the printer and its options; false when cancelled (nothing is
@@ -29,19 +29,18 @@ class FileDialogs {
   virtual bool Print(QWidget* parent, QPrinter& printer) = 0;
 };
 
-// The system's dialogs, as Qt offers them. The file dialogs start in the folder of the
-// file chosen last and keep the filter chosen last.
+// The system's dialogs, as Qt offers them. The file dialogs start in the folder they
+// are given (never where Qt happened to be last) and keep the filter chosen last.
 class QtFileDialogs : public FileDialogs {
  public:
-  std::optional<std::string> ChooseOpen(QWidget* parent) override;
-  std::optional<std::string> ChooseSave(QWidget* parent) override;
+  std::optional<std::string> ChooseOpen(QWidget* parent, const std::string& folder) override;
+  std::optional<std::string> ChooseSave(QWidget* parent, const std::string& folder) override;
   bool PrinterSetup(QWidget* parent, QPrinter& printer) override;
   bool Print(QWidget* parent, QPrinter& printer) override;
 
  private:
-  std::optional<std::string> Choose(QWidget* parent, bool saving);
+  std::optional<std::string> Choose(QWidget* parent, bool saving, const std::string& folder);
 
-  QString folder_;
   QString open_filter_;
   QString save_filter_;
 };

@@ -85,6 +85,8 @@ TForm1::TForm1(engine::Engine& engine, MessageSink sink, std::unique_ptr<FileDia
   file_hooks.scan_sheet = [this] { cv_commands_.ScanSheet(*sheet_); };
   file_hooks.enable_menu_item = [this](std::string_view item) { menu_->Item(item)->setEnabled(true); };
   file_hooks.hardware_kind = [this] { return link_.HardwareKind; };
+  file_hooks.cv_command_running = [this] { return cv_commands_.Busy(); };
+  file_hooks.close_curve_editor = [this] { curve_panel_->HideCurvePanel(); };
   sheet_files_ = std::make_unique<SheetFiles>(this, *sheet_, state_, *dialogs_, std::move(file_hooks));
   TryOutPanel::WindowHooks tryout_hooks;
   tryout_hooks.hide_all_panels = [this] { HideAllPanels(); };

@@ -24,6 +24,7 @@ ParsedOptions ParseProgramOptions(std::span<const std::string> args) {
       parsed.error = "unknown argument '" + arg + "'";
     }
   }
+  if (parsed.error.empty()) parsed.error = engine::ConflictingOptions(EngineOptionsFor(options));
   return parsed;
 }
 

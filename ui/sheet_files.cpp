@@ -1,5 +1,6 @@
 #include "ui/sheet_files.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QPrinter>
 #include <QWidget>
@@ -32,16 +33,33 @@ SheetFiles::SheetFiles(QWidget* window, SheetPane& sheet, programming::ProgramSt
 
 SheetFiles::~SheetFiles() = default;
 
+std::string SheetFiles::DialogFolder() const {
+  if (!file_name_.empty()) return QFileInfo(QString::fromStdString(file_name_)).absolutePath().toStdString();
+  return QDir::currentPath().toStdString();
+}
+
+void SheetFiles::ShowFileInTitle() {
+  const QString bare_name = QFileInfo(QString::fromStdString(file_name_)).fileName();
+  window_->setWindowTitle(QString(kFormTitle) + "    " + bare_name);
+}
+
 void SheetFiles::Open() {
-  std::optional<std::string> chosen = dialogs_.ChooseOpen(window_);
+  // "Alle CVs" reads its lines from the sheet and writes them back as it goes: a new
+  // sheet now would get the old run's values, or the decoder the new file's.
+  if (hooks_.cv_command_running()) return;
+  std::optional<std::string> chosen = dialogs_.ChooseOpen(window_, DialogFolder());
   if (!chosen) return;
-  file_name_ = std::move(*chosen);
   std::string text;
   try {
-    text = sheet::ReadDecoderFile(file_name_);
+    text = sheet::ReadDecoderFile(*chosen);
   } catch (const sheet::SheetFileError& e) {
+    // Name and title stay those of the file "speichern" writes.
     RethrowForTheWindow(e);
   }
+  file_name_ = std::move(*chosen);
+  ShowFileInTitle();
+  // The editor holds the old file's curve; "übernehmen" would write it into this one.
+  hooks_.close_curve_editor();
   sheet_.SetText(text);
   if (text.starts_with('*')) {
     const std::string_view first_line = std::string_view(text).substr(0, text.find("\r\n"));
@@ -65,19 +83,21 @@ void SheetFiles::Save() {
 }
 
 void SheetFiles::SaveUnder() {
-  std::optional<std::string> chosen = dialogs_.ChooseSave(window_);
+  if (hooks_.cv_command_running()) return;
+  std::optional<std::string> chosen = dialogs_.ChooseSave(window_, DialogFolder());
   if (!chosen) return;
   file_name_ = std::move(*chosen);
-  const QString bare_name = QFileInfo(QString::fromStdString(file_name_)).fileName();
-  // The bare name alone stays in the title when the save fails.
-  window_->setWindowTitle(bare_name);
+  // The bare name alone stays in the title when the save fails: the file "speichern"
+  // will try again.
+  window_->setWindowTitle(QFileInfo(QString::fromStdString(file_name_)).fileName());
   Save();
-  window_->setWindowTitle(QString(kFormTitle) + "    " + bare_name);
+  ShowFileInTitle();
 }
 
 void SheetFiles::SetUpPrinter() { dialogs_.PrinterSetup(window_, Printer()); }
 
 void SheetFiles::Print() {
+  if (hooks_.cv_command_running()) return;
   QPrinter& printer = Printer();
   if (!dialogs_.Print(window_, printer)) return;
   const sheet::PrintLayout layout =

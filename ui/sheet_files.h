@@ -30,6 +30,11 @@ class SheetFiles {
     std::function<void(std::string_view item)> enable_menu_item;
     // HardwareKind.
     std::function<int()> hardware_kind;
+    // A CV command waits (reading or writing the sheet's CVs among them): the file
+    // commands that change or read the sheet do nothing meanwhile.
+    std::function<bool()> cv_command_running;
+    // Closes the speed table editor without applying it.
+    std::function<void()> close_curve_editor;
   };
 
   // `window` carries the title and owns the dialogs; all references outlive this.
@@ -40,25 +45,33 @@ class SheetFiles {
   // `DecoderFileName`: the file's full path (UTF-8); empty until a file is chosen.
   const std::string& DecoderFileName() const { return file_name_; }
 
-  // OeffnenDecoderClick: the file chosen in the open dialog becomes the sheet; a mode
-  // line ("*" and up to three characters) sets the programming mode and runs the mode
-  // step and ScanSheet; then the items that need a file are enabled. The file's name is
-  // remembered even when it cannot be read.
+  // OeffnenDecoderClick: the file chosen in the open dialog becomes the sheet and its
+  // name DecoderFileName, shown in the title; a mode line ("*" and up to three
+  // characters) sets the programming mode and runs the mode step and ScanSheet; then
+  // the items that need a file are enabled and the speed table editor is closed. A
+  // file that cannot be read changes nothing (name and title stay those of the file
+  // "speichern" writes). Nothing happens while a CV command waits.
   void Open();
   // SpeichernDecoderClick: the sheet into DecoderFileName, replacing the file whole.
   void Save();
   // SpeichernunterDecoderClick: a new name from the save dialog, then Save; the title
   // shows the bare file name, after the program's title once the save has succeeded.
+  // Nothing happens while a CV command waits.
   void SaveUnder();
   // Druckereinrichten1Click: the printer set-up for later printing.
   void SetUpPrinter();
   // druckenDecoderClick: after the print dialog, the sheet's lines as displayed under
-  // the file's name, in the printout's layout.
+  // the file's name, in the printout's layout. Nothing happens while a CV command
+  // waits.
   void Print();
 
  private:
   // The window's printer, made when first needed (it asks the printing system).
   QPrinter& Printer();
+  // Where the file dialogs open: the current file's folder, else the working folder.
+  std::string DialogFolder() const;
+  // The program's title and the bare name of DecoderFileName.
+  void ShowFileInTitle();
 
   QWidget* window_;
   SheetPane& sheet_;

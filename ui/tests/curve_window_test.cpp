@@ -22,8 +22,8 @@ namespace {
 
 // The file dialog answers with `file` once, then cancels.
 struct ScriptedOpen : FileDialogs {
-  std::optional<std::string> ChooseOpen(QWidget*) override { return std::exchange(file, std::nullopt); }
-  std::optional<std::string> ChooseSave(QWidget*) override { return std::nullopt; }
+  std::optional<std::string> ChooseOpen(QWidget*, const std::string&) override { return std::exchange(file, std::nullopt); }
+  std::optional<std::string> ChooseSave(QWidget*, const std::string&) override { return std::nullopt; }
   bool PrinterSetup(QWidget*, QPrinter&) override { return false; }
   bool Print(QWidget*, QPrinter&) override { return false; }
   std::optional<std::string> file;

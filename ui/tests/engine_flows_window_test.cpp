@@ -39,8 +39,8 @@ const serial::TComEvents kBoardEvents{serial::evRxChar, serial::evTxEmpty, seria
 
 // The user at the file dialogs: the open dialog answers with `file` once, then cancels.
 struct ScriptedDialogs : FileDialogs {
-  std::optional<std::string> ChooseOpen(QWidget*) override { return std::exchange(file, std::nullopt); }
-  std::optional<std::string> ChooseSave(QWidget*) override { return std::nullopt; }
+  std::optional<std::string> ChooseOpen(QWidget*, const std::string&) override { return std::exchange(file, std::nullopt); }
+  std::optional<std::string> ChooseSave(QWidget*, const std::string&) override { return std::nullopt; }
   bool PrinterSetup(QWidget*, QPrinter&) override { return false; }
   bool Print(QWidget*, QPrinter&) override { return false; }
 

@@ -34,8 +34,8 @@ using namespace std::chrono_literals;
 // The user at the dialogs: a file dialog answers with `file` once (then cancels);
 // the print dialog does what `print` says.
 struct ScriptedDialogs : FileDialogs {
-  std::optional<std::string> ChooseOpen(QWidget*) override { return std::exchange(file, std::nullopt); }
-  std::optional<std::string> ChooseSave(QWidget*) override { return std::exchange(file, std::nullopt); }
+  std::optional<std::string> ChooseOpen(QWidget*, const std::string&) override { return std::exchange(file, std::nullopt); }
+  std::optional<std::string> ChooseSave(QWidget*, const std::string&) override { return std::exchange(file, std::nullopt); }
   bool PrinterSetup(QWidget*, QPrinter& printer) override {
     set_up = &printer;
     return true;
@@ -135,7 +135,8 @@ TEST_F(FileCommandsWindowTest, OpeningTakesTheModeLineAndEnablesTheFileItems) {
   std::string expected = sheet::Cp1252ToUtf8(ReadBytes(sample));
   std::erase(expected, '\r');
   EXPECT_EQ(Sheet()->toPlainText().toStdString(), expected);
-  EXPECT_EQ(form_->windowTitle(), kFormTitle);
+  // The title names the file "speichern" writes.
+  EXPECT_EQ(form_->windowTitle(), QString(kFormTitle) + "    zubehoerdecoder.DEC");
   EXPECT_EQ(Mode(), "pag");
   EXPECT_EQ(form_->State().ProgrammingMode, "pag");
   EXPECT_TRUE(Checked("ProgPag"));
@@ -172,7 +173,7 @@ TEST_F(FileCommandsWindowTest, OpeningTakesTheModeLineAndEnablesTheFileItems) {
   Open(std::nullopt);
   EXPECT_EQ(Sheet()->toPlainText(), "bearbeitet");
   EXPECT_EQ(form_->DecoderFileName(), Path("leer.DEC"));
-  EXPECT_EQ(form_->windowTitle(), kFormTitle);
+  EXPECT_EQ(form_->windowTitle(), QString(kFormTitle) + "    leer.DEC");
 
   // "Decoder wählen" is the same command.
   Open(sample, "Decoderwahl");
@@ -197,7 +198,9 @@ TEST_F(FileCommandsWindowTest, AFileThatCannotBeReadLeavesTheSheet) {
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0], "Datei " + missing + " kann nicht ge\u00f6ffnet werden");
   EXPECT_EQ(Sheet()->toPlainText(), "Decoder");
-  EXPECT_EQ(form_->DecoderFileName(), missing);
+  // Nothing changes: no name that "speichern" would write the old sheet under.
+  EXPECT_EQ(form_->DecoderFileName(), "");
+  EXPECT_EQ(form_->windowTitle(), kFormTitle);
   EXPECT_EQ(Mode(), "dir");
   for (const char* item : {"druckenDecoder", "SpeichernDecoder", "SpeichernunterDecoder", "leseAlleCVs"}) {
     EXPECT_FALSE(Enabled(item)) << item;
