@@ -82,12 +82,22 @@ std::string StandardLine(int number, int value, std::string_view old_line) {
   line.resize(std::max<std::size_t>(4, line.size() + 1), ' ');
   const std::string digits = std::to_string(value);
   line += std::string(3 - std::min<std::size_t>(3, digits.size()), ' ') + digits + ' ';
-  for (std::size_t i = 0; i < old_line.size(); ++i) {
-    if (static_cast<unsigned char>(old_line[i]) >= 64) {
-      line += old_line.substr(i);
-      break;
-    }
+  // The description as it stands: what follows the number, the value (digits or the
+  // "?" of a CV not read) and the blanks after each.
+  std::size_t at = 0;
+  while (at < old_line.size() && IsDigit(old_line[at])) ++at;
+  while (at < old_line.size() && old_line[at] == ' ') ++at;
+  std::size_t value_end = at;
+  if (value_end < old_line.size() && old_line[value_end] == '?') {
+    ++value_end;
+  } else {
+    while (value_end < old_line.size() && IsDigit(old_line[value_end])) ++value_end;
   }
+  if (value_end > at) {
+    at = value_end;
+    while (at < old_line.size() && old_line[at] == ' ') ++at;
+  }
+  if (at > 0) line += old_line.substr(at);
   return line;
 }
 

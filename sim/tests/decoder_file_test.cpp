@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -50,7 +51,7 @@ TEST(DecoderFileTest, ChangedValuesAndNewCvs) {
       {"1000 12 x", 255, "1000 255 x"},
       {"29 6", 100, "29 100"},
       {"029 5", 12, "29   12 "},  // put in place, it would read back as CV 212
-      {"29    ? (Konfiguration)", 6, "29    6 Konfiguration)"},
+      {"29    ? (Konfiguration)", 6, "29    6 (Konfiguration)"},  // kept as it stands
       {"67", 9, "67    9 "},
   };
   for (const Case& c : cases) {
@@ -69,6 +70,17 @@ TEST(DecoderFileTest, ChangedValuesAndNewCvs) {
   EXPECT_EQ(TextWithCvs("*dir\r\nLok\r\n", decoder), "*dir\r\nLok\r\n30    1 \r\n1000   2 \r\n");
   EXPECT_EQ(TextWithCvs("Lok", decoder), "Lok\r\n30    1 \r\n1000   2 ");
   EXPECT_EQ(TextWithCvs("", decoder), "30    1 \r\n1000   2 \r\n");
+}
+
+TEST(DecoderFileTest, EveryLineKeepsItsOwnLineEnd) {
+  // A file written elsewhere, with LF or CR alone: only the changed line changes.
+  const std::string text = "*dir\nLok 1\r29 6 Konfiguration\n1 3 Adresse\r\nEnde\n";
+  DecoderModel decoder;
+  LoadCvsFromText(text, decoder);
+  EXPECT_EQ(TextWithCvs(text, decoder), text);
+  decoder.SetCv(29, 38);
+  decoder.SetCv(30, 1);  // no line yet: added before the final line end, with CR LF
+  EXPECT_EQ(TextWithCvs(text, decoder), "*dir\nLok 1\r29 38 Konfiguration\n1 3 Adresse\r\nEnde\n30    1 \r\n");
 }
 
 TEST(DecoderFileTest, FilesAndErrors) {
@@ -96,6 +108,18 @@ TEST(DecoderFileTest, FilesAndErrors) {
   };
   expect_error(path, [&] { ReadDecoderFile(path); });
   expect_error(dir, [&] { WriteDecoderFile(dir, text); });
+
+  // A file that is no text (a program, say) is refused, and stays as it is.
+  std::string binary("\x7F" "ELF\x02\x01\x01", 7);
+  binary += std::string(100, '\0') + "1 3\r\n";
+  {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::fwrite(binary.data(), 1, binary.size(), file);
+    std::fclose(file);
+  }
+  expect_error(path, [&] { ReadDecoderFile(path); });
+  EXPECT_EQ(std::filesystem::file_size(path), binary.size());
+  std::filesystem::remove(path);
 }
 
 }  // namespace

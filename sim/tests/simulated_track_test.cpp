@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "encoding/fixed_streams.h"
 #include "encoding/serial_encoder.h"
 #include "serial/com_port.h"
@@ -169,6 +171,24 @@ TEST(SimulatedTrackTest, TheRealClockGivesTheSameLog) {
   const std::vector<double> r = intervals(on_real.track.Log());
   ASSERT_EQ(v.size(), r.size());
   for (std::size_t i = 0; i < v.size(); ++i) EXPECT_NEAR(v[i], r[i], 0.01) << i;
+}
+
+TEST(SimulatedTrackTest, TheLogStaysBoundedAndKeepsTheNewest) {
+  // A program left running for days: every power change is a line of the log.
+  VirtualClock clock;
+  Bench bench(clock);
+  const std::size_t changes = SimulatedTrack::kMaxLogEntries + SimulatedTrack::kMaxLogEntries / 2;
+  for (std::size_t i = 0; i < changes; ++i) {
+    bench.port.SetDTR(i % 2 == 0);
+    clock.AdvanceBy(std::chrono::microseconds(1));
+  }
+  const std::vector<TrackLogEntry> log = bench.track.Log();
+  EXPECT_LE(log.size(), SimulatedTrack::kMaxLogEntries);
+  EXPECT_GE(log.size(), SimulatedTrack::kMaxLogEntries / 2);
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log.back().time, clock.Now() - std::chrono::microseconds(1));  // the last change is there
+  EXPECT_TRUE(std::is_sorted(log.begin(), log.end(),
+                             [](const TrackLogEntry& a, const TrackLogEntry& b) { return a.time < b.time; }));
 }
 
 TEST(SimulatedTrackTest, AWriteCompletesWhenItsLastCharacterEntersTheFifo) {
