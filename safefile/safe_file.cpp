@@ -356,6 +356,18 @@ Target ResolveTarget(const std::string& path) {
     target.problem = Reason(ENOENT);
     return target;
   }
+  // The program's own standard output named through a link (/dev/stdout,
+  // /proc/self/fd/1) is written to as it is: a pipe has no name to follow, and a file
+  // opened for appending is to be appended to.
+  {
+    struct stat named {}, followed {};
+    if (lstat(path.c_str(), &named) == 0 && !S_ISREG(named.st_mode) && stat(path.c_str(), &followed) == 0 &&
+        IsStandardOutput(followed)) {
+      target.kind = Target::kStandardOutput;
+      target.resolved = path;
+      return target;
+    }
+  }
   std::string at = path;
   struct stat st {};
   bool exists = false;

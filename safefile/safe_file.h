@@ -16,8 +16,8 @@
 //  - a regular file the user may write in a folder the user may not: the old
 //    contents are copied to the temporary folder first, then the file is written in
 //    place; a failure or SIGINT/SIGTERM puts the old contents back.
-//  - the program's own standard output (a terminal, a pipe, /dev/stdout): written to
-//    directly.
+//  - the program's own standard output (a terminal, a pipe, a file, named as
+//    /dev/stdout or through another link or device node): written to directly.
 //  - anything else is refused: a file the user may not write, a folder, a device node
 //    or FIFO (never replaced by a file), a path whose folder does not exist.
 // Why not QSaveFile: it replaces device nodes and FIFOs like any file, keeps no

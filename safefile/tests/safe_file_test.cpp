@@ -208,6 +208,28 @@ TEST_F(SafeFileTest, StandardOutputIsWrittenToNotReplaced) {
   EXPECT_EQ(status, 0);
   EXPECT_EQ(Get(captured), "PDF");
   EXPECT_TRUE(fs::is_symlink("/dev/stdout"));
+
+  // Appended to where standard output appends, and into a pipe, which has no name.
+  Put(captured, "OLD\n");
+  EXPECT_EQ(InChild(false, [&] {
+              const int fd = open(captured.c_str(), O_WRONLY | O_APPEND);
+              if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) return 2;
+              return WriteWhole("/proc/self/fd/1", "PDF").empty() ? 0 : 1;
+            }),
+            0);
+  EXPECT_EQ(Get(captured), "OLD\nPDF");
+  int pipe_fds[2];
+  ASSERT_EQ(pipe(pipe_fds), 0);
+  EXPECT_EQ(InChild(false, [&] {
+              if (dup2(pipe_fds[1], STDOUT_FILENO) < 0) return 2;
+              return WriteWhole("/dev/stdout", "PDF").empty() ? 0 : 1;
+            }),
+            0);
+  close(pipe_fds[1]);
+  char got[8] = {};
+  EXPECT_EQ(read(pipe_fds[0], got, sizeof got), 3);
+  EXPECT_STREQ(got, "PDF");
+  close(pipe_fds[0]);
 }
 
 TEST_F(SafeFileTest, AWritableFileInAReadOnlyFolderIsWrittenInPlace) {

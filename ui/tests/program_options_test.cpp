@@ -33,6 +33,15 @@ TEST(ProgramOptionsTest, ReadsTheCommandLine) {
       {{"--port", "COM17=/dev/x"}, "--port takes COMn=PATH with n from 1 to 16, not 'COM17=/dev/x'", false, false, "", "", ""},
       {{"--port", "COM1="}, "--port takes COMn=PATH with n from 1 to 16, not 'COM1='", false, false, "", "", ""},
       {{"--virtual-time"}, "unknown argument '--virtual-time'", false, false, "", "", ""},
+      // A real port named and the simulated track wanted: which one was meant?
+      {{"--port", "COM1=/dev/ttyUSB0", "--sim-decoder", "lok.dec"},
+       "--sim-decoder puts every port on the simulated track, but --port names COM1=/dev/ttyUSB0; give --port "
+       "COMn=sim for the track instead",
+       false, false, "", "", ""},
+      {{"--simulate", "--port", "COM2=/dev/ttyUSB0"},
+       "--simulate puts every port on the simulated track, but --port names COM2=/dev/ttyUSB0; give --port "
+       "COMn=sim for the track instead",
+       false, false, "", "", ""},
   };
   for (const OptionsCase& c : cases) {
     std::string joined;
