@@ -1,8 +1,10 @@
 #include "sheet/decoder_file.h"
 
 #include <gtest/gtest.h>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -195,22 +197,44 @@ TEST(WriteDecoderFileTest, AFailedSaveLeavesTheOldFileWhole) {
 }
 
 TEST(DecoderFilePermissionsTest, WhatTheUserMayNotTouchFails) {
-  if (geteuid() == 0) GTEST_SKIP() << "root reads and writes regardless of permissions";
+  // Permissions stop a plain user only: as root the checks run as "nobody" in a child.
   const TempFolder folder;
+  fs::permissions(folder.Path(), fs::perms::all);
   const std::string locked = folder.File("gesperrt.DEC");
-  Put(locked, "1 3\r\n");
-  fs::permissions(locked, fs::perms::none);
-  EXPECT_EQ(ErrorOf([&] { ReadDecoderFile(locked); }), OpenMessage(locked));
-
-  // A file in a read-only folder can be neither replaced nor made anew.
-  const std::string path = folder.File("lok.DEC");
-  Put(path, "1 3\r\n");
-  fs::permissions(folder.Path(), fs::perms::owner_read | fs::perms::owner_exec);
-  EXPECT_EQ(ErrorOf([&] { WriteDecoderFile(path, "1 4\r\n"); }), CreateMessage(path));
+  const std::string protected_file = folder.File("schreibgeschuetzt.DEC");
+  const std::string in_place = folder.File("lok.DEC");
   const std::string fresh = folder.File("neu.DEC");
-  EXPECT_EQ(ErrorOf([&] { WriteDecoderFile(fresh, "1 4\r\n"); }), CreateMessage(fresh));
-  EXPECT_EQ(Get(path), "1 3\r\n");
-  EXPECT_FALSE(fs::exists(fresh));
+  Put(locked, "1 3\r\n");
+  Put(protected_file, "1 3\r\n");
+  Put(in_place, "1 3\r\n");
+  fs::permissions(locked, fs::perms::none);
+  fs::permissions(protected_file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  const bool root = geteuid() == 0;
+  for (const std::string& file : {locked, protected_file, in_place, folder.Path().string()}) {
+    if (root) chown(file.c_str(), 65534, 65534);
+  }
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (root && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) _exit(99);
+    // The folder read-only for its owner: nothing new can be made in it.
+    fs::permissions(folder.Path(), fs::perms::owner_read | fs::perms::owner_exec);
+    int wrong = 0;
+    wrong += ErrorOf([&] { ReadDecoderFile(locked); }) != OpenMessage(locked);
+    wrong += ErrorOf([&] { WriteDecoderFile(protected_file, "1 4\r\n"); }) != CreateMessage(protected_file);
+    wrong += Get(protected_file) != "1 3\r\n";
+    wrong += ErrorOf([&] { WriteDecoderFile(fresh, "1 4\r\n"); }) != CreateMessage(fresh);
+    wrong += fs::exists(fresh);
+    // A file the user may write is written all the same, in place.
+    wrong += !ErrorOf([&] { WriteDecoderFile(in_place, "1 4\r\n"); }).empty();
+    wrong += Get(in_place) != "1 4\r\n";
+    fs::permissions(folder.Path(), fs::perms::owner_all);
+    _exit(wrong);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "cases that went wrong";
 }
 
 }  // namespace
