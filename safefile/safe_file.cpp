@@ -108,21 +108,28 @@ void UndoPendingWrite() {
 
 void OnTerminatingSignal(int signal_number) {
   UndoPendingWrite();
-  sigaction(signal_number, signal_number == SIGINT ? &previous_int : &previous_term, nullptr);
+  // Then whatever handled the signal before (the serial ports' clean-up, say), or
+  // what it would have done by default.
+  const struct sigaction& previous = signal_number == SIGINT ? previous_int : previous_term;
+  if (!(previous.sa_flags & SA_SIGINFO) && previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) {
+    previous.sa_handler(signal_number);
+    return;
+  }
+  sigaction(signal_number, &previous, nullptr);
   raise(signal_number);
 }
 
-// Installs the handler once, for the signals nobody else handles.
+// Installs the handler once, for the signals that are not ignored.
 void GuardAgainstSignals() {
   static std::once_flag once;
   std::call_once(once, [] {
     for (auto [number, previous] : {std::pair{SIGINT, &previous_int}, std::pair{SIGTERM, &previous_term}}) {
       struct sigaction current {};
-      if (sigaction(number, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
+      if (sigaction(number, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) continue;
       struct sigaction action {};
       action.sa_handler = OnTerminatingSignal;
       sigemptyset(&action.sa_mask);
-      action.sa_flags = SA_RESETHAND;
+      action.sa_flags = SA_RESTART;
       sigaction(number, &action, previous);
     }
   });

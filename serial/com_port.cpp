@@ -357,6 +357,9 @@ int TCustomComPort::WaitForRequest(TComRequest* request) {
   int error = 0;
   const int written = request->job_->Wait(error);
   if (error != 0) RaiseComError(kComWrite, error);
+  // Characters left when the time was up: the port takes nothing any more (nobody
+  // drains it). Going on would report reads and writes that never reached the track.
+  if (written < static_cast<int>(request->job_->data().size())) RaiseComError(kComWrite, ETIMEDOUT);
   return written;
 }
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <utility>
 #include <mutex>
 #include <optional>
 #include <system_error>
@@ -32,8 +34,11 @@ using std::chrono::nanoseconds;
 // While received characters have been reported but not read, the receive queue is
 // looked at this often for new arrivals (the line stays readable, so poll cannot tell).
 constexpr int kRxRecheckMs = 10;
-// Shortest pause between two looks at the driver's transmit queue.
+// Pause between two looks at the driver's transmit queue: about a character time,
+// within these bounds, whatever the driver reports (cdc-acm reports a whole URB for
+// any write in flight, so a pause by queue length would hold every write 0.67 s).
 constexpr nanoseconds kMinDrainPause = std::chrono::microseconds(200);
+constexpr nanoseconds kMaxDrainPause = std::chrono::milliseconds(2);
 
 bool Refused(int error) {
   return error == ENOTTY || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
@@ -74,8 +79,10 @@ int MakeRawTermios(const LineSettings& settings, termios& t) {
   cfmakeraw(&t);
   t.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | PARMRK | IGNPAR);
   if (settings.parity != prNone && settings.parity_options.Check) t.c_iflag |= INPCK;
-  t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | HUPCL);
-  t.c_cflag |= CLOCAL | CREAD | kSizes[settings.data_bits - 5];
+  t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+  // HUPCL: when the program dies, the kernel drops DTR and RTS at the last close, so
+  // a booster's relay never stays on over an idle transmit line (DC on the track).
+  t.c_cflag |= CLOCAL | CREAD | HUPCL | kSizes[settings.data_bits - 5];
   switch (settings.parity) {
     case prNone: break;
     case prOdd: t.c_cflag |= PARENB | PARODD; break;
@@ -94,6 +101,77 @@ int MakeRawTermios(const LineSettings& settings, termios& t) {
 }
 
 namespace {
+
+// --- Ports left as they were found, also when a signal ends the program ------------
+//
+// Every open tty is noted with the settings it had; Close puts them back after
+// dropping DTR and RTS. SIGINT and SIGTERM do the same for every port still open
+// (async-signal-safe: ioctl and tcsetattr only) before the signal goes on to whatever
+// handled it before, by default ending the program.
+
+constexpr int kMaxOpenPorts = 16;
+struct OpenPort {
+  std::atomic<int> fd{-1};
+  termios original{};
+};
+OpenPort open_ports[kMaxOpenPorts];
+struct sigaction previous_int {};
+struct sigaction previous_term {};
+
+void ReleaseLines(int fd, const termios& original) {
+  int lines = TIOCM_DTR | TIOCM_RTS;
+  ioctl(fd, TIOCMBIC, &lines);
+  tcsetattr(fd, TCSANOW, &original);
+}
+
+void OnTerminatingSignal(int signal_number) {
+  for (OpenPort& port : open_ports) {
+    const int fd = port.fd.load();
+    if (fd >= 0) ReleaseLines(fd, port.original);
+  }
+  const struct sigaction& previous = signal_number == SIGINT ? previous_int : previous_term;
+  if (!(previous.sa_flags & SA_SIGINFO) && previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) {
+    previous.sa_handler(signal_number);
+    return;
+  }
+  sigaction(signal_number, &previous, nullptr);
+  raise(signal_number);
+}
+
+void GuardPortsAgainstSignals() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    for (auto [number, previous] : {std::pair{SIGINT, &previous_int}, std::pair{SIGTERM, &previous_term}}) {
+      struct sigaction current {};
+      if (sigaction(number, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) continue;
+      struct sigaction action {};
+      action.sa_handler = OnTerminatingSignal;
+      sigemptyset(&action.sa_mask);
+      action.sa_flags = SA_RESTART;
+      sigaction(number, &action, previous);
+    }
+  });
+}
+
+// Notes `fd` as open with `original` settings; false when no slot is free (the port
+// still works, it is only not cleaned up by a signal).
+bool NoteOpenPort(int fd, const termios& original) {
+  GuardPortsAgainstSignals();
+  for (OpenPort& port : open_ports) {
+    if (port.fd.load() >= 0) continue;
+    port.original = original;
+    int free_slot = -1;
+    if (port.fd.compare_exchange_strong(free_slot, fd)) return true;
+  }
+  return false;
+}
+
+void ForgetOpenPort(int fd) {
+  for (OpenPort& port : open_ports) {
+    int noted = fd;
+    if (port.fd.compare_exchange_strong(noted, -1)) return;
+  }
+}
 
 nanoseconds CharacterTime(const LineSettings& settings) {
   const int bits = 1 + settings.data_bits + (settings.parity == prNone ? 0 : 1) +
@@ -164,6 +242,8 @@ class TtyDevice final : public SerialDevice {
   bool Dropped(std::uint64_t generation) const;
 
   std::atomic<int> fd_{-1};
+  termios original_{};  // the settings the port had when it was opened
+  bool has_original_ = false;
   WakeLine event_wake_;
   WakeLine writer_wake_;
   RingWatch ring_;
@@ -203,7 +283,15 @@ int TtyDevice::Open(const std::string& path) {
   // TIOCEXCL keeps other programs out, but not a privileged one; the lock also keeps
   // out every other device object, whoever runs it.
   if (flock(fd, LOCK_EX | LOCK_NB) < 0) return give_up(errno == EWOULDBLOCK ? EBUSY : errno);
+  // Another program that holds the port exclusively keeps it, whoever runs this one
+  // (root would get past TIOCEXCL, and must not take the port, nor clear its mark).
+  int held = 0;
+  if (ioctl(fd, TIOCGEXCL, &held) == 0 && held) return give_up(EBUSY);
   if (ioctl(fd, TIOCEXCL) < 0) return give_up(errno);
+  if (tcgetattr(fd, &original_) == 0) {
+    has_original_ = true;
+    NoteOpenPort(fd, original_);
+  }
   AskLowLatency(fd);
   if (int error = event_wake_.Open()) return give_up(error);
   if (int error = writer_wake_.Open()) {
@@ -267,6 +355,16 @@ void TtyDevice::Close() {
     std::unique_lock lock(mutex_);
     settled_.wait(lock, [this] { return waiters_ == 0; });
   }
+  // DTR and RTS down (the track without power), the settings as they were found,
+  // the port no longer exclusive (the mark is this program's own).
+  if (has_original_) {
+    ReleaseLines(fd, original_);
+    ForgetOpenPort(fd);
+    has_original_ = false;
+  } else {
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ioctl(fd, TIOCMBIC, &lines);
+  }
   ioctl(fd, TIOCNXCL);
   ::close(fd);
   std::lock_guard lock(mutex_);
@@ -325,13 +423,16 @@ int TtyDevice::SetLineSettings(const LineSettings& settings) {
 
 int TtyDevice::SetLine(int line, bool on) {
   if (int error = Unusable()) return error;
-  return ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &line) < 0 ? errno : 0;
+  if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &line) == 0) return 0;
+  // A device without modem lines (a pty, a virtual port): nothing to switch.
+  return Refused(errno) ? 0 : errno;
 }
 
 int TtyDevice::ReadModemLines(ModemLines& lines) {
   if (int error = Unusable()) return error;
   int bits = 0;
-  if (ioctl(fd_, TIOCMGET, &bits) < 0) return errno;
+  lines = {};
+  if (ioctl(fd_, TIOCMGET, &bits) < 0) return Refused(errno) ? 0 : errno;  // no modem lines
   lines.cts = bits & TIOCM_CTS;
   lines.dsr = bits & TIOCM_DSR;
   lines.ring = bits & TIOCM_RNG;
@@ -570,7 +671,7 @@ TtyDevice::JobEnd TtyDevice::RunJob(const WriteJob& job, std::uint64_t generatio
     std::optional<nanoseconds> left = time_left();
     if (left && left->count() <= 0) return EndShort(written, outq);
     if (Dropped(generation)) return {written, ECANCELED};
-    const nanoseconds pause = std::max(kMinDrainPause, outq * nanoseconds(character_ns_.load()));
+    const nanoseconds pause = std::clamp(nanoseconds(character_ns_.load()), kMinDrainPause, kMaxDrainPause);
     WaitOn(-1, 0, writer_wake_, left ? std::min(*left, pause) : pause);
   }
 }

@@ -318,15 +318,26 @@ TEST_F(ComPortTest, EmptyWritesSendNothingAndCauseNoTransmitEmpty) {
   EXPECT_EQ(line_->Written(), "");
 }
 
-TEST_F(ComPortTest, AStalledWriteEndsShortWithoutAnError) {
+TEST_F(ComPortTest, AStalledWriteIsAPortFailure) {
+  // Nobody drains the port: the write ends short when its time is up. Reported as a
+  // success it would let a command go on as if its packets had reached the track.
   OpenForTrack();
   line_->HoldWrites(true);
-  std::atomic<int> written{-1};
-  std::thread writer([&] { written = port_.WriteText("0123456789"); });
+  std::atomic<int> code{0};
+  std::atomic<int> system_error{0};
+  std::thread writer([&] {
+    try {
+      port_.WriteText("0123456789");
+    } catch (const EComPort& e) {
+      code = e.ErrorCode;
+      system_error = e.SystemErrorCode;
+    }
+  });
   while (line_->HeldWrites() < 1) std::this_thread::yield();
   line_->CompleteOldestWrite(4);  // what the device reports when the time is up
   writer.join();
-  EXPECT_EQ(written, 4);
+  EXPECT_EQ(code, 2);
+  EXPECT_EQ(system_error, ETIMEDOUT);
 }
 
 TEST_F(ComPortTest, WriteTimeGrowsWithTheText) {

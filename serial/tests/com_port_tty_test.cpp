@@ -52,17 +52,13 @@ class PtyPortTest : public ::testing::Test {
     close(slave_);
   }
 
-  // Opens 19200 8N1 with the three events. A pseudo-terminal has no modem lines, so
-  // the last step of opening fails with the port left open.
+  // Opens 19200 8N1 with the three events. A pseudo-terminal has no modem lines,
+  // which is no error.
   void OpenPort() {
     port_ = std::make_unique<TComPort>(hand_off_, TtyFactory(), ports_);
     port_->SetBaudRate(br19200);
     port_->SetEvents({evRxChar, evTxEmpty, evRing});
-    try {
-      port_->Open();
-    } catch (const EComPort& e) {
-      EXPECT_EQ(e.ErrorCode, 11) << e.what();
-    }
+    port_->Open();
     ASSERT_TRUE(port_->Connected());
   }
 
@@ -115,15 +111,10 @@ TEST_F(PtyPortTest, EveryCharacterBothWaysWithNotifications) {
   EXPECT_FALSE(port_->Connected());
 }
 
-TEST_F(PtyPortTest, ModemLinesARefusedAndTheRateChangesWhileOpen) {
+TEST_F(PtyPortTest, NoModemLinesAndTheRateChangesWhileOpen) {
   OpenPort();
-  try {
-    port_->SetDTR(true);
-    FAIL() << "a pseudo-terminal has no DTR";
-  } catch (const EComPort& e) {
-    EXPECT_EQ(e.ErrorCode, 12);
-    EXPECT_GT(e.SystemErrorCode, 0);
-  }
+  port_->SetDTR(true);  // nothing to switch, no error
+  port_->SetRTS(false);
   port_->SetBaudRate(br9600);
   termios t{};
   ASSERT_EQ(tcgetattr(slave_, &t), 0);
