@@ -3,13 +3,21 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cstdio>
+#include <thread>
+#include <vector>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "cli/command_line.h"
 #include "cli/tests/run_cli.h"
+#include "encoding/stream_decoder.h"
 
 namespace qarn2::cli {
 namespace {
@@ -34,6 +42,41 @@ TEST(SendCommandTest, TheSimulatedDecoderAcknowledgesAMatchingVerifyOnly) {
   // One copy is not acted on: a decoder wants the packet twice in a row.
   const Result once = Send({"--virtual-time", "--service", "--copies", "1", "78", "1C", "EA"});
   EXPECT_EQ(once.out, "no acknowledge\n");
+}
+
+// A virtual port (a pty, as socat makes them) has no modem lines: the packet goes out
+// all the same, and what reaches the other end decodes to it.
+TEST(SendCommandTest, AVirtualPortWithoutModemLinesCarriesThePacket) {
+  int master = -1;
+  int slave = -1;
+  ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  const std::string path = ttyname(slave);
+  std::atomic<bool> done{false};
+  std::string received;
+  // The other end reads all the while: a pty takes only a few kilobytes.
+  std::thread reader([&] {
+    char buffer[4096];
+    while (!done) {
+      pollfd watched{master, POLLIN, 0};
+      if (poll(&watched, 1, 10) <= 0) continue;
+      const ssize_t n = read(master, buffer, sizeof buffer);
+      if (n > 0) received.append(buffer, static_cast<std::size_t>(n));
+    }
+  });
+  const Result r = Send({"--port", "COM1=" + path, "--service", "74", "1C", "06"});
+  done = true;
+  reader.join();
+  close(master);
+  close(slave);
+  EXPECT_EQ(r.status, kExitDataError) << r.err;  // nobody to acknowledge
+  EXPECT_EQ(r.out, "no acknowledge\n");
+  EXPECT_EQ(r.err, "");
+  const encoding::StreamDecode decoded = encoding::DecodeSerialStream(received, false);
+  int copies = 0;
+  for (const encoding::DecodedPacket& packet : decoded.packets) {
+    copies += packet.bytes == std::vector<std::uint8_t>{0x74, 0x1C, 0x06, 0x6E} && packet.check_right;
+  }
+  EXPECT_EQ(copies, 5) << received.size() << " characters";
 }
 
 TEST(SendCommandTest, OnTheRealClockThroughQtsEventLoop) {

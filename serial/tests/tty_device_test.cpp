@@ -19,6 +19,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 
 #include "serial/tty_device.h"
 #include "serial/tty_ring_watch.h"
@@ -265,6 +267,61 @@ TEST_F(TtyDeviceTest, LineSettingsReachTheDevice) {
   EXPECT_EQ(cfgetospeed(&t), speed_t{B115200}) << "the refused rate changed nothing";
   EXPECT_TRUE(t.c_cflag & CSTOPB);
   ExpectRaw(t);
+}
+
+TEST_F(TtyDeviceTest, ThePortIsLeftAsItWasFound) {
+  // Closing, and a SIGTERM that ends the program with the port open, give the port
+  // its settings back (and drop DTR and RTS where it has them).
+  termios cooked = CookedTermios();
+  cfsetospeed(&cooked, B2400);
+  cfsetispeed(&cooked, B2400);
+  const auto same_as_found = [&] {
+    termios now = {};
+    tcgetattr(slave_, &now);
+    return cfgetospeed(&now) == B2400 && (now.c_lflag & ICANON) && (now.c_iflag & IXON);
+  };
+  ASSERT_EQ(tcsetattr(slave_, TCSANOW, &cooked), 0);
+  ASSERT_EQ(device_->Open(path_), 0);
+  LineSettings settings;
+  settings.baud_rate = 19200;
+  ASSERT_EQ(device_->SetLineSettings(settings), 0);
+  EXPECT_FALSE(same_as_found());
+  device_->Close();
+  EXPECT_TRUE(same_as_found());
+
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    std::unique_ptr<SerialDevice> device = MakeTtyDevice();
+    if (device->Open(path_) != 0 || device->SetLineSettings(settings) != 0) _exit(1);
+    raise(SIGTERM);
+    _exit(2);  // not reached: the signal ends the process
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "exit " << WEXITSTATUS(status);
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+  EXPECT_TRUE(same_as_found());
+}
+
+TEST_F(TtyDeviceTest, APortAnotherProgramHoldsExclusivelyStaysItsOwn) {
+  // Root gets past TIOCEXCL; the device must refuse all the same, and leave the mark.
+  const int other = open(path_.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(ioctl(other, TIOCEXCL), 0);
+  EXPECT_EQ(device_->Open(path_), EBUSY);
+  int held = 0;
+  ASSERT_EQ(ioctl(other, TIOCGEXCL, &held), 0);
+  EXPECT_EQ(held, 1);
+  ASSERT_EQ(ioctl(other, TIOCNXCL), 0);
+  close(other);
+  // Free again, it opens, is held while open, and is free after Close.
+  ASSERT_EQ(device_->Open(path_), 0);
+  ASSERT_EQ(ioctl(slave_, TIOCGEXCL, &held), 0);
+  EXPECT_EQ(held, 1);
+  device_->Close();
+  ASSERT_EQ(ioctl(slave_, TIOCGEXCL, &held), 0);
+  EXPECT_EQ(held, 0);
 }
 
 // ---- transfers -----------------------------------------------------------------
