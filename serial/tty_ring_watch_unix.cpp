@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <system_error>
@@ -15,6 +16,10 @@ namespace {
 
 constexpr std::chrono::microseconds kLevelSampleInterval{1500};
 constexpr std::chrono::milliseconds kInterruptRepeat{2};
+// While the thread waits for a modem change, the ring counter is looked at again this
+// often: a ring counted between the last look and entering the wait changes nothing
+// the wait would see.
+constexpr long kCounterRecheckNs = 5'000'000;
 
 // The driver does not offer the request at all (as opposed to failing it).
 bool Refused(int error) {
@@ -44,6 +49,31 @@ void Pause(const WakeLine& wake, std::chrono::nanoseconds duration) {
                           static_cast<long>((duration - seconds).count())};
   if (ppoll(&watched, 1, &limit, nullptr) > 0) wake.Clear();
 }
+
+// Interrupts the calling thread's blocked ioctl every kCounterRecheckNs while it
+// lives, so that the counters are read again.
+class RecheckTimer {
+ public:
+  RecheckTimer() {
+    sigevent event = {};
+    event.sigev_notify = SIGEV_THREAD_ID;
+    event.sigev_signo = InterruptSignal();
+    event._sigev_un._tid = gettid();  // sigev_notify_thread_id, which this C library lacks
+    if (timer_create(CLOCK_MONOTONIC, &event, &id_) != 0) return;
+    const itimerspec every = {{0, kCounterRecheckNs}, {0, kCounterRecheckNs}};
+    armed_ = timer_settime(id_, 0, &every, nullptr) == 0;
+    if (!armed_) timer_delete(id_);
+  }
+  ~RecheckTimer() {
+    if (armed_) timer_delete(id_);
+  }
+  RecheckTimer(const RecheckTimer&) = delete;
+  RecheckTimer& operator=(const RecheckTimer&) = delete;
+
+ private:
+  timer_t id_{};
+  bool armed_ = false;
+};
 
 }  // namespace
 
@@ -143,6 +173,7 @@ bool RingWatch::WatchCounter() {
     return true;
   }
   int seen = counts.rng;
+  const RecheckTimer recheck;
   for (;;) {
     if (AcknowledgeRequests()) return true;
     // Entering the wait also switches the UART's modem-status interrupt on again.
