@@ -1,5 +1,9 @@
 #include "engine/engine.h"
 
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <iostream>
 #include <stdexcept>
@@ -9,6 +13,7 @@
 #include "link/hardware_setup.h"
 #include "qtadapter/qt_hand_off.h"
 #include "qtadapter/qt_time_base.h"
+#include "serial/thread_priority.h"
 #include "sim/decoder_file.h"
 #include "sim/simulated_ports.h"
 
@@ -22,6 +27,15 @@ tryout::TryOutView kNoTryOutView;
 std::unique_ptr<sim::SimClock> MakeClock(bool virtual_time) {
   if (virtual_time) return std::make_unique<sim::VirtualClock>();
   return std::make_unique<sim::RealClock>();
+}
+
+// Where no limit stands in the way (root, or an unlimited RLIMIT_MEMLOCK), the
+// program's memory stays in RAM: a page fault while refilling the line is a gap.
+// With a limit, locking future allocations could make them fail: nothing is locked.
+void KeepMemoryResident() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_MEMLOCK, &limit) != 0 || (limit.rlim_cur != RLIM_INFINITY && geteuid() != 0)) return;
+  mlockall(MCL_CURRENT | MCL_FUTURE);
 }
 
 }  // namespace
@@ -77,6 +91,12 @@ Engine::Engine(EngineOptions options)
     time_ = std::move(time);
   } else {
     time_ = std::make_unique<qtadapter::QtTimeBase>(tick);
+    // On the wall clock this thread refills the background stream: it runs before
+    // whatever else the machine is busy with, as far as the process may. (On virtual
+    // time it only drives the clock, as fast as it can: no higher priority there.)
+    priority_before_ = serial::CurrentThreadPriority();
+    priority_ = serial::RaiseThreadPriority(serial::Urgency::kInterface);
+    KeepMemoryResident();
   }
   link_ = std::make_unique<link::TrackLink>(*port_, *time_);
 
@@ -120,6 +140,7 @@ Engine::~Engine() {
   } catch (const std::exception& e) {
     std::cerr << "--sim-decoder: " << e.what() << '\n';
   }
+  if (!priority_.empty()) serial::RestoreThreadPriority(priority_before_);
 }
 
 void Engine::SetViews(programming::CvCommandsView* cv_view, tryout::TryOutView* tryout_view) {

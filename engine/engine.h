@@ -20,6 +20,7 @@
 #include "programming/program_state.h"
 #include "serial/com_port.h"
 #include "serial/port_map.h"
+#include "serial/thread_priority.h"
 #include "sim/sim_clock.h"
 #include "sim/simulated_track.h"
 #include "tryout/tryout_commands.h"
@@ -99,6 +100,9 @@ class Engine {
   sim::SimulatedTrack& Track() { return *track_; }
   sim::SimClock& Clock() { return *clock_; }
   VirtualTimeBase* VirtualTime() { return virtual_time_; }
+  // The priority the user-interface thread got on the wall clock ("SCHED_FIFO 10",
+  // "nice -10", "unchanged"; empty on virtual time).
+  const std::string& Priority() const { return priority_; }
 
   // The record of the run: the simulated track's log, or with `trace` on a real port
   // what went through it (packets decoded, line changes, rings).
@@ -121,6 +125,8 @@ class Engine {
   VirtualTimeBase* virtual_time_ = nullptr;  // time_, when it runs on virtual time
   std::unique_ptr<link::TrackLink> link_;
   std::function<void()> tick_hook_;
+  std::string priority_;
+  serial::ThreadPriority priority_before_;
   const encoding::FixedStreams streams_;
   programming::ProgramState state_;
   std::unique_ptr<programming::CvCommands> cv_commands_;

@@ -1,5 +1,7 @@
 #include "serial/com_port.h"
 
+#include "serial/thread_priority.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <exception>
@@ -188,6 +190,8 @@ void TCustomComPort::RunEventThread(SerialDevice* device, std::shared_ptr<std::a
   // effect.
   static constexpr TComEvent kOrder[] = {evRxChar, evTxEmpty, evRing, evRxFlag, evBreak,
                                          evCTS,    evDSR,     evError, evRLSD, evRx80Full};
+  // Transmit-empty keeps the line busy: handed over late, it leaves the line idle.
+  RaiseThreadPriority(Urgency::kLine);
   for (;;) {
     const EventWait wait = device->WaitEvents();
     if (wait.outcome != EventWait::kEvents) break;

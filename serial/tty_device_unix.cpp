@@ -22,6 +22,7 @@
 #include <system_error>
 #include <thread>
 
+#include "serial/thread_priority.h"
 #include "serial/tty_ring_watch.h"
 #include "serial/tty_wake_line.h"
 
@@ -585,6 +586,7 @@ int TtyDevice::Purge() {
 }
 
 void TtyDevice::RunWriter() {
+  RaiseThreadPriority(Urgency::kLine);  // it feeds the driver
   std::unique_lock lock(mutex_);
   for (;;) {
     if (stop_writer_) return;

@@ -1,5 +1,7 @@
 #include "serial/tty_ring_watch.h"
 
+#include "serial/thread_priority.h"
+
 #include <linux/serial.h>
 #include <poll.h>
 #include <pthread.h>
@@ -152,6 +154,7 @@ bool RingWatch::AcknowledgeRequests() {
 }
 
 void RingWatch::Run() {
+  RaiseThreadPriority(Urgency::kLine);  // an acknowledge is only 6 ms long
   sigset_t interrupt;
   sigemptyset(&interrupt);
   sigaddset(&interrupt, InterruptSignal());

@@ -1,5 +1,7 @@
 #include "sim/sim_clock.h"
 
+#include "serial/thread_priority.h"
+
 #include <algorithm>
 
 namespace qarn2::sim {
@@ -78,6 +80,8 @@ void RealClock::Reschedule() {
 }
 
 void RealClock::Run() {
+  // The simulated UART and decoder stand for hardware, which is never late.
+  serial::RaiseThreadPriority(serial::Urgency::kLine);
   for (;;) {
     const SimTime due = EarliestDue();
     {

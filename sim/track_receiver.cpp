@@ -1,6 +1,7 @@
 #include "sim/track_receiver.h"
 
 #include <chrono>
+#include <cstdio>
 
 #include "encoding/stream_decoder.h"
 
@@ -61,8 +62,14 @@ void TrackReceiver::HalfBitEnded(bool mark, SimTime duration, SimTime end) {
   space_ = SimTime{-1};
   if (auto fault = encoding::JudgeHalves(space_us, mark_us, value)) {
     const bool gap = mark_us > space_us;
-    Break(end - duration, gap ? "gap on the line: the bit before it is lost"
-                              : "half-bit out of the DCC windows");
+    if (gap) {
+      // How long the line stood idle beyond the half-bit it ended.
+      char idle[64];
+      std::snprintf(idle, sizeof idle, " (%.3f ms idle)", (mark_us - space_us) / 1000.0);
+      Break(end - duration, std::string("gap on the line: the bit before it is lost") + idle);
+    } else {
+      Break(end - duration, "half-bit out of the DCC windows");
+    }
     return;
   }
   Bit(value, end);
