@@ -232,7 +232,8 @@ int OnTheTrack(std::string_view command, const Arguments& args, std::ostream& er
     link.WaitTicks(kPowerUpTicks);
     status = body(tool);
   } catch (const serial::EComPort& e) {
-    status = Fail(err, command, kExitPortError, e.what());
+    const std::string advice = engine->Advice(e);
+    status = Fail(err, command, kExitPortError, std::string(e.what()) + (advice.empty() ? "" : "\n  " + advice));
   }
   if (args.track.trace) engine->PrintTrace(err);
   try {

@@ -98,7 +98,8 @@ int RunSend(std::span<const std::string> args, std::ostream& out, std::ostream& 
     status = link.AckResult ? kExitOk : kExitDataError;
     link.PowerOffWhenDrained();
   } catch (const serial::EComPort& e) {
-    status = Fail(err, kExitDataError, e.what());
+    const std::string advice = engine->Advice(e);
+    status = Fail(err, kExitDataError, std::string(e.what()) + (advice.empty() ? "" : "\n  " + advice));
   }
   if (options.trace) engine->PrintTrace(out);
   try {

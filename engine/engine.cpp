@@ -4,10 +4,13 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <iostream>
 #include <stdexcept>
 
+#include "engine/port_advice.h"
 #include "engine/port_recorder.h"
 #include "engine/virtual_time_base.h"
 #include "link/hardware_setup.h"
@@ -36,6 +39,35 @@ void KeepMemoryResident() {
   rlimit limit{};
   if (getrlimit(RLIMIT_MEMLOCK, &limit) != 0 || (limit.rlim_cur != RLIM_INFINITY && geteuid() != 0)) return;
   mlockall(MCL_CURRENT | MCL_FUTURE);
+}
+
+// A device that is not opened: the system console, which a port only takes when the
+// user names it.
+class ConsoleRefused : public serial::ForwardingDevice {
+ public:
+  using ForwardingDevice::ForwardingDevice;
+  int Open(const std::string&) override { return EBUSY; }
+  void Close() override {}
+};
+
+// The devices, but an active console that no --port names explicitly (COM1 is
+// /dev/ttyS0 by default, which many machines use as their console) is refused; its
+// path goes to `refused`.
+serial::DeviceFactory RefusingConsoles(serial::DeviceFactory devices, const EngineOptions& options,
+                                       std::shared_ptr<std::string> refused) {
+  const std::string consoles = options.active_consoles ? *options.active_consoles : ActiveConsoles();
+  std::vector<std::string> named;
+  for (const auto& [port, path] : options.ports.Named()) named.push_back(path);
+  return [devices = std::move(devices), consoles, named, refused](const std::string& path)
+             -> std::unique_ptr<serial::SerialDevice> {
+    std::unique_ptr<serial::SerialDevice> device = devices(path);
+    const bool named_explicitly = std::find(named.begin(), named.end(), path) != named.end();
+    if (path != sim::kSimulatedPath && !named_explicitly && IsActiveConsole(path, consoles)) {
+      *refused = path;
+      return std::make_unique<ConsoleRefused>(std::move(device));
+    }
+    return device;
+  };
 }
 
 }  // namespace
@@ -75,7 +107,8 @@ Engine::Engine(EngineOptions options)
       hand_off_(std::make_unique<qtadapter::QtHandOff>()),
       streams_(encoding::MakeFixedStreams()) {
   track_->Lgb().SetSettings(options_.lgb);
-  serial::DeviceFactory devices = sim::DevicesWithSimulatedTrack(*track_);
+  serial::DeviceFactory devices = RefusingConsoles(sim::DevicesWithSimulatedTrack(*track_), options_,
+                                                  console_refused_);
   if (recorder_) devices = recorder_->Wrap(std::move(devices));
   if (options_.wrap_devices) devices = options_.wrap_devices(std::move(devices));
   port_ = std::make_unique<serial::TComPort>(*hand_off_, std::move(devices), PortsFor(options_));
@@ -159,6 +192,12 @@ bool Engine::SetUpHardware(int kind) {
       break;
   }
   return true;
+}
+
+std::string Engine::Advice(const serial::EComPort& error) const {
+  if (error.SystemErrorCode <= 0) return "";
+  const std::string path = PortsFor(options_).PathOf(port_->Port());
+  return PortAdvice(error.SystemErrorCode, path, *console_refused_ == path && error.SystemErrorCode == EBUSY);
 }
 
 std::vector<sim::TrackLogEntry> Engine::TraceEntries() const {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "link/track_link.h"
 #include "programming/cv_commands.h"
 #include "programming/program_state.h"
+#include "serial/com_error.h"
 #include "serial/com_port.h"
 #include "serial/port_map.h"
 #include "serial/thread_priority.h"
@@ -47,6 +49,9 @@ struct EngineOptions {
   sim::LgbSettings lgb;
   // Puts something between the port and its devices (a test's watch on the lines).
   std::function<serial::DeviceFactory(serial::DeviceFactory)> wrap_devices;
+  // The system's active consoles (as /sys/class/tty/console/active lists them); read
+  // from the system when not given. A console is not opened unless a --port names it.
+  std::optional<std::string> active_consoles;
 };
 
 // The port map for `options`: --simulate, --virtual-time and --sim-decoder put every
@@ -104,6 +109,10 @@ class Engine {
   // "nice -10", "unchanged"; empty on virtual time).
   const std::string& Priority() const { return priority_; }
 
+  // What to add behind the port's error message: the system's words for its number
+  // and what to do (German).
+  std::string Advice(const serial::EComPort& error) const;
+
   // The record of the run: the simulated track's log, or with `trace` on a real port
   // what went through it (packets decoded, line changes, rings).
   std::vector<sim::TrackLogEntry> TraceEntries() const;
@@ -126,6 +135,7 @@ class Engine {
   std::unique_ptr<link::TrackLink> link_;
   std::function<void()> tick_hook_;
   std::string priority_;
+  std::shared_ptr<std::string> console_refused_ = std::make_shared<std::string>();  // its path
   serial::ThreadPriority priority_before_;
   const encoding::FixedStreams streams_;
   programming::ProgramState state_;

@@ -65,6 +65,10 @@ TForm1::TForm1(engine::Engine& engine, MessageSink sink, std::unique_ptr<FileDia
       cv_commands_(engine.Cv()),
       tryout_(engine.TryOut()) {
   setObjectName("Form1");
+  guard_.SetExplainer([this](const std::exception& e) -> std::string {
+    const auto* port_error = dynamic_cast<const serial::EComPort*>(&e);
+    return port_error ? engine_.Advice(*port_error) : "";
+  });
   setFont(WindowFont());
   menu_ = std::make_unique<MainMenu>(this);
   setMenuBar(menu_->Bar());

@@ -14,7 +14,8 @@ bool HandlerGuard::Run(const std::function<void()>& handler) {
     if (hand_back) {
       handed_back_ = std::current_exception();
     } else {
-      Report(e.what());
+      const std::string more = explain_ ? explain_(e) : "";
+      Report(more.empty() ? e.what() : std::string(e.what()) + "\n" + more);
     }
   } catch (...) {
     if (hand_back) {

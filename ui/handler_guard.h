@@ -22,6 +22,10 @@ class HandlerGuard {
  public:
   explicit HandlerGuard(MessageSink sink) : sink_(std::move(sink)) {}
 
+  // Words to add behind an exception's message (what the system says about a port
+  // error, and what to do); empty for none.
+  void SetExplainer(std::function<std::string(const std::exception&)> explain) { explain_ = std::move(explain); }
+
   // Runs `handler`; reports what it throws. Returns false if it threw.
   bool Run(const std::function<void()>& handler);
 
@@ -34,6 +38,7 @@ class HandlerGuard {
 
  private:
   MessageSink sink_;
+  std::function<std::string(const std::exception&)> explain_;
   bool hand_back_next_ = false;
   std::exception_ptr handed_back_;
 };

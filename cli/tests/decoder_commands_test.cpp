@@ -12,6 +12,8 @@
 #include <cctype>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -348,7 +350,11 @@ TEST(DecoderCommandsTest, APortThatCannotBeOpenedEndsEveryCommand) {
     const Result r = RunCli(with_port);
     EXPECT_EQ(r.status, kExitPortError) << args[0];
     EXPECT_EQ(r.out, "") << args[0];
-    EXPECT_EQ(r.err, "qarn2-cli: " + args[0] + ": Unable to open com port (win error code: 2)\n");
+    // The port's message, then the system's words and what to do.
+    EXPECT_EQ(r.err, "qarn2-cli: " + args[0] + ": Unable to open com port (win error code: 2)\n  /nonexistent/device: " +
+                         std::strerror(ENOENT) +
+                         ". Ist der Adapter eingesteckt? Den Anschluss mit --port COMn=PFAD nennen (z. B. "
+                         "/dev/ttyUSB0 oder ein Name unter /dev/serial/by-id/).\n");
   }
 }
 

@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -301,8 +304,12 @@ TEST_F(Form1Test, PortPanelMovesThePortToCom2) {
 TEST_F(Form1Test, MissingCom1IsReportedAndTheWindowStaysUsable) {
   options_.ports.Set("COM1", "/nonexistent/qarn2-no-such-port");
   Start();
-  // Once as the window loads, once more when the board's set-up opens the port again.
-  const std::string message = "Unable to open com port (win error code: 2)";
+  // Once as the window loads, once more when the board's set-up opens the port again:
+  // the port's message, then the system's words and what to do.
+  const std::string message = std::string("Unable to open com port (win error code: 2)\n") +
+                              "/nonexistent/qarn2-no-such-port: " + std::strerror(ENOENT) +
+                              ". Ist der Adapter eingesteckt? Den Anschluss mit --port COMn=PFAD nennen "
+                              "(z. B. /dev/ttyUSB0 oder ein Name unter /dev/serial/by-id/).";
   EXPECT_EQ(messages_, (std::vector<std::string>{message, message}));
   EXPECT_FALSE(Port().Connected());
   EXPECT_FALSE(Find<QAbstractButton>("ButtonCOM1")->isChecked());

@@ -1,0 +1,25 @@
+#pragma once
+
+// What the window and the tool add behind a serial port's error message: the
+// system's own words for the error number and, for the common causes, what to do.
+// The component's message itself stays as it is ("Unable to open com port (win error
+// code: 13)").
+
+#include <string>
+#include <string_view>
+
+namespace qarn2::engine {
+
+// Whether `device` (a path such as /dev/ttyS0, links followed) is one of the active
+// system consoles listed in `active_consoles` (the contents of
+// /sys/class/tty/console/active, e.g. "tty0 ttyS0").
+bool IsActiveConsole(const std::string& device, std::string_view active_consoles);
+
+// The system's list of active consoles; empty where it cannot be read.
+std::string ActiveConsoles();
+
+// The words for error `system_error` (errno) on `device`; `console` when the device
+// was refused because it is the system console. German, as the window is.
+std::string PortAdvice(int system_error, const std::string& device, bool console);
+
+}  // namespace qarn2::engine
