@@ -12,6 +12,7 @@
 #include "cli/decoder_commands.h"
 #include "cli/curve_command.h"
 #include "cli/print_command.h"
+#include "cli/ports_command.h"
 #include "cli/track_commands.h"
 #include "cli/track_options.h"
 #include "encoding/fixed_streams.h"
@@ -269,7 +270,7 @@ Usage:
       (character outside the encoder's alphabet, unequal or out-of-window
       half-bits, preamble shorter than 10 bits or 20 with --service, wrong
       check byte, stream ending inside a packet) is reported on one line.
-)" + SendUsage() + DecoderCommandsUsage() + PrintUsage() + CurveUsage() + R"(  qarn2-cli --help
+)" + SendUsage() + DecoderCommandsUsage() + PrintUsage() + CurveUsage() + PortsUsage() + R"(  qarn2-cli --help
       This text.
 
 )" + ModeOptionHelp() + "\n" + TrackOptionsHelp() + R"(
@@ -300,6 +301,7 @@ int RunCommandLine(std::span<const std::string> args, std::istream& in,
     if (command == "reset") return RunReset(rest, out, err);
     if (command == "print") return RunPrint(rest, out, err);
     if (command == "curve") return RunCurve(rest, out, err);
+    if (command == "ports") return RunPorts(rest, out, err);
   } catch (const std::exception& fault) {
     return Fail(err, kExitInternal, "internal error: " + std::string(fault.what()));
   }

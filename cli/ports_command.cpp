@@ -1,0 +1,41 @@
+#include "cli/ports_command.h"
+
+#include <ostream>
+
+#include "cli/command_line.h"
+#include "cli/track_options.h"
+#include "engine/port_advice.h"
+#include "engine/serial_port_list.h"
+
+namespace qarn2::cli {
+
+std::string PortsUsage() {
+  return R"(  qarn2-cli ports [--port COMn=PATH]...
+      Every serial device of this machine, one a line: its path, the COMn the
+      options lead to it, the driver, a USB adapter's vendor:product and name,
+      whether it is a system console (never taken as the default COM1) and
+      whether you may open it; below it the stable /dev/serial/by-id/ name,
+      which --port takes too.
+)";
+}
+
+int RunPorts(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
+  TrackOptions options;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string error;
+    if (args[i] == "--help" || args[i] == "-h") {
+      out << "Usage:\n" << PortsUsage();
+      return kExitOk;
+    }
+    if (!TakeTrackOption(args, i, options, error) || !error.empty()) {
+      err << "qarn2-cli: ports: " << (error.empty() ? "unknown argument '" + args[i] + "'" : error) << '\n';
+      return kExitUsage;
+    }
+  }
+  const auto ports = engine::ListSerialPorts("/sys", "/dev", engine::ActiveConsoles(), engine::PortsFor(options));
+  for (const engine::SerialPortInfo& port : ports) out << engine::FormatSerialPort(port) << '\n';
+  if (ports.empty()) err << "qarn2-cli: ports: no serial device found\n";
+  return kExitOk;
+}
+
+}  // namespace qarn2::cli
