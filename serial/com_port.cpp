@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <exception>
+#include <utility>
 #include <vector>
 
 namespace qarn2::serial {
@@ -146,7 +147,14 @@ void TCustomComPort::Open() {
 }
 
 void TCustomComPort::Close() {
-  if (!Connected()) return;
+  // A Close from a notification served while another Close waits for the event
+  // thread: that one is closing the port already.
+  if (!Connected() || closing_) return;
+  struct Closing {
+    bool& flag;
+    explicit Closing(bool& f) : flag(f) { flag = true; }
+    ~Closing() { flag = false; }
+  } closing(closing_);
   // Pending transfers are aborted first; the port closes even where the device
   // refuses (it may have gone away), and the failure is reported afterwards.
   const int purge_error = device_->Purge();
@@ -154,15 +162,17 @@ void TCustomComPort::Close() {
     device_->CancelWaitEvents();
     if (dispatching_ > 0) {
       // Called from a notification: the event thread waits for it to return, so it
-      // cannot be waited for here. It ends once this notification is over and is
-      // collected by the next Open or Close.
-      retired_.push_back({std::move(event_thread_), std::move(device_)});
-      event_thread_ = {};
+      // cannot be waited for here. The device closes now all the same (the port can
+      // be opened again at once, even from this notification); the thread only finds
+      // it cancelled and is collected by the next Open or Close.
+      device_->Close();
+      retired_.push_back({std::exchange(event_thread_, {}), std::move(device_)});
       if (purge_error != 0) RaiseComError(kComPurge, purge_error);
       return;
     }
     std::this_thread::yield();
-    WaitForEventThread(event_thread_);
+    EventThread events = std::exchange(event_thread_, {});
+    WaitForEventThread(events);
   }
   device_->Close();
   device_.reset();

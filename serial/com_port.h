@@ -187,6 +187,7 @@ class TCustomComPort {
   EventThread event_thread_;  // while open with events watched
   std::vector<Retired> retired_;
   int dispatching_ = 0;  // notifications running (nested ones count too)
+  bool closing_ = false;  // a Close waits for the event thread
 
   std::string port_ = "COM1";
   TBaudRate baud_rate_ = br9600;

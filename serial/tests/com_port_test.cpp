@@ -409,9 +409,41 @@ TEST_F(ComPortTest, CloseFromANotificationAndOpenAgain) {
   OpenForTrack();
   line_->Ring();
   ASSERT_TRUE(Serve([&] { return !port_.Connected(); }));
+  // The device is closed at once (its lock free for the next opening).
+  EXPECT_FALSE(line_->IsOpen());
   port_.Open();  // collects the old event thread first
   EXPECT_TRUE(port_.Connected());
   EXPECT_TRUE(line_->AwaitWaiter());
+
+  // Closed and opened again inside the same notification (a port change from a
+  // handler): the device is free to be opened again there.
+  bool reopened = false;
+  port_.OnRing = [&](TCustomComPort& sender) {
+    sender.Close();
+    sender.Open();
+    reopened = sender.Connected();
+  };
+  line_->Ring();
+  ASSERT_TRUE(Serve([&] { return reopened; }));
+  EXPECT_TRUE(line_->IsOpen());
+}
+
+TEST_F(ComPortTest, CloseFromANotificationWhileCloseWaits) {
+  // The outer Close serves the notification already on its way, which closes too.
+  int closes = 0;
+  port_.OnTxEmpty = [&](TCustomComPort& sender) {
+    ++closes;
+    sender.Close();
+  };
+  OpenForTrack();
+  line_->Raise({evTxEmpty});
+  ASSERT_TRUE(hand_off_.AwaitDelivery());
+  port_.Close();
+  EXPECT_EQ(closes, 1);
+  EXPECT_FALSE(port_.Connected());
+  EXPECT_FALSE(line_->IsOpen());
+  port_.Open();
+  EXPECT_TRUE(port_.Connected());
 }
 
 TEST_F(ComPortTest, ADeviceThatGoesAwayStopsTheThreadAndFailsTheNextOperation) {

@@ -141,6 +141,7 @@ void FakeDevice::Close() {
   line_->held_.clear();
   line_->cancelled_ = true;
   line_->open_ = false;
+  closed_ = true;  // this opening's waits end for good, whatever the next opening does
   line_->Note("close");
   line_->changed_.notify_all();
 }
@@ -241,11 +242,11 @@ EventWait FakeDevice::WaitEvents() {
   line_->waiting_ = true;
   line_->changed_.notify_all();
   line_->changed_.wait(lock, [this] {
-    return line_->cancelled_ || line_->broken_ != 0 || !(line_->pending_ & line_->mask_).Empty();
+    return closed_ || line_->cancelled_ || line_->broken_ != 0 || !(line_->pending_ & line_->mask_).Empty();
   });
   line_->waiting_ = false;
   EventWait result;
-  if (line_->cancelled_) {
+  if (closed_ || line_->cancelled_) {
     result.outcome = EventWait::kCancelled;
   } else if (line_->broken_ != 0) {
     result.outcome = EventWait::kFailed;

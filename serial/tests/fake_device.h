@@ -100,6 +100,7 @@ class FakeDevice : public SerialDevice {
 
  private:
   std::shared_ptr<FakeLine> line_;
+  bool closed_ = false;  // under line_->mutex_
 };
 
 // The user-interface side of the hand-off, for a test whose own thread plays the
