@@ -232,8 +232,11 @@ class TtyDevice final : public SerialDevice {
   // 0 when the device can be used, else why not.
   int Unusable() const;
   int SetLine(int line, bool on);
-  // The device has gone away or broken down: every later call reports `error`.
+  // The device has gone away or broken down: every later call reports `error`, and
+  // the tty itself is let go.
   void Fail(int error);
+  void FailLocked(int error);  // under mutex_
+  int Failure() const;
   // Under `mutex_`.
   void Raise(TComEvent event);
 
@@ -382,8 +385,27 @@ int TtyDevice::Unusable() const {
 
 void TtyDevice::Fail(int error) {
   std::lock_guard lock(mutex_);
-  if (!failure_) failure_ = error;
+  FailLocked(error);
+}
+
+void TtyDevice::FailLocked(int error) {
+  if (failure_) return;
+  failure_ = error;
   event_wake_.Raise();
+  writer_wake_.Raise();
+  // An unplugged adapter: the tty is let go at once (its descriptor now names
+  // /dev/null, so that no other thread's call lands on a file opened meanwhile), and
+  // the adapter, plugged in again, comes back under its old name.
+  const int null_fd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  if (null_fd >= 0) {
+    dup3(null_fd, fd_, O_CLOEXEC);
+    ::close(null_fd);
+  }
+}
+
+int TtyDevice::Failure() const {
+  std::lock_guard lock(mutex_);
+  return failure_;
 }
 
 void TtyDevice::Raise(TComEvent event) {
@@ -533,7 +555,7 @@ EventWait TtyDevice::WaitEvents() {
     lock.lock();
     readable_without_data = false;
     if (HungUp(revents)) {
-      if (!failure_) failure_ = EIO;
+      FailLocked(EIO);
       continue;
     }
     if (!mask_.Has(evRxChar) || (wait_readable && !(revents & POLLIN))) continue;
@@ -579,7 +601,8 @@ int TtyDevice::Purge() {
     // A job started after this purge (from another thread) is not waited for.
     settled_.wait(lock, [this] { return !in_flight_ || in_flight_generation_ == generation_; });
   }
-  for (const auto& job : dropped) job->Complete(0, ECANCELED);
+  const int gone = Failure();
+  for (const auto& job : dropped) job->Complete(0, gone ? gone : ECANCELED);
   const int result = tcflush(fd_, TCIOFLUSH) < 0 ? errno : 0;
   std::lock_guard lock(mutex_);
   return failure_ ? failure_ : result;
@@ -639,6 +662,8 @@ TtyDevice::JobEnd TtyDevice::RunJob(const WriteJob& job, std::uint64_t generatio
 
   int written = 0;
   while (written < static_cast<int>(data.size())) {
+    // Gone away: what was not written is the device's failure, not a cancellation.
+    if (int failure = Failure()) return {written, failure};
     if (Dropped(generation)) return {written, ECANCELED};
     const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
     if (n > 0) {
@@ -661,6 +686,7 @@ TtyDevice::JobEnd TtyDevice::RunJob(const WriteJob& job, std::uint64_t generatio
   }
 
   for (;;) {
+    if (int failure = Failure()) return {written, failure};
     int outq = 0;
     if (ioctl(fd, TIOCOUTQ, &outq) < 0) {
       // A driver that cannot tell has taken the characters once they are written.

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <termios.h>
 #include <time.h>
@@ -19,6 +20,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
 #include <signal.h>
 #include <sys/wait.h>
 
@@ -502,8 +505,24 @@ TEST_F(TtyDeviceTest, CloseReleasesWaiterAndStalledJob) {
   EXPECT_EQ(device_->StartWrite(std::make_shared<WriteJob>("x", 0ms)), EBADF);
 }
 
+// Descriptors of this process on the same file as `fd` (by device and inode: a pty
+// whose master is gone has lost its name).
+int DescriptorsOn(int fd) {
+  struct stat of {};
+  fstat(fd, &of);
+  int n = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    struct stat st {};
+    n += stat(entry.path().c_str(), &st) == 0 && st.st_dev == of.st_dev && st.st_ino == of.st_ino;
+  }
+  return n;
+}
+
 TEST_F(TtyDeviceTest, HangUpFailsWaitsJobsAndLaterCalls) {
+  const auto DescriptorsOnTheTty = [this] { return DescriptorsOn(slave_); };
   OpenDevice({evRxChar, evTxEmpty});
+  const int on_the_tty_before = DescriptorsOnTheTty();
+  ASSERT_GE(on_the_tty_before, 1);
   auto stalled = Write(AllByteValues(256));
   auto waiting = WaitInBackground();
   ASSERT_TRUE(Eventually([&] { return MasterQueue() > 0; }));
@@ -519,6 +538,9 @@ TEST_F(TtyDeviceTest, HangUpFailsWaitsJobsAndLaterCalls) {
   EXPECT_EQ(device_->Read(buffer, sizeof buffer, got), EIO);
   EXPECT_EQ(device_->StartWrite(std::make_shared<WriteJob>("x", 0ms)), EIO);
   EXPECT_EQ(Wait().outcome, EventWait::kFailed);
+  // The tty is let go at once, before Close (an adapter plugged in again gets its old
+  // name back): the device holds no descriptor on it any more.
+  EXPECT_EQ(DescriptorsOnTheTty(), on_the_tty_before - 1);
   device_->Close();
 }
 
