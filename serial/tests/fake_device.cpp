@@ -137,6 +137,7 @@ int FakeDevice::Open(const std::string& path) {
 
 void FakeDevice::Close() {
   Lock lock(line_->mutex_);
+  if (closed_) return;  // closed once already; the line may be open anew by now
   for (auto& job : line_->held_) job->Complete(0, ECANCELED);
   line_->held_.clear();
   line_->cancelled_ = true;
@@ -197,6 +198,7 @@ int FakeDevice::RxQueueCount(int& count) {
 
 int FakeDevice::Purge() {
   Lock lock(line_->mutex_);
+  if (closed_) return EBADF;  // a closed opening no longer touches the line
   if (int error = line_->Error(FakeLine::Op::kPurge)) return error;
   for (auto& job : line_->held_) job->Complete(0, ECANCELED);
   line_->held_.clear();
@@ -230,6 +232,7 @@ int FakeDevice::ReadModemLines(ModemLines& lines) {
 
 int FakeDevice::SetEventMask(TComEvents events) {
   Lock lock(line_->mutex_);
+  if (closed_) return EBADF;  // nor would it undo the next opening's cancellation
   if (int error = line_->Error(FakeLine::Op::kEventMask)) return error;
   line_->mask_ = events;
   line_->cancelled_ = false;
@@ -264,6 +267,7 @@ EventWait FakeDevice::WaitEvents() {
 
 void FakeDevice::CancelWaitEvents() {
   Lock lock(line_->mutex_);
+  if (closed_) return;
   line_->cancelled_ = true;
   line_->changed_.notify_all();
 }
