@@ -2,11 +2,13 @@
 // on the wall clock, the board's background resets repeating and CV 29 read over and
 // over (bit by bit, as "dir" does), with BUSY processes spinning on the same core.
 //
-//   line_continuity [--seconds S] [--busy N]
+//   line_continuity [--seconds S] [--busy N] [--refill-ahead MS]
 //
 // Every idle stretch of the transmit line between two characters is a gap the decoder
 // sees (it costs the bit before it, or the preamble after it). Prints the gaps per
-// minute, the longest, the reads done and how many of them failed.
+// minute, the longest, the reads done and how many of them failed. --refill-ahead
+// sets how early the simulated port asks for the next characters (0: only once all it
+// holds is in the UART's FIFO).
 
 #include <QCoreApplication>
 
@@ -69,14 +71,17 @@ double IdleMs(const std::string& text) {
 int main(int argc, char** argv) {
   int seconds = 60;
   int busy_count = 0;
+  int refill_ahead_ms = -1;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atoi(argv[i + 1]);
     if (std::strcmp(argv[i], "--busy") == 0) busy_count = std::atoi(argv[i + 1]);
+    if (std::strcmp(argv[i], "--refill-ahead") == 0) refill_ahead_ms = std::atoi(argv[i + 1]);
   }
   OnCpuZero();  // before any thread is made: they all inherit it
   QCoreApplication application(argc, argv);
   qarn2::engine::EngineOptions options;
   options.simulate = true;
+  if (refill_ahead_ms >= 0) options.track.refill_ahead = std::chrono::milliseconds(refill_ahead_ms);
   qarn2::engine::Engine engine(options);
   qarn2::link::TrackLink& link = engine.Link();
   engine.SetUpHardware(qarn2::link::kBoard);
@@ -104,6 +109,7 @@ int main(int argc, char** argv) {
     ++gaps;
     longest = std::max(longest, IdleMs(e.text));
   }
+  std::printf("refill %lld us ahead, ", static_cast<long long>(std::chrono::duration_cast<std::chrono::microseconds>(options.track.refill_ahead).count()));
   std::printf("%d s, %d busy on the same core: %d gaps (%.2f a minute), longest %.3f ms; %d reads, %d failed\n",
               seconds, busy_count, gaps, gaps * 60.0 / seconds, longest, reads, failed);
   return 0;

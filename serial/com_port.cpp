@@ -209,7 +209,9 @@ void TCustomComPort::RunEventThread(SerialDevice* device, std::shared_ptr<std::a
       if (!wait.events.Has(event)) continue;
       // Each ring its own notification.
       const int times = event == evRing ? std::max(1, wait.rings) : 1;
+      if (event == evTxEmpty) tx_empty_on_its_way_ = true;
       for (int i = 0; i < times; ++i) hand_off_.Deliver([this, event] { Dispatch(event); });
+      tx_empty_on_its_way_ = false;
     }
   }
   // Stop watching; whatever is still queued either way is dropped.
@@ -230,6 +232,7 @@ void TCustomComPort::Dispatch(TComEvent event) {
       if (const int count = RxQueueCount(); count > 0 && OnRxChar) OnRxChar(*this, count);
       break;
     case evTxEmpty:
+      tx_empty_on_its_way_ = false;
       if (OnTxEmpty) OnTxEmpty(*this);
       break;
     case evRing:
@@ -368,8 +371,16 @@ int TCustomComPort::WaitForRequest(TComRequest* request) {
   if (request == nullptr) RaiseComError(kComAsyncParam, -1);
   if (request->kind_ == TComRequest::kRead) return request->read_count_;
   if (!request->job_) return 0;
+  const WriteJob& job = *request->job_;
+  if (!job.HasWaitDriver() && dispatching_ == 0) {
+    // Transmit-empty comes while the job's last characters still go out; served only
+    // after the wait, the next ones would find the line idle.
+    while (!job.WaitFor(std::chrono::microseconds(500))) {
+      if (tx_empty_on_its_way_.load()) hand_off_.ServePending(std::chrono::milliseconds(0));
+    }
+  }
   int error = 0;
-  const int written = request->job_->Wait(error);
+  const int written = job.Wait(error);
   if (error != 0) RaiseComError(kComWrite, error);
   // Characters left when the time was up: the port takes nothing any more (nobody
   // drains it). Going on would report reads and writes that never reached the track.

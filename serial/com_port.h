@@ -188,6 +188,9 @@ class TCustomComPort {
   std::vector<Retired> retired_;
   int dispatching_ = 0;  // notifications running (nested ones count too)
   bool closing_ = false;  // a Close waits for the event thread
+  // The event thread is handing over transmit-empty: a blocking write serves it while
+  // it waits, so that the next characters follow its own without a pause.
+  std::atomic<bool> tx_empty_on_its_way_{false};
 
   std::string port_ = "COM1";
   TBaudRate baud_rate_ = br9600;

@@ -26,4 +26,9 @@ int WriteJob::Wait(int& error) const {
   return written_;
 }
 
+bool WriteJob::WaitFor(std::chrono::microseconds limit) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return completed_.wait_for(lock, limit, [this] { return done_; });
+}
+
 }  // namespace qarn2::serial

@@ -35,6 +35,10 @@ class WriteJob {
   // `error`. Where a device runs on simulated time, `driver` (set by the device before
   // the job starts) moves that time on until the job is done instead of waiting.
   int Wait(int& error) const;
+  // Waits up to `limit` for Complete; true when it has been called. Not for a job
+  // with a wait driver.
+  bool WaitFor(std::chrono::microseconds limit) const;
+  bool HasWaitDriver() const { return static_cast<bool>(driver_); }
   void SetWaitDriver(std::function<void()> driver) { driver_ = std::move(driver); }
 
  private:
@@ -47,6 +51,11 @@ class WriteJob {
   int written_ = 0;
   int error_ = 0;
 };
+
+// A device reports transmit-empty once what it still holds to send (beyond a UART's
+// own FIFO) lasts less than this: the next characters are then queued while the line
+// is still busy, and the program has this long to answer before the line runs idle.
+constexpr std::chrono::milliseconds kTransmitRefillAhead{20};
 
 // What a device reports from WaitEvents.
 struct EventWait {

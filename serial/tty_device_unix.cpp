@@ -224,11 +224,6 @@ class TtyDevice final : public SerialDevice {
   void CancelWaitEvents() override;
 
  private:
-  struct JobEnd {
-    int taken = 0;  // characters the line has taken
-    int error = 0;
-  };
-
   // 0 when the device can be used, else why not.
   int Unusable() const;
   int SetLine(int line, bool on);
@@ -240,10 +235,28 @@ class TtyDevice final : public SerialDevice {
   // Under `mutex_`.
   void Raise(TComEvent event);
 
+  // A job handed to the driver, or being handed: its characters are the positions
+  // [start, end) of everything written since the writer last dropped the driver's queue.
+  struct Sending {
+    std::shared_ptr<WriteJob> job;
+    long long start = 0;
+    long long end = 0;
+    std::optional<Clock::time_point> deadline;  // none: no time limit
+  };
+
   void RunWriter();
-  JobEnd RunJob(const WriteJob& job, std::uint64_t generation);
-  JobEnd EndShort(int written, int outq);
-  bool Dropped(std::uint64_t generation) const;
+  // Hands what it can of `job` to the driver; false when the driver's queue is full.
+  // Sets `error` when the write failed.
+  bool WriteSome(Sending& job, long long& written_total, int& error);
+  // Completes the jobs whose last character has left the driver (`sent` characters of
+  // all written have).
+  static void CompleteSent(std::deque<Sending>& sent, long long sent_total);
+  // Ends every job in `jobs`, each with the characters of it that left the driver.
+  // Returns how many characters of them had left.
+  static long long EndAll(std::deque<Sending>& jobs, long long sent_total, int error);
+  // Characters of the driver's transmit queue below which the next characters are
+  // asked for (transmit-empty), so that they are queued before the line runs dry.
+  int LowWater() const;
 
   std::atomic<int> fd_{-1};
   termios original_{};  // the settings the port had when it was opened
@@ -258,11 +271,11 @@ class TtyDevice final : public SerialDevice {
   std::condition_variable settled_;  // a job left the writer, a waiter left WaitEvents
   // Everything below is guarded by mutex_.
   std::deque<std::shared_ptr<WriteJob>> jobs_;
-  std::shared_ptr<WriteJob> in_flight_;
   std::uint64_t generation_ = 0;  // counts purges; a job of an older one is dropped
-  std::uint64_t in_flight_generation_ = 0;
+  std::uint64_t writer_generation_ = 0;  // the purges the writer has carried out
+  bool writer_running_ = false;
   bool stop_writer_ = false;
-  long untold_characters_ = 0;  // sent since the last transmit-empty report
+  long untold_characters_ = 0;  // handed to the driver since the last transmit-empty report
   TComEvents mask_;
   TComEvents pending_;
   int pending_rings_ = 0;  // rings among pending_
@@ -305,7 +318,7 @@ int TtyDevice::Open(const std::string& path) {
   {
     std::lock_guard lock(mutex_);
     jobs_.clear();
-    in_flight_.reset();
+    generation_ = writer_generation_ = 0;
     stop_writer_ = false;
     untold_characters_ = 0;
     mask_ = pending_ = TComEvents();
@@ -317,8 +330,14 @@ int TtyDevice::Open(const std::string& path) {
   fd_ = fd;
   int error = 0;
   try {
+    {
+      std::lock_guard lock(mutex_);
+      writer_running_ = true;
+    }
     writer_ = std::thread([this] { RunWriter(); });
   } catch (const std::system_error& failure) {
+    std::lock_guard lock(mutex_);
+    writer_running_ = false;
     error = failure.code().value();
   }
   if (!error) {
@@ -598,118 +617,197 @@ int TtyDevice::Purge() {
     untold_characters_ = 0;
     rx_reported_ = 0;
     writer_wake_.Raise();
-    // A job started after this purge (from another thread) is not waited for.
-    settled_.wait(lock, [this] { return !in_flight_ || in_flight_generation_ == generation_; });
+    // The writer drops what it is writing and what the driver holds of it; a job
+    // started after this purge (from another thread) is not waited for.
+    const std::uint64_t purge = generation_;
+    settled_.wait(lock, [this, purge] { return !writer_running_ || writer_generation_ >= purge; });
   }
   const int gone = Failure();
   for (const auto& job : dropped) job->Complete(0, gone ? gone : ECANCELED);
-  const int result = tcflush(fd_, TCIOFLUSH) < 0 ? errno : 0;
+  const int result = tcflush(fd_, TCIFLUSH) < 0 ? errno : 0;
   std::lock_guard lock(mutex_);
   return failure_ ? failure_ : result;
 }
 
+// The writer hands each job's characters to the driver as soon as the driver takes
+// them, so that one job follows the other without a pause on the line, and completes
+// each job when its last character has left the driver (or when its time is up).
+// Transmit-empty is reported when nothing waits to be written and what the driver
+// still holds is short: the next characters come while the line is still busy.
 void TtyDevice::RunWriter() {
   RaiseThreadPriority(Urgency::kLine);  // it feeds the driver
+  std::deque<Sending> sent;  // handed to the driver, not all gone out
+  std::optional<Sending> current;  // being handed over
+  long long written_total = 0;
+  std::uint64_t generation = 0;
+  int outq = 0;  // what the driver held at the last look
+  const int fd = fd_;
+
+  const auto sent_total = [&] { return written_total - outq; };
+  // Returns how many characters of those jobs the driver had taken and sent.
+  const auto end_everything = [&](int error) {
+    if (current) sent.push_back(*std::exchange(current, std::nullopt));
+    return EndAll(sent, sent_total(), error);
+  };
+
   std::unique_lock lock(mutex_);
   for (;;) {
-    if (stop_writer_) return;
-    if (jobs_.empty()) {
+    if (stop_writer_) break;
+    if (generation != generation_) {
+      // Purged: what was being written goes, and what the driver holds of it.
+      generation = generation_;
       lock.unlock();
+      outq = 0;
+      written_total = 0;
+      end_everything(ECANCELED);
+      tcflush(fd, TCOFLUSH);
+      lock.lock();
+      writer_generation_ = generation;
+      settled_.notify_all();
+      continue;
+    }
+    if (failure_) {
+      // Gone away: what was not written is the device's failure, not a cancellation.
+      const int failure = failure_;
+      std::deque<std::shared_ptr<WriteJob>> queued;
+      queued.swap(jobs_);
+      lock.unlock();
+      end_everything(failure);
+      for (const auto& job : queued) job->Complete(0, failure);
       WaitOn(-1, 0, writer_wake_, std::nullopt);
       lock.lock();
       continue;
     }
-    const std::shared_ptr<WriteJob> job = jobs_.front();
-    jobs_.pop_front();
-    in_flight_ = job;
-    const std::uint64_t generation = in_flight_generation_ = generation_;
+    if (!current && !jobs_.empty()) {
+      Sending next{std::move(jobs_.front()), written_total, written_total, std::nullopt};
+      jobs_.pop_front();
+      const WriteJob& job = *next.job;
+      if (job.timeout().count() > 0) {
+        // Its time starts when its turn comes: what the driver still holds goes first.
+        next.deadline = Clock::now() + job.timeout() + nanoseconds(character_ns_.load()) * outq;
+      }
+      current = std::move(next);
+    }
     lock.unlock();
 
-    const JobEnd end = RunJob(*job, generation);
-    job->Complete(end.taken, end.error);
+    // Hand over what the driver takes.
+    bool queue_full = false;
+    if (current) {
+      int error = 0;
+      queue_full = !WriteSome(*current, written_total, error);
+      if (error) {
+        if (error == EIO) Fail(error);
+        // What the driver took of it, and of the jobs before it, still goes out.
+        const Sending failed = *std::exchange(current, std::nullopt);
+        failed.job->Complete(static_cast<int>(failed.end - failed.start), error);
+      } else if (!queue_full && current->end - current->start == static_cast<long long>(current->job->data().size())) {
+        std::lock_guard untold(mutex_);
+        untold_characters_ += static_cast<long>(current->job->data().size());
+        sent.push_back(*std::exchange(current, std::nullopt));
+      }
+    }
+
+    // See what has left the driver.
+    int held = 0;
+    if (!sent.empty() || current) {
+      if (ioctl(fd, TIOCOUTQ, &held) < 0) {
+        const int error = errno;
+        // A driver that cannot tell has sent the characters once it has taken them.
+        held = 0;
+        if (!Refused(error)) {
+          if (error == EIO) Fail(error);
+          end_everything(error);
+          written_total = outq = 0;
+          lock.lock();
+          continue;
+        }
+      }
+    }
+    outq = static_cast<int>(std::min<long long>(held, written_total));
+    CompleteSent(sent, sent_total());
+
+    // The oldest job whose time is up: the port takes nothing any more. What the
+    // driver holds is dropped, so that only what the jobs report has gone out.
+    const Clock::time_point now = Clock::now();
+    const auto overdue = [now](const Sending& s) { return s.deadline && *s.deadline <= now; };
+    if (std::any_of(sent.begin(), sent.end(), overdue) || (current && overdue(*current))) {
+      tcflush(fd, TCOFLUSH);
+      const long long gone = end_everything(0);
+      written_total = 0;
+      outq = 0;
+      std::lock_guard untold(mutex_);
+      if (gone > 0) untold_characters_ += static_cast<long>(gone);
+    }
 
     lock.lock();
-    in_flight_.reset();
-    settled_.notify_all();
-    if (generation != generation_ || end.error) continue;
-    // The driver holds nothing more (RunJob returns only then, or after it dropped
-    // what it held): with no job behind this one the transmitter has run empty.
-    untold_characters_ += end.taken;
-    if (jobs_.empty() && untold_characters_ > 0) {
+    if (stop_writer_ || generation != generation_ || failure_) continue;
+    if (!current && jobs_.empty() && untold_characters_ > 0 && outq <= LowWater()) {
       untold_characters_ = 0;
       Raise(evTxEmpty);
     }
+    if (current && !queue_full) continue;  // the next piece at once
+    if (!current && !jobs_.empty()) continue;
+
+    // Wait: for room in the driver's queue, for characters to leave it, or for news.
+    std::optional<nanoseconds> limit;
+    if (!sent.empty() || current) {
+      limit = std::clamp(nanoseconds(character_ns_.load()), kMinDrainPause, kMaxDrainPause);
+      for (const Sending* s : {current ? &*current : nullptr, sent.empty() ? nullptr : &sent.front()}) {
+        if (s && s->deadline) limit = std::min(*limit, std::chrono::duration_cast<nanoseconds>(*s->deadline - now));
+      }
+    }
+    lock.unlock();
+    WaitOn(current ? fd : -1, current ? POLLOUT : 0, writer_wake_, limit);
+    lock.lock();
   }
+  // Closing: the port has purged; anything left is dropped.
+  lock.unlock();
+  end_everything(ECANCELED);
+  lock.lock();
+  writer_running_ = false;
+  settled_.notify_all();
 }
 
-bool TtyDevice::Dropped(std::uint64_t generation) const {
-  std::lock_guard lock(mutex_);
-  return stop_writer_ || generation != generation_;
-}
-
-// Writes the job's characters and waits until the driver holds none of them, or until
-// its time limit has passed.
-TtyDevice::JobEnd TtyDevice::RunJob(const WriteJob& job, std::uint64_t generation) {
-  const std::string& data = job.data();
-  if (data.empty()) return {0, 0};
-  const int fd = fd_;
-  const bool limited = job.timeout().count() > 0;
-  const Clock::time_point deadline = Clock::now() + job.timeout();
-  const auto time_left = [&]() -> std::optional<nanoseconds> {
-    if (!limited) return std::nullopt;
-    return std::chrono::duration_cast<nanoseconds>(deadline - Clock::now());
-  };
-
-  int written = 0;
-  while (written < static_cast<int>(data.size())) {
-    // Gone away: what was not written is the device's failure, not a cancellation.
-    if (int failure = Failure()) return {written, failure};
-    if (Dropped(generation)) return {written, ECANCELED};
-    const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
+bool TtyDevice::WriteSome(Sending& sending, long long& written_total, int& error) {
+  const std::string& data = sending.job->data();
+  for (;;) {
+    const long long done = sending.end - sending.start;
+    if (done >= static_cast<long long>(data.size())) return true;
+    const ssize_t n = ::write(fd_, data.data() + done, data.size() - static_cast<std::size_t>(done));
     if (n > 0) {
-      written += static_cast<int>(n);
+      sending.end += n;
+      written_total += n;
       continue;
     }
-    if (n < 0 && errno != EAGAIN && errno != EINTR) {
-      const int error = errno;
-      if (error == EIO) Fail(error);
-      return {written, error};
-    }
     if (n < 0 && errno == EINTR) continue;
-    // The driver's queue is full.
-    const std::optional<nanoseconds> left = time_left();
-    if (left && left->count() <= 0) {
-      int outq = 0;
-      return EndShort(written, ioctl(fd, TIOCOUTQ, &outq) < 0 ? 0 : outq);
+    if (n < 0 && errno != EAGAIN) {
+      error = errno;
+      return true;
     }
-    WaitOn(fd, POLLOUT, writer_wake_, left);
-  }
-
-  for (;;) {
-    if (int failure = Failure()) return {written, failure};
-    int outq = 0;
-    if (ioctl(fd, TIOCOUTQ, &outq) < 0) {
-      // A driver that cannot tell has taken the characters once they are written.
-      if (Refused(errno)) return {written, 0};
-      const int error = errno;
-      if (error == EIO) Fail(error);
-      return {written, error};
-    }
-    if (outq <= 0) return {written, 0};
-    std::optional<nanoseconds> left = time_left();
-    if (left && left->count() <= 0) return EndShort(written, outq);
-    if (Dropped(generation)) return {written, ECANCELED};
-    const nanoseconds pause = std::clamp(nanoseconds(character_ns_.load()), kMinDrainPause, kMaxDrainPause);
-    WaitOn(-1, 0, writer_wake_, left ? std::min(*left, pause) : pause);
+    return false;
   }
 }
 
-// The time limit has passed with `outq` characters still in the driver: they are
-// dropped, so that only what the job reports has gone out, and nothing of it delays
-// the next job.
-TtyDevice::JobEnd TtyDevice::EndShort(int written, int outq) {
-  tcflush(fd_, TCOFLUSH);
-  return {std::max(0, written - outq), 0};
+void TtyDevice::CompleteSent(std::deque<Sending>& sent, long long sent_total) {
+  while (!sent.empty() && sent.front().end <= sent_total) {
+    sent.front().job->Complete(static_cast<int>(sent.front().job->data().size()), 0);
+    sent.pop_front();
+  }
+}
+
+long long TtyDevice::EndAll(std::deque<Sending>& jobs, long long sent_total, int error) {
+  long long all = 0;
+  for (const Sending& s : jobs) {
+    const long long gone = std::clamp(sent_total - s.start, 0LL, s.end - s.start);
+    s.job->Complete(static_cast<int>(gone), error);
+    all += gone;
+  }
+  jobs.clear();
+  return all;
+}
+
+int TtyDevice::LowWater() const {
+  return static_cast<int>(std::max<long long>(1, nanoseconds(kTransmitRefillAhead).count() / std::max<long long>(1, character_ns_.load())));
 }
 
 }  // namespace

@@ -80,6 +80,7 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
       pending_.push_back({static_cast<std::uint8_t>(data[i]), i + 1 == data.size() ? job : nullptr});
     }
     if (line_was_idle) next_start_ = std::max(track_.clock_.Now(), line_free_);
+    if (!data.empty()) untold_ = true;
     CompleteJobsInFifo();
     lock.unlock();
     track_.clock_.Reschedule();
@@ -270,19 +271,21 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
     }
   }
 
-  // The characters among the first `fifo` still to go out have entered the FIFO.
+  // The characters among the first `fifo` still to go out have entered the FIFO: a
+  // job whose last one has is complete. Transmit-empty comes once per run of writes,
+  // when what is not yet in the FIFO is short.
   void CompleteJobsInFifo() {
     const std::size_t in_fifo = std::min(pending_.size(), track_.options_.fifo);
-    bool completed = false;
     for (std::size_t i = 0; i < in_fifo; ++i) {
       if (pending_[i].job && !pending_[i].job->done()) {
         pending_[i].job->Complete(static_cast<int>(pending_[i].job->data().size()), 0);
-        completed = true;
       }
     }
-    const bool all_in = std::all_of(pending_.begin(), pending_.end(),
-                                    [](const Outgoing& o) { return !o.job || o.job->done(); });
-    if (completed && all_in) Raise(TComEvents{serial::evTxEmpty});
+    const SimTime beyond = CharacterTime() * static_cast<long long>(pending_.size() - in_fifo);
+    if (untold_ && beyond <= track_.options_.refill_ahead) {
+      untold_ = false;
+      Raise(TComEvents{serial::evTxEmpty});
+    }
   }
 
   void SendNextCharacter() {
@@ -364,6 +367,7 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
       if (out.job && !out.job->done()) out.job->Complete(0, ECANCELED);
     }
     pending_.clear();
+    untold_ = false;
     rx_.clear();
   }
 
@@ -372,6 +376,7 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
   bool open_ = false;
   serial::LineSettings settings_;
   std::deque<Outgoing> pending_;  // written, not yet on the line; the first `fifo` in the FIFO
+  bool untold_ = false;           // written since the last transmit-empty
   SimTime next_start_{};          // when the next character starts
   SimTime line_free_{};           // end of the last character's stop bit
   std::vector<Pulse> pulses_;

@@ -37,6 +37,9 @@ class SimulatedTrack {
     bool track = true;           // answers as the track at 19200 8N1
     bool lgb = true;             // answers as the LGB interface at 9600 8N1
     std::size_t fifo = 16;       // transmit FIFO of the simulated UART, characters
+    // Transmit-empty comes once the characters not yet in the FIFO last no longer than
+    // this (0: once all are in it).
+    SimTime refill_ahead = serial::kTransmitRefillAhead;
     SimTime ack_delay = std::chrono::microseconds(500);  // packet end to pulse start
     SimTime ack_length = std::chrono::milliseconds(6);
   };

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/testing/track_bench.h"
@@ -128,6 +129,32 @@ INSTANTIATE_TEST_SUITE_P(BothClocks, EngineCommandsTest, ::testing::Values(true,
                          [](const ::testing::TestParamInfo<bool>& info) {
                            return info.param ? "VirtualTime" : "WallClock";
                          });
+
+// On the wall clock the program may come to its notifications late (a loaded machine).
+// Commands written while the background runs must still be followed by the background
+// without a pause: the next copy is asked for, and queued, while the command's last
+// characters still go out, not once the UART's FIFO (8.3 ms) is all that is left.
+TEST(EngineLineTest, TheBackgroundFollowsEveryCommandWithoutAPauseWhenTheProgramIsLate) {
+  Engine engine(OnTheTrack(false));
+  link::TrackLink& link = engine.Link();
+  link.HardwareKind = link::kBoard;
+  engine.SetUpHardware(link::kBoard);
+  link.RestartBackground();
+  link.WaitTicks(5);
+  engine.Track().ClearLog();
+  for (int i = 0; i < 6; ++i) {
+    link.Port().WriteText(engine.Streams().ResetBurst);
+    std::this_thread::sleep_for(15ms);
+    link.WaitTicks(1);
+  }
+  link.PowerOffWhenDrained();
+  int packets = 0;
+  for (const TrackLogEntry& e : engine.Track().Log()) {
+    packets += e.kind == TrackLogEntry::kPacket;
+    EXPECT_FALSE(e.kind == TrackLogEntry::kBreak && e.text.find("gap") != std::string::npos) << FormatLogEntry(e);
+  }
+  EXPECT_GT(packets, 6 * 3);
+}
 
 TEST(EngineTest, LinkBuildsWithoutTheSimulatedTrackAndTheToolsShareOneComposition) {
   // A real port that is not there: the engine is built all the same, and opening
