@@ -11,8 +11,9 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <mutex>
 #include <vector>
+
+#include "signals/terminating_signals.h"
 
 namespace qarn2::safefile {
 namespace {
@@ -77,8 +78,6 @@ struct PendingWrite {
   char backup[PATH_MAX] = {};
 };
 PendingWrite pending;
-struct sigaction previous_int {};
-struct sigaction previous_term {};
 
 void UndoPendingWrite() {
   switch (pending.kind.load()) {
@@ -106,34 +105,8 @@ void UndoPendingWrite() {
   pending.kind = 0;
 }
 
-void OnTerminatingSignal(int signal_number) {
-  UndoPendingWrite();
-  // Then whatever handled the signal before (the serial ports' clean-up, say), or
-  // what it would have done by default.
-  const struct sigaction& previous = signal_number == SIGINT ? previous_int : previous_term;
-  if (!(previous.sa_flags & SA_SIGINFO) && previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) {
-    previous.sa_handler(signal_number);
-    return;
-  }
-  sigaction(signal_number, &previous, nullptr);
-  raise(signal_number);
-}
-
-// Installs the handler once, for the signals that are not ignored.
-void GuardAgainstSignals() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    for (auto [number, previous] : {std::pair{SIGINT, &previous_int}, std::pair{SIGTERM, &previous_term}}) {
-      struct sigaction current {};
-      if (sigaction(number, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) continue;
-      struct sigaction action {};
-      action.sa_handler = OnTerminatingSignal;
-      sigemptyset(&action.sa_mask);
-      action.sa_flags = SA_RESTART;
-      sigaction(number, &action, previous);
-    }
-  });
-}
+// Registered the first time a file is written.
+void GuardAgainstSignals() { signals::RunOnTerminatingSignal(UndoPendingWrite); }
 
 class PendingScope {
  public:

@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "serial/thread_priority.h"
+#include "signals/terminating_signals.h"
 #include "serial/tty_ring_watch.h"
 #include "serial/tty_wake_line.h"
 
@@ -116,8 +117,6 @@ struct OpenPort {
   termios original{};
 };
 OpenPort open_ports[kMaxOpenPorts];
-struct sigaction previous_int {};
-struct sigaction previous_term {};
 
 void ReleaseLines(int fd, const termios& original) {
   int lines = TIOCM_DTR | TIOCM_RTS;
@@ -125,39 +124,17 @@ void ReleaseLines(int fd, const termios& original) {
   tcsetattr(fd, TCSANOW, &original);
 }
 
-void OnTerminatingSignal(int signal_number) {
+void ReleaseAllPorts() {
   for (OpenPort& port : open_ports) {
     const int fd = port.fd.load();
     if (fd >= 0) ReleaseLines(fd, port.original);
   }
-  const struct sigaction& previous = signal_number == SIGINT ? previous_int : previous_term;
-  if (!(previous.sa_flags & SA_SIGINFO) && previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) {
-    previous.sa_handler(signal_number);
-    return;
-  }
-  sigaction(signal_number, &previous, nullptr);
-  raise(signal_number);
-}
-
-void GuardPortsAgainstSignals() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    for (auto [number, previous] : {std::pair{SIGINT, &previous_int}, std::pair{SIGTERM, &previous_term}}) {
-      struct sigaction current {};
-      if (sigaction(number, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) continue;
-      struct sigaction action {};
-      action.sa_handler = OnTerminatingSignal;
-      sigemptyset(&action.sa_mask);
-      action.sa_flags = SA_RESTART;
-      sigaction(number, &action, previous);
-    }
-  });
 }
 
 // Notes `fd` as open with `original` settings; false when no slot is free (the port
 // still works, it is only not cleaned up by a signal).
 bool NoteOpenPort(int fd, const termios& original) {
-  GuardPortsAgainstSignals();
+  signals::RunOnTerminatingSignal(ReleaseAllPorts);
   for (OpenPort& port : open_ports) {
     if (port.fd.load() >= 0) continue;
     port.original = original;
