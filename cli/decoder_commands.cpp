@@ -23,6 +23,7 @@
 #include "link/hardware_setup.h"
 #include "programming/cv_commands.h"
 #include "programming/program_state.h"
+#include "programming/programming_methods.h"
 #include "programming/sheet_lines.h"
 #include "serial/com_error.h"
 
@@ -35,7 +36,6 @@ constexpr int kPowerUpTicks = 10;
 // Between the reset question and "Ja", while the eight-reset bursts go out.
 constexpr int kResetQuestionTicks = 10;
 
-constexpr const char* kModes[] = {"dir", "dio", "reg", "pag", "roc"};
 
 const char kReadUsage[] = R"(  qarn2-cli read [--mode MODE] [--hardware HW] [TRACK OPTIONS] CV
       Reads CV (1..1024) as the CV box of the window does and prints
@@ -91,7 +91,7 @@ std::string Parse(std::span<const std::string> args, bool in_place_allowed, Argu
       if (i + 1 == args.size()) return "--mode needs a value";
       parsed.mode = args[++i];
       parsed.mode_given = true;
-      if (std::find(std::begin(kModes), std::end(kModes), parsed.mode) == std::end(kModes)) {
+      if (!programming::IsProgrammingMode(parsed.mode)) {
         return "--mode takes dir, dio, reg, pag or roc, not '" + parsed.mode + "'";
       }
     } else if (arg == "--hardware") {
@@ -256,7 +256,7 @@ std::string TakeModeLine(const std::string& text, Arguments& parsed) {
   if (parsed.mode_given || text.empty() || text[0] != '*') return "";
   const programming::TextSheet sheet(text);
   const std::string mode = sheet.Line(0).substr(1, 3);
-  if (std::find(std::begin(kModes), std::end(kModes), mode) == std::end(kModes)) {
+  if (!programming::IsProgrammingMode(mode)) {
     return "the file's mode line names '" + mode + "', which is no programming mode; give --mode";
   }
   parsed.mode = mode;

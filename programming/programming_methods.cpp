@@ -75,10 +75,15 @@ ServiceModeProgrammer::ServiceModeProgrammer(link::TrackLink& link,
       cv_value_(cv_value),
       abort_flag_(abort_flag) {}
 
-bool ServiceModeProgrammer::KnownMode() {
-  for (const char* mode : {"dir", "dio", "reg", "pag", "roc"}) {
-    if (programming_mode_ == mode) return true;
+bool IsProgrammingMode(const std::string& mode) {
+  for (const char* known : kProgrammingModes) {
+    if (mode == known) return true;
   }
+  return false;
+}
+
+bool ServiceModeProgrammer::KnownMode() {
+  if (IsProgrammingMode(programming_mode_)) return true;
   // A decoder file's mode line may name anything: nothing is sent for it, and the
   // outcome is a failure, never the previous command's.
   link_.AckResult = false;

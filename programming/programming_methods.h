@@ -9,6 +9,10 @@
 
 namespace qarn2::programming {
 
+// The five programming modes by the names the mode line and the menus use.
+inline constexpr const char* kProgrammingModes[] = {"dir", "dio", "reg", "pag", "roc"};
+bool IsProgrammingMode(const std::string& mode);
+
 // Reads and writes one CV of the decoder on the programming track in service mode.
 //
 // Operands and results are the program's shared values: `CvNumber`, `AckFlag`,

@@ -37,6 +37,7 @@
 
 #include "cli/command_line.h"
 #include "cli/tests/run_cli.h"
+#include "testsupport/test_files.h"
 
 namespace qarn2::cli {
 namespace {
@@ -48,39 +49,16 @@ using ::testing::StartsWith;
 using testing::Result;
 using testing::RunCli;
 
-constexpr uid_t kNobody = 65534;
+using testsupport::Get;
+using testsupport::kNobody;
+using testsupport::Put;
 // A child still running after this is taken to hang; SIGALRM ends it.
 constexpr unsigned kWatchdogSeconds = 5;
 
-// A folder of the test's own that anybody may use, removed at the end.
-class Folder {
- public:
-  Folder() {
-    std::string name = (fs::temp_directory_path() / "qarn2_safety_XXXXXX").string();
-    if (mkdtemp(name.data()) == nullptr) throw std::runtime_error("no temporary folder");
-    path_ = name;
-    fs::permissions(path_, fs::perms::all);
-  }
-  ~Folder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  fs::path path_;
+// A folder of the test's own that anybody may use.
+struct Folder : testsupport::TempFolder {
+  Folder() : testsupport::TempFolder("qarn2_safety", kEverybody) {}
 };
-
-void Put(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string Get(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
 
 std::string ReadToEnd(int fd) {
   std::string bytes;
@@ -113,7 +91,7 @@ Result RunAsPlainUser(const std::vector<std::string>& args) {
   if (pid == 0) {
     close(report[0]);
     alarm(kWatchdogSeconds);
-    if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(125);
+    if (!testsupport::BecomeNobody()) _exit(125);
     const Result r = RunCli(args);
     const std::string bytes = r.out + '\0' + r.err;
     for (std::size_t done = 0; done < bytes.size();) {

@@ -19,6 +19,7 @@
 
 #include "cli/command_line.h"
 #include "cli/tests/run_cli.h"
+#include "testsupport/test_files.h"
 
 namespace qarn2::cli {
 namespace {
@@ -36,24 +37,11 @@ constexpr double kTolerance = 1.5;
 using testing::Result;
 using testing::RunCli;
 
-// A folder of the test's own, removed at the end.
-class TempFolder {
- public:
-  TempFolder() {
-    std::string name = (fs::temp_directory_path() / "qarn2_print_XXXXXX").string();
-    if (mkdtemp(name.data()) == nullptr) throw std::runtime_error("no temporary folder");
-    path_ = name;
-  }
-  ~TempFolder() { fs::remove_all(path_); }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
+using testsupport::Put;
 
- private:
-  fs::path path_;
+struct TempFolder : testsupport::TempFolder {
+  TempFolder() : testsupport::TempFolder("qarn2_print") {}
 };
-
-void Put(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 bool HavePdfToText() {
   const char* path = std::getenv("PATH");

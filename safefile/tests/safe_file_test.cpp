@@ -23,23 +23,19 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include "testsupport/test_files.h"
 
 namespace qarn2::safefile {
 namespace {
 
 namespace fs = std::filesystem;
-constexpr uid_t kNobody = 65534;
-constexpr gid_t kNogroup = 65534;
+using testsupport::Get;
+using testsupport::kNobody;
+using testsupport::kNogroup;
 
-std::string Get(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 void Put(const fs::path& path, const std::string& text, mode_t mode = 0644) {
   fs::remove(path);
-  std::ofstream(path, std::ios::binary) << text;
+  testsupport::Put(path, text);
   chmod(path.c_str(), mode);
 }
 mode_t ModeOf(const fs::path& path) {
@@ -55,7 +51,7 @@ int InChild(bool plain_user, const std::function<int()>& body) {
   if (pid < 0) return -2;
   if (pid == 0) {
     if (plain_user && getuid() == 0) {
-      if (setgroups(0, nullptr) != 0 || setgid(kNogroup) != 0 || setuid(kNobody) != 0) _exit(99);
+      if (!testsupport::BecomeNobody()) _exit(99);
     }
     _exit(body());
   }

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include "testsupport/test_files.h"
 
 namespace qarn2::serial {
 namespace {
@@ -57,7 +58,7 @@ TEST(ThreadPriorityTest, APlainUserGetsWhatTheLimitsAllow) {
       const rlimit nice{0, 0};
       // Raising a hard limit needs CAP_SYS_RESOURCE, which a container may withhold.
       if (setrlimit(RLIMIT_RTPRIO, &rt) != 0 || setrlimit(RLIMIT_NICE, &nice) != 0) _exit(4);
-      if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+      if (!testsupport::BecomeNobody()) _exit(3);
       _exit(RaiseThreadPriority(Urgency::kLine) == expected ? 0 : 1);
     }
     int status = 0;

@@ -13,42 +13,19 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include "testsupport/test_files.h"
 
 namespace qarn2::sheet {
 namespace {
 
 namespace fs = std::filesystem;
 
-// A folder of the test's own, removed with everything in it at the end.
-class TempFolder {
- public:
-  TempFolder() {
-    std::string name = (fs::temp_directory_path() / "qarn2_sheet_XXXXXX").string();
-    if (mkdtemp(name.data()) == nullptr) throw std::runtime_error("no temporary folder");
-    path_ = name;
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
-    fs::remove_all(path_, ignored);
-  }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-  const fs::path& Path() const { return path_; }
+using testsupport::Get;
+using testsupport::Put;
 
- private:
-  fs::path path_;
+struct TempFolder : testsupport::TempFolder {
+  TempFolder() : testsupport::TempFolder("qarn2_sheet") {}
 };
-
-void Put(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string Get(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
 
 std::string OpenMessage(const std::string& path) {
   return "Datei " + path + " kann nicht ge\xC3\xB6" "ffnet werden";
@@ -211,12 +188,12 @@ TEST(DecoderFilePermissionsTest, WhatTheUserMayNotTouchFails) {
   fs::permissions(protected_file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   const bool root = geteuid() == 0;
   for (const std::string& file : {locked, protected_file, in_place, folder.Path().string()}) {
-    if (root) chown(file.c_str(), 65534, 65534);
+    if (root) chown(file.c_str(), testsupport::kNobody, testsupport::kNogroup);
   }
   const pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
-    if (root && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) _exit(99);
+    if (root && !testsupport::BecomeNobody()) _exit(99);
     // The folder read-only for its owner: nothing new can be made in it.
     fs::permissions(folder.Path(), fs::perms::owner_read | fs::perms::owner_exec);
     int wrong = 0;
