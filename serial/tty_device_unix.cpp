@@ -182,6 +182,7 @@ short WaitOn(int fd, short events, const WakeLine& wake, std::optional<nanosecon
 
 class TtyDevice final : public SerialDevice {
  public:
+  explicit TtyDevice(TransmitQueueProbe probe) : probe_(std::move(probe)) {}
   ~TtyDevice() override { Close(); }
 
   int Open(const std::string& path) override;
@@ -235,6 +236,7 @@ class TtyDevice final : public SerialDevice {
   // asked for (transmit-empty), so that they are queued before the line runs dry.
   int LowWater() const;
 
+  const TransmitQueueProbe probe_;
   std::atomic<int> fd_{-1};
   termios original_{};  // the settings the port had when it was opened
   bool has_original_ = false;
@@ -687,8 +689,7 @@ void TtyDevice::RunWriter() {
     // See what has left the driver.
     int held = 0;
     if (!sent.empty() || current) {
-      if (ioctl(fd, TIOCOUTQ, &held) < 0) {
-        const int error = errno;
+      if (const int error = probe_(fd, held)) {
         // A driver that cannot tell has sent the characters once it has taken them.
         held = 0;
         if (!Refused(error)) {
@@ -789,6 +790,12 @@ int TtyDevice::LowWater() const {
 
 }  // namespace
 
-std::unique_ptr<SerialDevice> MakeTtyDevice() { return std::make_unique<TtyDevice>(); }
+std::unique_ptr<SerialDevice> MakeTtyDevice() {
+  return MakeTtyDevice([](int fd, int& held) { return ioctl(fd, TIOCOUTQ, &held) < 0 ? errno : 0; });
+}
+
+std::unique_ptr<SerialDevice> MakeTtyDevice(TransmitQueueProbe probe) {
+  return std::make_unique<TtyDevice>(std::move(probe));
+}
 
 }  // namespace qarn2::serial

@@ -12,7 +12,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <string>
 #include <thread>
@@ -480,6 +482,94 @@ TEST_F(TtyDeviceTest, TransmitEmptyFollowsSentCharactersOnly) {
   auto waiting = WaitInBackground();
   MasterWrite("?");
   EXPECT_EQ(Collect(waiting).events, TComEvents{evRxChar});
+}
+
+// ---- a line that keeps running ---------------------------------------------------
+//
+// The test plays a UART on the master side: it takes one character every character
+// time (19200 bit/s), and what it has not taken yet is what the driver holds.
+
+class PacedLineTest : public TtyDeviceTest {
+ protected:
+  // A pseudo-terminal hands written characters to the master side a little later, so
+  // what the line still has to take is counted here: written by the test's jobs,
+  // minus taken.
+  void SetUp() override {
+    TtyDeviceTest::SetUp();
+    device_ = MakeTtyDevice([this](int, int& held) {
+      held = static_cast<int>(started_.load() - taken_.load());
+      return 0;
+    });
+  }
+
+  std::shared_ptr<WriteJob> Start(const std::string& text) {
+    started_ += text.size();
+    return Write(text);
+  }
+
+  // Takes `total` characters at the line's pace; counts the times the line ran dry
+  // before all came (each a gap a decoder would see). `watch` runs after every
+  // character with the number taken so far.
+  int RunLine(std::size_t total, const std::function<void(std::size_t taken)>& watch = {}) {
+    constexpr auto kCharacter = std::chrono::nanoseconds(10 * 1'000'000'000LL / 19200);
+    int gaps = 0;
+    bool dry = false;
+    auto slot = Clock::now();
+    const auto give_up = slot + kPatience;
+    while (taken_ < total && Clock::now() < give_up) {
+      std::this_thread::sleep_until(slot += kCharacter);
+      char c;
+      if (::read(master_, &c, 1) == 1) {
+        ++taken_;
+        dry = false;
+        if (watch) watch(taken_);
+      } else if (taken_ > 0 && !dry) {
+        dry = true;
+        ++gaps;
+      }
+    }
+    EXPECT_EQ(taken_, total) << "the line got less than was written";
+    return gaps;
+  }
+
+  std::atomic<std::size_t> started_{0};
+  std::atomic<std::size_t> taken_{0};
+};
+
+TEST_F(PacedLineTest, TheNextCharactersAreAskedForWhileTheLineIsStillBusy) {
+  // As the link keeps the background going: a copy (17 characters, 8.9 ms) written at
+  // every transmit-empty, and now and then 15 ms late, as on a loaded machine. Asked
+  // for only once the driver is empty, such a copy would follow a pause.
+  OpenDevice({evTxEmpty});
+  const std::string copy(17, 'r');
+  constexpr int kCopies = 40;
+  std::thread program([&] {
+    Start(copy);
+    for (int i = 1; i < kCopies; ++i) {
+      if (!Wait().events.Has(evTxEmpty)) return;
+      if (i % 4 == 0) std::this_thread::sleep_for(15ms);
+      Start(copy);
+    }
+  });
+  EXPECT_EQ(RunLine(copy.size() * kCopies), 0);
+  program.join();
+}
+
+TEST_F(PacedLineTest, AJobCompletesWhenItsLastCharacterHasLeftNotBefore) {
+  // Two jobs back to back: the first completes once the line has taken its 100
+  // characters (within a look at the queue, a few characters), though the second is
+  // already in the driver behind it.
+  OpenDevice();
+  const auto first = Start(std::string(100, 'a'));
+  const auto second = Start(std::string(40, 'b'));
+  std::size_t taken_when_done = 0;
+  RunLine(140, [&](std::size_t taken) {
+    if (!taken_when_done && first->done()) taken_when_done = taken;
+  });
+  EXPECT_GE(taken_when_done, 100u);
+  EXPECT_LE(taken_when_done, 106u);
+  EXPECT_EQ(Finish(first), Outcome(100, 0));
+  EXPECT_EQ(Finish(second), Outcome(40, 0));
 }
 
 TEST_F(TtyDeviceTest, CancelEndsTheCurrentAndLaterWaitsUntilTheMaskIsSetAgain) {
