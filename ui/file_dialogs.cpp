@@ -6,6 +6,8 @@
 #include <QPrintDialog>
 #include <QPrinter>
 
+#include "ui/page_setup_dialog.h"
+
 namespace qarn2::ui {
 
 std::unique_ptr<QFileDialog> MakeDecoderFileDialog(QWidget* parent, bool saving) {
@@ -48,7 +50,14 @@ std::optional<std::string> QtFileDialogs::ChooseSave(QWidget* parent, const std:
 }
 
 bool QtFileDialogs::PrinterSetup(QWidget* parent, QPrinter& printer) {
-  QPageSetupDialog dialog(&printer, parent);
+  // The system's page set-up knows only the printers of the printing system (CUPS);
+  // for a PDF file, where there is no printer, it complains and the program's own
+  // dialog takes its place.
+  if (printer.outputFormat() == QPrinter::NativeFormat) {
+    QPageSetupDialog dialog(&printer, parent);
+    return dialog.exec() == QDialog::Accepted;
+  }
+  PageSetupDialog dialog(printer, parent);
   return dialog.exec() == QDialog::Accepted;
 }
 

@@ -22,7 +22,8 @@ class FileDialogs {
   // names files); nothing when the user cancels. The dialog opens in `folder`.
   virtual std::optional<std::string> ChooseOpen(QWidget* parent, const std::string& folder) = 0;
   virtual std::optional<std::string> ChooseSave(QWidget* parent, const std::string& folder) = 0;
-  // Lets the user set up `printer` for later printing; false when cancelled.
+  // Lets the user set up the page of `printer` (paper, orientation, margins) for later
+  // printing; false when cancelled, the printer unchanged then.
   virtual bool PrinterSetup(QWidget* parent, QPrinter& printer) = 0;
   // Lets the user choose the printer and its options; false when cancelled (nothing is
   // to be printed then).
@@ -30,7 +31,9 @@ class FileDialogs {
 };
 
 // The system's dialogs, as Qt offers them. The file dialogs start in the folder they
-// are given (never where Qt happened to be last) and keep the filter chosen last.
+// are given (never where Qt happened to be last) and keep the filter chosen last. The
+// page set-up of a printer that prints into a PDF file is the program's own
+// PageSetupDialog.
 class QtFileDialogs : public FileDialogs {
  public:
   std::optional<std::string> ChooseOpen(QWidget* parent, const std::string& folder) override;

@@ -500,14 +500,19 @@ void TForm1::berQARN3Click() {
 void TForm1::InfolabelClick() { controls_.Infolabel->hide(); }
 
 void TForm1::AnschlsseClick() {
+  // Whoever typed in the sheet gets the picture, which Enter closes again.
+  const bool typing = focusWidget() == controls_.Decoder;
   controls_.Decoder->hide();
   controls_.Image1->show();
   controls_.Image1->raise();
+  if (typing) controls_.Image1->setFocus();
 }
 
 void TForm1::Image1Click() {
+  const bool focused = focusWidget() == controls_.Image1;
   controls_.Image1->hide();
   controls_.Decoder->show();
+  if (focused) controls_.Decoder->setFocus();
 }
 
 void TForm1::ENDEClick() { close(); }

@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -25,6 +26,24 @@ QGroupBox* HiddenBox(QWidget* client, const char* name, const char* caption, int
   return Place(new QGroupBox(QString::fromUtf8(caption), client), name, left, top, width, height,
                false);
 }
+
+// The sheet's text pane. Tab and Shift+Tab move the focus on to the next control, as
+// everywhere in the window; with no other control shown they do nothing. The keyboard
+// never types a tab character into the sheet, whose lines take blanks.
+class SheetEdit : public QPlainTextEdit {
+ public:
+  using QPlainTextEdit::QPlainTextEdit;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    // Here only when the focus had nowhere to go (or with Ctrl or Alt held).
+    if (event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab) {
+      event->ignore();
+      return;
+    }
+    QPlainTextEdit::keyPressEvent(event);
+  }
+};
 
 // The sheet's font: "Courier" 13 pixels high, or the nearest fixed-pitch face.
 QFont SheetFont() {
@@ -51,7 +70,7 @@ void FitTextToWidth(QLabel* label) {
 FormControls BuildFormControls(QWidget* client) {
   FormControls c{};
   // The sheet first, so that everything else lies over it.
-  c.Decoder = Place(new QPlainTextEdit("Decoder", client), "Decoder", 56, 32, 569, 401, true);
+  c.Decoder = Place(new SheetEdit("Decoder", client), "Decoder", 56, 32, 569, 401, true);
   // Made first of the focusable controls, so first in the tab order. Long lines are
   // wrapped at the pane's width; there are no scroll bars (the text still scrolls with
   // the cursor).
@@ -59,6 +78,7 @@ FormControls BuildFormControls(QWidget* client) {
   c.Decoder->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   c.Decoder->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   c.Decoder->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  c.Decoder->setTabChangesFocus(true);
   c.StaticText1 =
       Place(new QLabel("Programmier- Mode:", client), "StaticText1", 8, 0, 98, 17, true);
   c.Label2 = Place(new QLabel("Label2", client), "Label2", 112, 0, 32, 13, true);

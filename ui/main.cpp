@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QLocale>
 #include <QMessageBox>
 
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include "ui/form1.h"
 #include "engine/engine.h"
 #include "ui/program_options.h"
+#include "ui/qt_translations.h"
 
 namespace {
 
@@ -28,6 +30,8 @@ int main(int argc, char** argv) {
     }
   }
   QApplication application(argc, argv);  // takes Qt's own arguments out
+  // Qt's dialogs speak the system's language where Qt knows it, else German.
+  qarn2::ui::InstallQtTranslations(application, QLocale::system());
   std::vector<std::string> args;
   for (const QString& arg : application.arguments().mid(1)) args.push_back(arg.toStdString());
   const qarn2::ui::ParsedOptions parsed = qarn2::ui::ParseProgramOptions(args);

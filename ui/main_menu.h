@@ -9,7 +9,9 @@ class QWidget;
 
 namespace qarn2::ui {
 
-// One item of the menu bar as the window starts.
+// One item of the menu bar as the window starts. The captions mark the letter that
+// Alt (for a menu) or the bare key (for an item of the open menu) chooses with a '&'
+// before it; a '&' of the caption itself is written "&&".
 struct MenuItemEntry {
   const char* menu;          // the menu's name
   const char* menu_caption;

@@ -1,5 +1,6 @@
 #include "ui/mode_panel.h"
 
+#include <QButtonGroup>
 #include <QGroupBox>
 #include <QRadioButton>
 
@@ -17,11 +18,16 @@ ModePanel::ModePanel(QWidget* client) : frame_(new QGroupBox(FrameCaption(), cli
   frame_->setObjectName("ProgmodeWahl");
   frame_->setGeometry(192, 112, 289, 161);
   frame_->hide();
+  // One group of their own: left to themselves, buttons on the window would count every
+  // radio button of the panels (which stand in boxes of their own) as theirs for the
+  // keyboard: the arrow keys would move into those, and Tab would pass them by.
+  group_ = new QButtonGroup(client);
   for (std::size_t i = 0; i < kModeChoices.size(); ++i) {
     auto* button = new QRadioButton(QString::fromUtf8(kModeChoices[i].caption), client);
     button->setObjectName(kModeChoices[i].name);
     button->setGeometry(200, 136 + 24 * static_cast<int>(i), 273, 17);
     button->hide();
+    group_->addButton(button);
     buttons_[i] = button;
   }
 }
@@ -52,11 +58,9 @@ QRadioButton* ModePanel::ButtonFor(const std::string& mode) const {
 void ModePanel::UncheckAll() {
   // An exclusive group never lets its last checked button go; unchecking sends no
   // `toggled(true)`, so no handler runs.
-  for (QRadioButton* button : buttons_) {
-    button->setAutoExclusive(false);
-    button->setChecked(false);
-    button->setAutoExclusive(true);
-  }
+  group_->setExclusive(false);
+  for (QRadioButton* button : buttons_) button->setChecked(false);
+  group_->setExclusive(true);
 }
 
 }  // namespace qarn2::ui

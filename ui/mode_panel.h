@@ -3,6 +3,7 @@
 #include <array>
 #include <string>
 
+class QButtonGroup;
 class QGroupBox;
 class QRadioButton;
 class QWidget;
@@ -42,6 +43,7 @@ class ModePanel {
 
  private:
   QGroupBox* frame_;
+  QButtonGroup* group_;
   std::array<QRadioButton*, kModeChoices.size()> buttons_{};
 };
 

@@ -1,5 +1,6 @@
 #include "ui/tryout_panel.h"
 
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -62,10 +63,15 @@ void TryOutPanel::BuildAddressAndSpeedControls() {
   address_label_ = Place(new QLabel("Adresse", box_), "Steuerlabel1", kMargin, 24, 72, kLineHeight);
   address_label_->setTextFormat(Qt::PlainText);
   entry_ = Place(new QLineEdit(box_), "SteuerEdit", 88, 22, 65, 21);
-  // Directly in the box, apart from the turnout buttons: one group of their own.
+  // Directly in the box, apart from the turnout buttons: one group of their own. The
+  // button group keeps the turnout buttons, which stand in a box inside this one, out
+  // of it for the keyboard too (Tab would pass them by once a speed button had the
+  // focus).
   steps14_ = Place(new QRadioButton("  14 Speedsteps", box_), "SpeedButton14", kMargin, 52, 121, kLineHeight);
   steps28_ = Place(new QRadioButton("  28 Speedsteps", box_), "SpeedButton28", kMargin, 72, 121, kLineHeight);
   steps128_ = Place(new QRadioButton("128 Speedsteps", box_), "SpeedButton128", kMargin, 92, 121, kLineHeight);
+  auto* steps = new QButtonGroup(box_);
+  for (QRadioButton* button : {steps14_, steps28_, steps128_}) steps->addButton(button);
   // The try-out stream has no 128-step form: the choice stays disabled.
   steps128_->setEnabled(false);
 }
@@ -96,6 +102,8 @@ void TryOutPanel::BuildRegulator() {
   regulator_->setValue(0);
   regulator_->setSingleStep(1);
   regulator_->setPageStep(1);
+  // Reached with Tab like the other controls; the arrow keys then move it a step.
+  regulator_->setFocusPolicy(Qt::StrongFocus);
   // Twelve blanks before the "0" and fifteen after it put it about under the middle.
   direction_scale_ = MakeLabel(box_, "Steuerlabel3",
                                QString::fromUtf8("r\u00fcckw\u00e4rts") + QString(12, ' ') + "0" +

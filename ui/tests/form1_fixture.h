@@ -29,6 +29,21 @@ inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.
 
 namespace qarn2::ui {
 
+// A menu's or item's caption as the menu shows it: without the '&' that marks the
+// letter of its key, and with "&&" as one '&'.
+inline QString Displayed(const QString& caption) {
+  QString shown;
+  for (qsizetype i = 0; i < caption.size(); ++i) {
+    if (caption[i] == '&' && i + 1 < caption.size()) ++i;
+    shown += caption[i];
+  }
+  return shown;
+}
+
+}  // namespace qarn2::ui
+
+namespace qarn2::ui {
+
 class Form1Fixture : public ::testing::Test {
  protected:
   void Start() {

@@ -180,14 +180,14 @@ TEST_F(Form1Test, MenuBarHoldsEveryItemWithItsStartState) {
   // Walk the bar as the user sees it: menus in order, items in order.
   std::vector<std::pair<QString, QAction*>> seen;
   for (QAction* menu_action : form_->menuBar()->actions()) {
-    for (QAction* item : menu_action->menu()->actions()) seen.emplace_back(menu_action->text(), item);
+    for (QAction* item : menu_action->menu()->actions()) seen.emplace_back(Displayed(menu_action->text()), item);
   }
   ASSERT_EQ(seen.size(), std::size(rows));
   for (std::size_t i = 0; i < seen.size(); ++i) {
     SCOPED_TRACE(rows[i].item);
     EXPECT_EQ(seen[i].first, QString::fromUtf8(rows[i].menu));
     EXPECT_EQ(seen[i].second->objectName(), rows[i].item);
-    EXPECT_EQ(seen[i].second->text(), QString::fromUtf8(rows[i].caption));
+    EXPECT_EQ(Displayed(seen[i].second->text()), QString::fromUtf8(rows[i].caption));
     EXPECT_EQ(seen[i].second->isEnabled(), rows[i].enabled);
   }
 }
