@@ -2,8 +2,12 @@
 # Source it; it defines functions only.
 
 # poppler-utils: pdftotext, with which the tests read back the printed PDF.
+# librsvg2-bin: rsvg-convert renders the icon's sizes. desktop-file-utils, appstream,
+# man-db and dpkg-dev: the install check validates the desktop entry, the AppStream
+# data and the manual pages and builds the Debian package (its dependencies).
 QARN2_PACKAGES=(build-essential cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev
-                qt6-base-dev poppler-utils)
+                qt6-base-dev poppler-utils qt6-translations-l10n
+                librsvg2-bin desktop-file-utils appstream man-db dpkg-dev)
 
 qarn2_is_installed() {
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'

@@ -1,0 +1,241 @@
+#!/usr/bin/env bash
+# Installs a build tree into a temporary prefix and checks what lands there: the
+# list of files, the icons' sizes, the desktop entry and the AppStream data (with
+# their validators), the manual pages (rendered without warnings, naming every
+# command and option of the programs' --help), the bash completion against the
+# tool's own help and error messages, and that the installed programs run.
+# Usage: scripts/check_install.sh BUILD_DIR
+set -euo pipefail
+
+[ $# -eq 1 ] || { echo "usage: $0 BUILD_DIR" >&2; exit 2; }
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=$(cd "$1" && pwd)
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+app_id=de.qarn2.qarn2
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/qarn2-install.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+cmake --install "$build" --prefix "$prefix" >/dev/null
+cli=$prefix/bin/qarn2-cli
+
+failures=0
+fail() {
+  echo "check_install: $*" >&2
+  failures=$((failures + 1))
+}
+
+# --- the files --------------------------------------------------------------------
+expected=$(
+  {
+    printf '%s\n' bin/qarn2 bin/qarn2-cli \
+      "share/applications/$app_id.desktop" "share/metainfo/$app_id.metainfo.xml" \
+      share/bash-completion/completions/qarn2-cli \
+      share/doc/qarn2/changelog.gz share/doc/qarn2/copyright \
+      share/icons/hicolor/scalable/apps/qarn2.svg \
+      share/man/man1/qarn2.1.gz share/man/man1/qarn2-cli.1.gz
+    for size in 16 32 48 64 128 256; do
+      echo "share/icons/hicolor/${size}x${size}/apps/qarn2.png"
+    done
+    (cd "$root/examples" && find . -type f | sed 's|^\./|share/qarn2/examples/|')
+  } | sort
+)
+actual=$(cd "$prefix" && find . -type f | sed 's|^\./||' | sort)
+if [ "$actual" != "$expected" ]; then
+  fail "installed files differ from the expected ones (< expected, > installed):"
+  diff <(echo "$expected") <(echo "$actual") >&2 || true
+fi
+for program in qarn2 qarn2-cli; do
+  [ -x "$prefix/bin/$program" ] || fail "bin/$program is not executable"
+  # A run path into the build tree would make the installed program use its libraries.
+  if readelf -d "$prefix/bin/$program" 2>/dev/null | grep -E 'R(UN)?PATH' | grep -qF "$build"; then
+    fail "bin/$program keeps a run path into $build"
+  fi
+done
+for example in "$root"/examples/*; do
+  cmp -s "$example" "$prefix/share/qarn2/examples/${example##*/}" ||
+    fail "share/qarn2/examples/${example##*/} is not a copy of examples/${example##*/}"
+done
+
+# A PNG's width and height are the big-endian words at bytes 16 and 20.
+for size in 16 32 48 64 128 256; do
+  png=$prefix/share/icons/hicolor/${size}x${size}/apps/qarn2.png
+  [ -f "$png" ] || continue
+  read -r -a header <<<"$(od -An -tu1 -w24 -N24 "$png")"
+  signature="${header[0]} ${header[1]} ${header[2]} ${header[3]}"
+  width=$(( (header[16] << 24) | (header[17] << 16) | (header[18] << 8) | header[19] ))
+  height=$(( (header[20] << 24) | (header[21] << 16) | (header[22] << 8) | header[23] ))
+  [ "$signature" = "137 80 78 71" ] || fail "${png#"$prefix"/} is no PNG"
+  [ "$width"x"$height" = "$size"x"$size" ] || fail "${png#"$prefix"/} is ${width}x$height"
+done
+
+# --- desktop entry and AppStream data ---------------------------------------------
+desktop=$prefix/share/applications/$app_id.desktop
+if ! output=$(desktop-file-validate "$desktop" 2>&1) || [ -n "$output" ]; then
+  fail "desktop-file-validate: $output"
+fi
+exec_program=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")
+[ -x "$prefix/bin/$exec_program" ] || fail "the desktop entry starts '$exec_program', which is not installed"
+icon=$(sed -n 's/^Icon=//p' "$desktop")
+[ -f "$prefix/share/icons/hicolor/scalable/apps/$icon.svg" ] ||
+  fail "the desktop entry's icon '$icon' is not installed"
+
+metainfo=$prefix/share/metainfo/$app_id.metainfo.xml
+if ! output=$(appstreamcli validate --no-net --strict "$metainfo" 2>&1); then
+  fail "appstreamcli validate: $output"
+fi
+grep -qF "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" ||
+  fail "the AppStream data does not launch $app_id.desktop"
+while read -r binary; do
+  [ -x "$prefix/bin/$binary" ] || fail "the AppStream data provides '$binary', which is not installed"
+done < <(sed -n 's|.*<binary>\(.*\)</binary>.*|\1|p' "$metainfo")
+# Each release has its entry in the AppStream data and in the changelog.
+grep -qF "<release version=\"$version\"" "$metainfo" ||
+  fail "the AppStream data has no <release> for version $version"
+changelog_version=$(zcat "$prefix/share/doc/qarn2/changelog.gz" | sed -n '1s/^qarn2 (\([^)]*\)).*/\1/p')
+[ "$changelog_version" = "$version" ] ||
+  fail "the changelog's latest entry is version '$changelog_version', the project's $version"
+
+# --- the programs and their manual pages ------------------------------------------
+cli_help=$("$cli" --help) || fail "the installed qarn2-cli --help failed"
+[[ $cli_help == "qarn2-cli - "* ]] || fail "the installed qarn2-cli --help printed: ${cli_help:0:200}"
+window_help=$("$prefix/bin/qarn2" --help) || fail "the installed qarn2 --help failed"
+[[ $window_help == "Usage: qarn2 "* ]] || fail "the installed qarn2 --help printed: ${window_help:0:200}"
+commands=$(sed -n 's/^  qarn2-cli \([a-z][a-z-]*\).*/\1/p' <<<"$cli_help" | sort -u)
+[ -n "$commands" ] || fail "no commands found in qarn2-cli --help"
+
+example=$prefix/share/qarn2/examples/lokdecoder.LOC
+if ! read_back=$("$cli" read-all --simulate --virtual-time "$example" 2>/dev/null); then
+  fail "the installed qarn2-cli could not read the installed example's CVs"
+elif [ "$(wc -l <<<"$read_back")" -ne "$(wc -l <"$example")" ]; then
+  fail "read-all of the installed example printed $(wc -l <<<"$read_back") lines, not $(wc -l <"$example")"
+fi
+
+# check_manual PAGE HELP [COMMAND...]: renders without warnings, names every option
+# of HELP, and its synopsis has a line for each COMMAND of qarn2-cli.
+check_manual() {
+  local page=$prefix/share/man/man1/$1 help=$2 warnings text word synopsis
+  shift 2
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null) ||
+    fail "man -l ${page##*/} failed"
+  [ -z "$warnings" ] || fail "man -l ${page##*/}: $warnings"
+  # As wide as the longest paragraph, so that no option is split over two lines.
+  text=$(LC_ALL=C.UTF-8 MANWIDTH=2000 man -l "$page" 2>/dev/null)
+  while read -r word; do
+    grep -qE -- "(^|[^a-z-])$word([^a-z-]|$)" <<<"$text" || fail "${page##*/} does not mention $word"
+  done < <(grep -oE -- '--[a-z][a-z-]*' <<<"$help" | sort -u)
+  synopsis=$(sed -n '/^SYNOPSIS/,/^[A-Z]/p' <<<"$text")
+  for word in "$@"; do
+    grep -qE -- "^ +qarn2-cli $word( |$)" <<<"$synopsis" || fail "${page##*/} has no synopsis of $word"
+  done
+}
+check_manual qarn2.1.gz "$window_help"
+# shellcheck disable=SC2086 # one word per command
+check_manual qarn2-cli.1.gz "$cli_help" $commands
+
+# --- bash completion ----------------------------------------------------------------
+# complete WORD...: what the completion offers for the last word (COMP_WORDS as bash
+# splits the line: "--port COM1=sim" is the words --port, COM1, = and sim).
+complete_words() {
+  bash -c 'source "$0"; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _qarn2_cli
+           printf "%s\n" "${COMPREPLY[@]}" | sort' \
+    "$prefix/share/bash-completion/completions/qarn2-cli" qarn2-cli "$@"
+}
+# The values the tool itself names when given a wrong one: "takes a, b or c, not 'x'"
+# or "(a, b, c)".
+values_named() {
+  sed -n -e "s/.* takes \(.*\), not 'x-bogus'.*/\1/p" -e 's/.* (\(.*\))$/\1/p' |
+    sed 's/ or /, /' | tr -d ' ' | tr ',' '\n' | sort
+}
+
+[ "$(complete_words "")" = "$(printf '%s\n' "$commands" help | sort)" ] ||
+  fail "completion offers the commands '$(complete_words "" | xargs)', the help lists '$(xargs <<<"$commands")'"
+
+declare -A sample=([--fixed]=IdleStream [--copies]=5 [--mode]=dir [--hardware]=board
+                   [--port]=COM1=sim [--sim-decoder]=x.DEC [--sim-lgb-reply]=whole
+                   [--pdf]=x.pdf [--shape]=e [--entry]=1 [--value]=1)
+track_options=$(sed -n '/^Track options/,/^$/s/^  \(--[a-z-]*\).*/\1/p' <<<"$cli_help")
+mkdir "$work/cwd"
+cd "$work/cwd"
+for command in $commands; do
+  offered=$(complete_words "$command" --)
+  # Every option the completion offers is one the command takes...
+  for option in $offered; do
+    [ "$option" = --help ] && continue
+    # shellcheck disable=SC2086 # no value for a plain option
+    "$cli" "$command" "$option" ${sample[$option]-} --help </dev/null >/dev/null 2>&1 ||
+      fail "completion offers $option for $command, which refuses it"
+  done
+  # ...and every option of the command's usage lines (with the track options where
+  # they say so) is offered.
+  usage=$(grep "^  qarn2-cli $command " <<<"$cli_help")
+  wanted=$(grep -oE -- '--[a-z][a-z-]*' <<<"$usage" || true)
+  grep -q 'TRACK OPTIONS' <<<"$usage" && wanted+=" $track_options"
+  for option in $wanted; do
+    grep -qx -- "$option" <<<"$offered" || fail "completion does not offer $option for $command"
+  done
+done
+
+# The values offered after an option are exactly those the tool takes.
+check_values() {
+  local command=$1 option=$2 offered named
+  offered=$(complete_words "$command" "$option" "")
+  named=$({ "$cli" "$command" "$option" x-bogus 2>&1 </dev/null || true; } | values_named)
+  [ -n "$named" ] || fail "$command $option x-bogus does not name the values it takes"
+  [ "$offered" = "$named" ] ||
+    fail "completion offers '$(xargs <<<"$offered")' after $command $option, the tool takes '$(xargs <<<"$named")'"
+}
+check_values read --mode
+check_values read --hardware
+check_values read --sim-lgb-reply
+check_values curve --shape
+check_values encode --fixed
+
+[ "$(complete_words read --port "" | wc -l)" -eq 16 ] || fail "completion does not offer COM1= to COM16="
+complete_words read --port COM1 = "" | grep -qx sim || fail "completion does not offer sim after --port COM1="
+touch a.DEC b.loc c.txt d.pdf
+mkdir sub
+[ "$(complete_words read-all "" | xargs)" = "a.DEC b.loc sub" ] ||
+  fail "completion offers '$(complete_words read-all "" | xargs)' as decoder files"
+[ "$(complete_words print a.DEC --pdf "" | xargs)" = "d.pdf sub" ] ||
+  fail "completion offers '$(complete_words print a.DEC --pdf "" | xargs)' after --pdf"
+
+# --- the Debian package ---------------------------------------------------------------
+# Made outside the build tree; it must hold what the install does, under /usr, with
+# the libraries it links as dependencies.
+cd "$work"
+if ! cpack -G DEB -B "$work/deb" --config "$build/CPackConfig.cmake" >"$work/cpack.log" 2>&1; then
+  fail "cpack -G DEB failed:"
+  cat "$work/cpack.log" >&2
+else
+  deb=$work/deb/qarn2_${version}_$(dpkg --print-architecture).deb
+  if [ ! -f "$deb" ]; then
+    fail "cpack made $(cd "$work/deb" && echo *.deb), not ${deb##*/}"
+  else
+    packaged=$(dpkg-deb --fsys-tarfile "$deb" | tar -t | grep -v '/$' | sed 's|^\./usr/||' | sort)
+    if [ "$packaged" != "$actual" ]; then
+      fail "the package's files differ from the install's (< installed, > packaged):"
+      diff <(echo "$actual") <(echo "$packaged") >&2 || true
+    fi
+    [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "the package's version is not $version"
+    depends=$(dpkg-deb -f "$deb" Depends)
+    for library in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6printsupport6; do
+      sed 's/ ([^)]*)//g; s/, /\n/g' <<<"$depends" | grep -qxF "$library" ||
+        fail "the package does not depend on $library: $depends"
+    done
+    [[ $(dpkg-deb -f "$deb" Maintainer) =~ ^[^\<]+\ \<[^@\>]+@[^\>]+\>$ ]] ||
+      fail "the package's maintainer is '$(dpkg-deb -f "$deb" Maintainer)'"
+    mkdir "$work/unpacked"
+    dpkg-deb -x "$deb" "$work/unpacked"
+    for program in qarn2 qarn2-cli; do
+      sections=$(readelf -S "$work/unpacked/usr/bin/$program")
+      if grep -qE '\.(symtab|comment)' <<<"$sections"; then fail "the package's $program keeps its symbols or the compiler's notes"; fi
+    done
+  fi
+fi
+
+if [ "$failures" -ne 0 ]; then
+  echo "check_install: $failures problem(s)" >&2
+  exit 1
+fi
+echo "check_install: $(wc -l <<<"$actual") files installed and checked" >&2
