@@ -1,11 +1,29 @@
 #include "cli/track_options.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <optional>
 #include <stdexcept>
 
+#include "cli/command_line.h"
 #include "cli/qt_application.h"
 
 namespace qarn2::cli {
+namespace {
+
+// "0", "1", "0.3", ".25": a decimal fraction from 0 to 1, nothing else.
+std::optional<double> Probability(const std::string& text) {
+  if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos ||
+      std::count(text.begin(), text.end(), '.') > 1 || text == ".") {
+    return std::nullopt;
+  }
+  const double p = std::strtod(text.c_str(), nullptr);
+  if (p < 0.0 || p > 1.0) return std::nullopt;
+  return p;
+}
+
+}  // namespace
 
 std::string TrackOptionsHelp() {
   return R"(Track options (send, read, write, read-all, write-all, reset):
@@ -27,6 +45,11 @@ std::string TrackOptionsHelp() {
                        default: each reply in one piece), slow (a character at a
                        time, 30 ms apart), or 1, 2 or 3 (cut to that many
                        characters).
+  --sim-ack-loss P     each acknowledge of the simulated decoder is lost with the
+                       probability P (0 to 1, e.g. 0.3), as with a decoder that
+                       acknowledges weakly.
+  --sim-seed N         the seed of those losses (default 1): the same seed, the
+                       same losses on virtual time.
   --virtual-time and --sim-decoder imply --simulate unless a --port names "sim";
   with a --port that names a real device they are refused (exit 2).
 )";
@@ -65,6 +88,23 @@ bool TakeTrackOption(std::span<const std::string> args, std::size_t& i, TrackOpt
         options.lgb.reply_limit = (*v)[0] - '0';
       } else {
         error = "--sim-lgb-reply takes whole, slow, 1, 2 or 3, not '" + *v + "'";
+      }
+    }
+  } else if (arg == "--sim-ack-loss") {
+    if (const std::string* v = value()) {
+      const std::optional<double> p = Probability(*v);
+      if (p) {
+        options.track.ack_loss = *p;
+      } else {
+        error = "--sim-ack-loss takes a probability from 0 to 1, not '" + *v + "'";
+      }
+    }
+  } else if (arg == "--sim-seed") {
+    if (const std::string* v = value()) {
+      if (const std::optional<int> seed = DecimalArgument(*v, 0, 2147483647)) {
+        options.track.ack_loss_seed = static_cast<std::uint64_t>(*seed);
+      } else {
+        error = "--sim-seed takes a number from 0 to 2147483647, not '" + *v + "'";
       }
     }
   } else {

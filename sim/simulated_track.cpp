@@ -308,7 +308,11 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
     for (TrackEvent& event : track_.receiver_.Take()) {
       switch (event.kind) {
         case TrackEvent::kPacket: {
-          const DecoderModel::Reaction reaction = track_.decoder_.OnPacket(event.time, event.bytes);
+          DecoderModel::Reaction reaction = track_.decoder_.OnPacket(event.time, event.bytes);
+          if (reaction.acknowledge && AcknowledgeLost()) {
+            reaction.acknowledge = false;
+            reaction.meaning += " (acknowledge lost)";
+          }
           Note(event.time, TrackLogEntry::kPacket, event.bytes, reaction.meaning);
           if (reaction.acknowledge) {
             const SimTime start = event.time + track_.options_.ack_delay;
@@ -324,6 +328,11 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
           break;
       }
     }
+  }
+
+  bool AcknowledgeLost() {
+    if (track_.options_.ack_loss <= 0.0) return false;
+    return std::uniform_real_distribution<double>(0.0, 1.0)(track_.ack_loss_draws_) < track_.options_.ack_loss;
   }
 
   void ToInterface(SimTime received, std::uint8_t c) {
@@ -397,7 +406,7 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
 };
 
 SimulatedTrack::SimulatedTrack(SimClock& clock, Options options)
-    : clock_(clock), options_(options), lgb_(decoder_) {}
+    : clock_(clock), options_(options), lgb_(decoder_), ack_loss_draws_(options.ack_loss_seed) {}
 
 SimulatedTrack::~SimulatedTrack() = default;
 

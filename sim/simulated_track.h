@@ -5,6 +5,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,11 @@ class SimulatedTrack {
     SimTime refill_ahead = serial::kTransmitRefillAhead;
     SimTime ack_delay = std::chrono::microseconds(500);  // packet end to pulse start
     SimTime ack_length = std::chrono::milliseconds(6);
+    // The chance that an acknowledge the decoder gives never reaches the port (a
+    // weak one, as sound decoders give), drawn from a generator seeded with
+    // `ack_loss_seed`, so that a run can be repeated.
+    double ack_loss = 0.0;
+    std::uint64_t ack_loss_seed = 1;
   };
 
   explicit SimulatedTrack(SimClock& clock) : SimulatedTrack(clock, Options{}) {}
@@ -85,6 +91,7 @@ class SimulatedTrack {
   LgbInterfaceModel lgb_;
   TrackReceiver receiver_;
   std::vector<TrackLogEntry> log_;
+  std::mt19937_64 ack_loss_draws_;
   bool powered_ = false;
   SimDevice* open_device_ = nullptr;
 };

@@ -130,6 +130,58 @@ INSTANTIATE_TEST_SUITE_P(BothClocks, EngineCommandsTest, ::testing::Values(true,
                            return info.param ? "VirtualTime" : "WallClock";
                          });
 
+// A decoder that acknowledges weakly: every acknowledge lost, the CV is written all the
+// same but the write is not confirmed and a read finds nothing. A lost share (30 %)
+// is drawn from the seed, so a run on virtual time repeats exactly.
+TEST(EngineTest, LostAcknowledgesFailWhatTheyConfirmAndRepeatWithTheirSeed) {
+  EngineOptions options = OnTheTrack(true);
+  options.track.ack_loss = 1.0;
+  {
+    Engine engine(options);
+    ResultLine view;
+    engine.SetViews(&view, nullptr);
+    engine.SetUpHardware(link::kBoard);
+    engine.Link().RestartBackground();
+    engine.State().ProgrammingMode = "dir";
+    engine.Cv().OpenCvBox(true);
+    engine.Cv().EnterInCvBox("29");
+    engine.Cv().EnterInCvBox("34");
+    EXPECT_FALSE(engine.Link().AckResult);
+    {
+      auto lock = engine.Track().Lock();
+      EXPECT_EQ(engine.Track().Decoder().Cv(29), 34);
+    }
+    int lost = 0;
+    for (const TrackLogEntry& e : engine.Track().Log()) {
+      lost += e.text.find("(acknowledge lost)") != std::string::npos;
+      EXPECT_NE(e.kind, TrackLogEntry::kAcknowledge);
+    }
+    EXPECT_GT(lost, 0);
+    engine.SetViews(nullptr, nullptr);
+  }
+
+  options.track.ack_loss = 0.3;
+  const auto run = [&](std::uint64_t seed) {
+    options.track.ack_loss_seed = seed;
+    Engine engine(options);
+    engine.SetUpHardware(link::kBoard);
+    engine.Link().RestartBackground();
+    engine.State().ProgrammingMode = "dir";
+    engine.Cv().OpenCvBox(false);
+    std::string outcome;
+    for (int cv : {1, 7, 8, 29}) {
+      engine.Cv().EnterInCvBox(std::to_string(cv));
+      outcome += std::to_string(engine.Link().AckResult) + " ";
+    }
+    std::vector<std::string> log;
+    for (const TrackLogEntry& e : engine.Track().Log()) log.push_back(FormatLogEntry(e));
+    return std::pair{outcome, log};
+  };
+  const auto first = run(7);
+  EXPECT_EQ(run(7), first);
+  EXPECT_NE(run(8).second, first.second);
+}
+
 // On the wall clock the program may come to its notifications late (a loaded machine).
 // Commands written while the background runs must still be followed by the background
 // without a pause: the next copy is asked for, and queued, while the command's last
