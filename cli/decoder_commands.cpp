@@ -12,6 +12,12 @@
 #include <string_view>
 #include <vector>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QString>
+
 #include "cli/command_line.h"
 #include "cli/track_options.h"
 #include "engine/engine.h"
@@ -37,25 +43,39 @@ constexpr int kPowerUpTicks = 10;
 constexpr int kResetQuestionTicks = 10;
 
 
-const char kReadUsage[] = R"(  qarn2-cli read [--mode MODE] [--hardware HW] [TRACK OPTIONS] CV
+const char kReadUsage[] = R"(  qarn2-cli read [--mode MODE] [--hardware HW] [--retries N] [--json] [TRACK OPTIONS] CV
       Reads CV (1..1024) as the CV box of the window does and prints
       "CV 29 = 6" (exit 0) or "CV 29 not readable" (exit 1).
 )";
-const char kWriteUsage[] = R"(  qarn2-cli write [--mode MODE] [--hardware HW] [TRACK OPTIONS] CV VALUE
+const char kWriteUsage[] = R"(  qarn2-cli write [--mode MODE] [--hardware HW] [--retries N] [--verify] [--json] [TRACK OPTIONS] CV VALUE
       Writes VALUE (0..255) into CV (1..1024) and prints "CV 29 = 6
-      acknowledged" (exit 0) or "CV 29 = 6 not acknowledged" (exit 1).
+      acknowledged" (exit 0) or "CV 29 = 6 not acknowledged" (exit 1). With
+      --verify an acknowledged value is read back in the same mode: "CV 29 = 6
+      acknowledged and read back", or "..., but read back as 4" (exit 1).
 )";
-const char kReadAllUsage[] = R"(  qarn2-cli read-all [--mode MODE] [--hardware HW] [--in-place] [TRACK OPTIONS] FILE
+const char kReadAllUsage[] = R"(  qarn2-cli read-all [--mode MODE] [--hardware HW] [--retries N] [--json] [--in-place] [TRACK OPTIONS] FILE
       Reads every CV that a line of the decoder file FILE names (a line that
       begins with its number) and prints the file with those lines rewritten:
       number, value ("?" when it could not be read), description. Other lines
       and the bytes of the file stay as they are. --in-place writes the result
       back into FILE instead. Exit 1 when a CV could not be read.
 )";
-const char kWriteAllUsage[] = R"(  qarn2-cli write-all [--mode MODE] [--hardware HW] [TRACK OPTIONS] FILE
+const char kWriteAllUsage[] = R"(  qarn2-cli write-all [--mode MODE] [--hardware HW] [--retries N] [--verify] [--json] [TRACK OPTIONS] FILE
       Writes every line of the decoder file FILE that has a CV number and a
       value into the decoder. Exit 1 when a write was not acknowledged (a value
-      above 255 is not written and counts as such).
+      above 255 is not written and counts as such) or, with --verify, read
+      back otherwise.
+)";
+const char kTriesHelp[] = R"(Tries and results (read, write, read-all, write-all):
+  --retries N          a CV not read / not acknowledged is tried again, up to N
+                       (0..9, default 0) more times, each try as the mode
+                       prescribes; the progress says which try it is.
+  --verify             write, write-all: an acknowledged CV is read back in the
+                       same mode (dir: bit by bit); another value is a failure
+                       (exit 1) with both values named.
+  --json               one JSON object on standard output instead of the text:
+                       the command, mode, hardware, and every CV with its value
+                       or failure and the tries used (read-all: also the sheet).
 )";
 const char kResetUsage[] = R"(  qarn2-cli reset [--hardware HW] [TRACK OPTIONS]
       Factory reset: CV 8 = 8 by register mode, three times, whatever the mode;
@@ -75,6 +95,9 @@ struct Arguments {
   int hardware = link::kBoard;  // --hardware
   bool in_place = false;
   bool help = false;
+  int retries = 0;
+  bool verify = false;
+  bool json = false;
   std::vector<std::string> operands;
 };
 
@@ -108,6 +131,15 @@ std::string Parse(std::span<const std::string> args, bool in_place_allowed, Argu
       }
     } else if (arg == "--in-place" && in_place_allowed) {
       parsed.in_place = true;
+    } else if (arg == "--retries") {
+      if (i + 1 == args.size()) return "--retries needs a value";
+      const std::optional<int> n = DecimalArgument(args[++i], 0, 9);
+      if (!n) return "--retries takes a number from 0 to 9, not '" + args[i] + "'";
+      parsed.retries = *n;
+    } else if (arg == "--verify") {
+      parsed.verify = true;
+    } else if (arg == "--json") {
+      parsed.json = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
       return "unknown option '" + arg + "'";
     } else {
@@ -126,7 +158,7 @@ class ProgressView : public programming::CvCommandsView {
 
   void SetCvPrompt(const std::string& text) override {
     PrintPendingPrompt();
-    pending_prompt_ = text;
+    pending_prompt_ = last_prompt_ = text;
   }
   // The box clears its result field before each step: nothing to show.
   void SetCvResult(const std::string& text) override {
@@ -136,7 +168,8 @@ class ProgressView : public programming::CvCommandsView {
   }
   // What the tool types into the entry field.
   void Typed(const std::string& entry) {
-    Print(pending_prompt_ + " " + entry);
+    // Tried again, the box still shows the prompt it showed before.
+    Print((pending_prompt_.empty() ? last_prompt_ : pending_prompt_) + " " + entry);
     pending_prompt_.clear();
   }
 
@@ -157,6 +190,7 @@ class ProgressView : public programming::CvCommandsView {
 
   std::ostream& err_;
   std::string pending_prompt_;
+  std::string last_prompt_;
 };
 
 // The engine as the tool drives it: its CV box "typed" into, its texts on standard
@@ -249,6 +283,63 @@ int PrintHelp(const char* usage, std::ostream& out) {
   return kExitOk;
 }
 
+const char* HardwareName(int hardware) {
+  return hardware == link::kBooster ? "booster" : hardware == link::kLgbInterface ? "lgb" : "board";
+}
+
+// The JSON report of a run: one object, every CV in the order it was done.
+class JsonReport {
+ public:
+  JsonReport(std::string_view command, const Arguments& args) {
+    root_["command"] = QString::fromUtf8(command.data(), static_cast<qsizetype>(command.size()));
+    root_["mode"] = QString::fromStdString(args.mode);
+    root_["hardware"] = HardwareName(args.hardware);
+    root_["retries"] = args.retries;
+    root_["verify"] = args.verify;
+  }
+  void Add(const programming::CvOutcome& outcome, bool writing) {
+    QJsonObject cv;
+    cv["cv"] = outcome.cv;
+    if (writing || outcome.ok) cv["value"] = outcome.value;
+    cv["tries"] = outcome.tries;
+    cv["result"] = Result(outcome, writing);
+    if (outcome.verified) cv["read_back"] = outcome.read_back ? QJsonValue(*outcome.read_back) : QJsonValue();
+    cvs_.append(cv);
+    failures_ += !outcome.ok;
+  }
+  void Set(const char* key, const QJsonValue& value) { root_[key] = value; }
+  void Print(std::ostream& out) {
+    root_["cvs"] = cvs_;
+    root_["failures"] = failures_;
+    out << QJsonDocument(root_).toJson(QJsonDocument::Indented).toStdString();
+  }
+
+ private:
+  static const char* Result(const programming::CvOutcome& outcome, bool writing) {
+    if (!writing) return outcome.ok ? "read" : "not readable";
+    if (outcome.tries == 0) return "not written";
+    if (outcome.verified) return outcome.ok ? "acknowledged and read back" : "read back otherwise";
+    return outcome.ok ? "acknowledged" : "not acknowledged";
+  }
+  QJsonObject root_;
+  QJsonArray cvs_;
+  int failures_ = 0;
+};
+
+// One CV through the CV box, tried up to 1 + `retries` times; the box is open.
+programming::CvOutcome ReadOne(CvTool& engine, int cv, int retries, std::ostream& err) {
+  programming::CvOutcome outcome;
+  outcome.cv = cv;
+  do {
+    if (++outcome.tries > 1) err << "Versuch " << outcome.tries << " von " << retries + 1 << '\n';
+    engine.Link().AckResult = false;
+    engine.Enter(std::to_string(cv));
+    outcome.ok = engine.Link().AckResult;
+  } while (!outcome.ok && outcome.tries <= retries);
+  if (outcome.ok) outcome.value = engine.State().CvValue;
+  return outcome;
+}
+
 // A decoder file whose first line is a mode line ("*pag") is read and written in that
 // mode unless --mode says otherwise, as the window does when it opens the file.
 // Returns the problem with the mode line, empty when there is none.
@@ -286,7 +377,8 @@ Programming hardware (all five):
                        booster, which gives no acknowledge, so read and read-all
                        are refused; lgb: the LGB interface at 9600 bit/s (modes dir
                        and dio, CV 1..255, no reset).
-)";
+
+)" + std::string(kTriesHelp);
 }
 
 int RunRead(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
@@ -295,23 +387,25 @@ int RunRead(std::span<const std::string> args, std::ostream& out, std::ostream& 
     return Fail(err, "read", kExitUsage, error);
   }
   if (parsed.help) return PrintHelp(kReadUsage, out);
+  if (parsed.verify) return Fail(err, "read", kExitUsage, "--verify is for write and write-all");
   if (parsed.operands.size() != 1) return Fail(err, "read", kExitUsage, "needs one CV number");
   const std::string& cv_text = parsed.operands[0];
   const std::optional<int> cv = DecimalArgument(cv_text, 1, 1024);
   if (!cv) return Fail(err, "read", kExitUsage, "CV takes a number from 1 to 1024, not '" + cv_text + "'");
   return OnTheTrack("read", parsed, err, [&](CvTool& engine) {
     engine.Commands().OpenCvBox(false);
-    engine.Link().AckResult = false;
-    engine.Enter(cv_text);
-    const bool read = engine.Link().AckResult;
-    const int value = engine.State().CvValue;
+    const programming::CvOutcome outcome = ReadOne(engine, *cv, parsed.retries, err);
     engine.End();
-    if (!read) {
+    if (parsed.json) {
+      JsonReport report("read", parsed);
+      report.Add(outcome, false);
+      report.Print(out);
+    } else if (!outcome.ok) {
       out << "CV " << *cv << " not readable\n";
-      return kExitNotConfirmed;
+    } else {
+      out << "CV " << *cv << " = " << outcome.value << '\n';
     }
-    out << "CV " << *cv << " = " << value << '\n';
-    return kExitOk;
+    return outcome.ok ? kExitOk : kExitNotConfirmed;
   });
 }
 
@@ -333,15 +427,45 @@ int RunWrite(std::span<const std::string> args, std::ostream& out, std::ostream&
     return Fail(err, "write", kExitUsage, "VALUE takes a number from 0 to 255, not '" + value_text + "'");
   }
   return OnTheTrack("write", parsed, err, [&](CvTool& engine) {
+    programming::CvOutcome outcome;
+    outcome.cv = *cv;
+    outcome.value = *value;
     engine.Commands().OpenCvBox(true);
-    engine.Enter(cv_text);
-    engine.Link().AckResult = false;
-    engine.Enter(value_text);
-    const bool acknowledged = engine.Link().AckResult;
+    do {
+      if (++outcome.tries > 1) err << "Versuch " << outcome.tries << " von " << parsed.retries + 1 << '\n';
+      engine.Enter(cv_text);
+      engine.Link().AckResult = false;
+      engine.Enter(value_text);
+      outcome.ok = engine.Link().AckResult;
+    } while (!outcome.ok && outcome.tries <= parsed.retries);
+    const bool acknowledged = outcome.ok;
+    if (acknowledged && parsed.verify) {
+      // An acknowledge says the decoder took the packet, not that it holds the value.
+      engine.Commands().OpenCvBox(false);
+      const programming::CvOutcome back = ReadOne(engine, *cv, 0, err);
+      outcome.verified = true;
+      if (back.ok) outcome.read_back = back.value;
+      outcome.ok = outcome.read_back == *value;
+    }
     engine.End();
-    out << "CV " << *cv << " = " << *value << (acknowledged ? " acknowledged" : " not acknowledged")
-        << '\n';
-    return acknowledged ? kExitOk : kExitNotConfirmed;
+    if (parsed.json) {
+      JsonReport report("write", parsed);
+      report.Add(outcome, true);
+      report.Print(out);
+    } else {
+      out << "CV " << *cv << " = " << *value << (acknowledged ? " acknowledged" : " not acknowledged");
+      if (outcome.verified) {
+        if (outcome.ok) {
+          out << " and read back";
+        } else if (outcome.read_back) {
+          out << ", but read back as " << *outcome.read_back;
+        } else {
+          out << ", but not readable back";
+        }
+      }
+      out << '\n';
+    }
+    return outcome.ok ? kExitOk : kExitNotConfirmed;
   });
 }
 
@@ -351,6 +475,7 @@ int RunReadAll(std::span<const std::string> args, std::ostream& out, std::ostrea
     return Fail(err, "read-all", kExitUsage, error);
   }
   if (parsed.help) return PrintHelp(kReadAllUsage, out);
+  if (parsed.verify) return Fail(err, "read-all", kExitUsage, "--verify is for write and write-all");
   if (parsed.operands.size() != 1) return Fail(err, "read-all", kExitUsage, "needs one decoder file");
   const std::string& path = parsed.operands[0];
   std::string error;
@@ -366,9 +491,17 @@ int RunReadAll(std::span<const std::string> args, std::ostream& out, std::ostrea
   }
   return OnTheTrack("read-all", parsed, err, [&](CvTool& engine) {
     programming::TextSheet sheet(*text);
-    const std::optional<int> unread = engine.Commands().ReadAllCvs(sheet);
+    JsonReport report("read-all", parsed);
+    programming::SheetRun run;
+    run.retries = parsed.retries;
+    run.report = [&](const programming::CvOutcome& outcome) { report.Add(outcome, false); };
+    const std::optional<int> unread = engine.Commands().ReadAllCvs(sheet, run);
     engine.End();
     const std::string result = sheet.Text();
+    const int status = unread.value_or(1) > 0 ? kExitNotConfirmed : kExitOk;
+    if (parsed.json) {
+      if (!parsed.in_place) report.Set("sheet", QString::fromStdString(sheet::Cp1252ToUtf8(result)));
+    }
     if (parsed.in_place) {
       if (const std::string problem = safefile::WriteWhole(target, result); !problem.empty()) {
         // Reading may have taken long: the result is not lost.
@@ -376,10 +509,13 @@ int RunReadAll(std::span<const std::string> args, std::ostream& out, std::ostrea
         return Fail(err, "read-all", kExitUsage,
                     sheet::CannotCreateMessage(path) + " (" + problem + "); the sheet went to standard output");
       }
-    } else {
+    }
+    if (parsed.json) {
+      report.Print(out);
+    } else if (!parsed.in_place) {
       out << result;
     }
-    return unread.value_or(1) > 0 ? kExitNotConfirmed : kExitOk;
+    return status;
   });
 }
 
@@ -396,8 +532,21 @@ int RunWriteAll(std::span<const std::string> args, std::ostream& out, std::ostre
   if (error = TakeModeLine(*text, parsed); !error.empty()) return Fail(err, "write-all", kExitUsage, error);
   return OnTheTrack("write-all", parsed, err, [&](CvTool& engine) {
     programming::TextSheet sheet(*text);
-    const std::optional<int> failures = engine.Commands().WriteAllCvs(sheet);
+    JsonReport report("write-all", parsed);
+    programming::SheetRun run;
+    run.retries = parsed.retries;
+    run.verify = parsed.verify;
+    run.report = [&](const programming::CvOutcome& outcome) {
+      report.Add(outcome, true);
+      if (outcome.verified && !outcome.ok) {
+        err << "CV " << outcome.cv << " = " << outcome.value << " acknowledged, but "
+            << (outcome.read_back ? "read back as " + std::to_string(*outcome.read_back) : std::string("not readable back"))
+            << '\n';
+      }
+    };
+    const std::optional<int> failures = engine.Commands().WriteAllCvs(sheet, run);
     engine.End();
+    if (parsed.json) report.Print(out);
     return failures.value_or(1) > 0 ? kExitNotConfirmed : kExitOk;
   });
 }
@@ -408,6 +557,9 @@ int RunReset(std::span<const std::string> args, std::ostream& out, std::ostream&
     return Fail(err, "reset", kExitUsage, error);
   }
   if (parsed.help) return PrintHelp(kResetUsage, out);
+  if (parsed.retries || parsed.verify || parsed.json) {
+    return Fail(err, "reset", kExitUsage, "--retries, --verify and --json are for reading and writing CVs");
+  }
   if (!parsed.operands.empty()) {
     return Fail(err, "reset", kExitUsage, "takes no operands, not '" + parsed.operands[0] + "'");
   }

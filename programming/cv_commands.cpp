@@ -162,7 +162,16 @@ void CvCommands::StartSheetCommand(bool writing, const std::string& caption) {
   view_->SetCvResult("");
 }
 
-std::optional<int> CvCommands::ReadAllCvs(SheetLines& sheet) {
+namespace {
+
+std::string TryText(int tries, const SheetRun& run) {
+  if (tries <= 1) return "";
+  return ", Versuch " + std::to_string(tries) + " von " + std::to_string(run.retries + 1);
+}
+
+}  // namespace
+
+std::optional<int> CvCommands::ReadAllCvs(SheetLines& sheet, const SheetRun& run) {
   if (busy_) return std::nullopt;
   BusyScope busy(busy_);
   StartSheetCommand(false, "Decoder auslesen");
@@ -173,11 +182,20 @@ std::optional<int> CvCommands::ReadAllCvs(SheetLines& sheet) {
     const std::string line = sheet.Line(i);
     const int cv = ParseCvNumber(line);
     if (cv <= 0) continue;
-    view_->SetCvPrompt("lese CV " + std::to_string(cv));
-    link_.CvNumber = cv;
-    programmer_.ReadCv();
-    const bool read = link_.AckResult;
+    CvOutcome outcome;
+    outcome.cv = cv;
+    bool read = false;
+    do {
+      ++outcome.tries;
+      view_->SetCvPrompt("lese CV " + std::to_string(cv) + TryText(outcome.tries, run));
+      link_.CvNumber = cv;
+      programmer_.ReadCv();
+      read = link_.AckResult;
+    } while (!read && outcome.tries <= run.retries && !state_.AbortFlag);
     if (!read) ++errors;
+    outcome.ok = read;
+    if (read) outcome.value = state_.CvValue;
+    if (run.report) run.report(outcome);
     // The user may have edited the sheet meanwhile: a line that no longer holds what
     // was read is not ours to rewrite. Stopped by "ENDE", a CV not read keeps the
     // value the sheet had.
@@ -194,7 +212,7 @@ std::optional<int> CvCommands::ReadAllCvs(SheetLines& sheet) {
   return errors;
 }
 
-std::optional<int> CvCommands::WriteAllCvs(SheetLines& sheet) {
+std::optional<int> CvCommands::WriteAllCvs(SheetLines& sheet, const SheetRun& run) {
   if (busy_) return std::nullopt;
   BusyScope busy(busy_);
   StartSheetCommand(true, "Decoder programmieren");
@@ -208,18 +226,45 @@ std::optional<int> CvCommands::WriteAllCvs(SheetLines& sheet) {
     link_.CvNumber = cv;
     view_->SetCvPrompt("schreibe CV " + std::to_string(cv) + " = " + std::to_string(value));
     view_->SetCvResult("");
+    CvOutcome outcome;
+    outcome.cv = cv;
+    outcome.value = value;
     if (value > kHighestValue) {
       // Its packet would carry the low byte, a value nobody asked for: not written.
       link_.AckResult = false;
       view_->SetCvResult("   Fehler ");
       ++failures;
+      if (run.report) run.report(outcome);
       continue;
     }
-    state_.CvValue = value;
-    programmer_.WriteCv();
-    const bool confirmed = link_.AckResult;
-    link_.WaitTicks(kWriteAllPauseTicks);
+    bool confirmed = false;
+    do {
+      ++outcome.tries;
+      if (outcome.tries > 1) {
+        view_->SetCvPrompt("schreibe CV " + std::to_string(cv) + " = " + std::to_string(value) +
+                           TryText(outcome.tries, run));
+      }
+      link_.CvNumber = cv;
+      state_.CvValue = value;
+      programmer_.WriteCv();
+      confirmed = link_.AckResult;
+      link_.WaitTicks(kWriteAllPauseTicks);
+    } while (!confirmed && outcome.tries <= run.retries && !state_.AbortFlag);
+    if (confirmed && run.verify && !state_.AbortFlag) {
+      // Read back in the same mode ("dir" bit by bit): an acknowledge says the decoder
+      // took a packet, not that it holds the value.
+      outcome.verified = true;
+      view_->SetCvPrompt("lese CV " + std::to_string(cv) + " zur Kontrolle");
+      link_.CvNumber = cv;
+      programmer_.ReadCv();
+      if (link_.AckResult) outcome.read_back = state_.CvValue;
+      confirmed = outcome.read_back == value;
+      state_.CvValue = value;
+      link_.AckResult = confirmed;
+    }
+    outcome.ok = confirmed;
     if (!confirmed) ++failures;
+    if (run.report) run.report(outcome);
   }
   view_->SetCvResult(failures > 0 ? std::to_string(failures) + " mal keine Best\xE4tigung"
                                  : "0 Fehler beim Schreiben");

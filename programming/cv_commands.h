@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,6 +33,23 @@ class CvCommandsView {
   // "schreibealleCVs" and "Kennlinie" follow the sheet.
   virtual void SetMenuItemEnabled(std::string_view /*name*/, bool /*enabled*/) {}
   virtual void ShowResetBox(bool /*shown*/) {}
+};
+
+// One CV of a whole-sheet command, as it ended.
+struct CvOutcome {
+  int cv = 0;
+  int value = -1;   // what was read (-1: nothing), or what was to be written
+  bool ok = false;  // read, or acknowledged (and read back alike where asked)
+  int tries = 0;    // 0: not tried (a value above 255 is not written)
+  bool verified = false;           // a read back was made
+  std::optional<int> read_back;    // its value (nothing: not readable)
+};
+
+// How a whole-sheet command runs. The window's: one try per CV, nothing read back.
+struct SheetRun {
+  int retries = 0;      // further tries for a CV not read / not acknowledged
+  bool verify = false;  // writing: an acknowledged CV read back in the same mode
+  std::function<void(const CvOutcome&)> report;  // each CV's outcome, in sheet order
 };
 
 // The user's CV commands on top of the programming methods: the CV box that reads and
@@ -72,8 +90,10 @@ class CvCommands {
 
   // --- The whole sheet. Each returns the number of CVs not read / not acknowledged
   // (nullopt when refused because another CV command is running).
-  std::optional<int> ReadAllCvs(SheetLines& sheet);
-  std::optional<int> WriteAllCvs(SheetLines& sheet);
+  // A CV that fails is tried again up to `run.retries` times, each try as the mode
+  // prescribes, the prompt saying which try it is.
+  std::optional<int> ReadAllCvs(SheetLines& sheet, const SheetRun& run = {});
+  std::optional<int> WriteAllCvs(SheetLines& sheet, const SheetRun& run = {});
   // Fills SpeedTable from the sheet and enables "schreibealleCVs" and "Kennlinie" as
   // the sheet says.
   void ScanSheet(const SheetLines& sheet);

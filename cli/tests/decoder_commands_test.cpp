@@ -23,6 +23,12 @@
 #include <utility>
 #include <vector>
 
+#include <QByteArray>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+
 #include "cli/command_line.h"
 #include "cli/tests/run_cli.h"
 
@@ -212,6 +218,12 @@ TEST(DecoderCommandsTest, BadUsageIsRefusedBeforeTheTrackIsTouched) {
       {{"read", "--port", "COM0=/dev/null", "29"}, "--port takes COMn=PATH"},
       {{"read", "--sim-lgb-reply", "4", "29"}, "--sim-lgb-reply takes whole, slow, 1, 2 or 3, not '4'"},
       {{"write", "29", "6", "--sim-lgb-reply"}, "--sim-lgb-reply needs a value"},
+      {{"read", "--retries", "10", "29"}, "--retries takes a number from 0 to 9, not '10'"},
+      {{"read", "--verify", "29"}, "--verify is for write and write-all"},
+      {{"read-all", "--verify", sheet.Path()}, "--verify is for write and write-all"},
+      {{"reset", "--json"}, "are for reading and writing CVs"},
+      {{"read", "--sim-ack-loss", "1.5", "29"}, "--sim-ack-loss takes a probability from 0 to 1, not '1.5'"},
+      {{"read", "--sim-seed", "x", "29"}, "--sim-seed takes a number"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = c.args;
@@ -640,6 +652,95 @@ TEST(RealClockTest, AWriteIsReadBackInPagedAndDirectMode) {
     EXPECT_EQ(back.status, kExitOk) << back.err;
     EXPECT_EQ(back.out, "CV 29 = 34\n");
   }
+}
+
+// --- Tries, read-back and the JSON report, against a decoder that loses acknowledges.
+
+QJsonObject JsonOf(const Result& r) {
+  QJsonParseError error{};
+  const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(r.out), &error);
+  EXPECT_EQ(error.error, QJsonParseError::NoError) << r.out;
+  return document.object();
+}
+
+TEST(RetriesTest, WeakAcknowledgesAreTriedAgainAndWhatIsReadIsTheDecoders) {
+  // The example locomotive on the decoder; a third of its acknowledges lost.
+  const std::string path = std::string(QARN2_EXAMPLES_DIR) + "/lokdecoder.LOC";
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  const TempFile sheet("retries.LOC", bytes.str());
+  const auto run = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = {"read-all", "--virtual-time", "--sim-decoder", sheet.Path(), "--json"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.push_back(sheet.Path());
+    return RunCli(args);
+  };
+  const Result clean = run({});
+  ASSERT_EQ(clean.status, kExitOk) << clean.err;
+  std::map<int, int> decoder;
+  for (const QJsonValue& cv : JsonOf(clean)["cvs"].toArray()) decoder[cv["cv"].toInt()] = cv["value"].toInt();
+  ASSERT_GT(decoder.size(), 30u);
+
+  const Result once = run({"--sim-ack-loss", "0.3", "--sim-seed", "1"});
+  const Result four = run({"--sim-ack-loss", "0.3", "--sim-seed", "1", "--retries", "3"});
+  const QJsonObject once_report = JsonOf(once), four_report = JsonOf(four);
+  EXPECT_EQ(once.status, kExitNotConfirmed);
+  EXPECT_EQ(four_report["retries"].toInt(), 3);
+  EXPECT_EQ(four_report["mode"].toString(), "dir");
+  EXPECT_EQ(four_report["hardware"].toString(), "board");
+  EXPECT_LT(four_report["failures"].toInt(), once_report["failures"].toInt());
+  int more_tries = 0;
+  for (const QJsonObject& report : {once_report, four_report}) {
+    const bool retrying = report["retries"].toInt() == 3;
+    const QJsonArray cvs = report["cvs"].toArray();
+    EXPECT_EQ(cvs.size(), static_cast<qsizetype>(decoder.size()));
+    int failures = 0;
+    for (const QJsonValue& cv : cvs) {
+      const int tries = cv["tries"].toInt();
+      EXPECT_TRUE(tries >= 1 && tries <= (retrying ? 4 : 1)) << tries;
+      more_tries += tries > 1;
+      if (cv["result"].toString() == "read") {
+        EXPECT_EQ(cv["value"].toInt(), decoder[cv["cv"].toInt()]) << "CV " << cv["cv"].toInt();
+        continue;
+      }
+      EXPECT_EQ(cv["result"].toString(), "not readable");
+      EXPECT_FALSE(cv.toObject().contains("value"));
+      EXPECT_EQ(tries, retrying ? 4 : 1) << "a failure has used every try";
+      ++failures;
+    }
+    EXPECT_EQ(report["failures"].toInt(), failures);
+  }
+  EXPECT_GT(more_tries, 0);
+  EXPECT_THAT(four.err, HasSubstr(", Versuch 2 von 4\n"));
+  // The sheet comes with the report, each value read in its line.
+  EXPECT_THAT(four_report["sheet"].toString().toStdString(), HasSubstr("Lokdecoder Beispiel"));
+}
+
+TEST(VerifyTest, AnAcknowledgedValueTheDecoderDoesNotHoldIsAFailure) {
+  const TempFile decoder("verify_decoder.DEC");
+  // CV 8 = 8 is the factory reset: acknowledged, and CV 8 then holds the maker's 13.
+  Result r = OnDecoder(decoder, "write", {"--verify", "29", "34"});
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_EQ(r.out, "CV 29 = 34 acknowledged and read back\n");
+  r = OnDecoder(decoder, "write", {"--verify", "8", "8"});
+  EXPECT_EQ(r.status, kExitNotConfirmed);
+  EXPECT_EQ(r.out, "CV 8 = 8 acknowledged, but read back as 13\n");
+
+  const TempFile sheet("verify.DEC", "29 34\r\n8 8\r\n3 5\r\n");
+  r = OnDecoder(decoder, "write-all", {"--verify", "--json", sheet.Path()});
+  EXPECT_EQ(r.status, kExitNotConfirmed);
+  EXPECT_THAT(r.err, HasSubstr("CV 8 = 8 acknowledged, but read back as 13\n"));
+  const QJsonArray cvs = JsonOf(r)["cvs"].toArray();
+  ASSERT_EQ(cvs.size(), 3);
+  EXPECT_EQ(cvs[0]["result"].toString(), "acknowledged and read back");
+  EXPECT_EQ(cvs[1]["result"].toString(), "read back otherwise");
+  EXPECT_EQ(cvs[1]["read_back"].toInt(), 13);
+  EXPECT_EQ(cvs[2]["read_back"].toInt(), 5);
+  EXPECT_EQ(JsonOf(r)["failures"].toInt(), 1);
+
+  // Without --verify the same write counts as done: the acknowledge is all there is.
+  EXPECT_EQ(OnDecoder(decoder, "write", {"8", "8"}).status, kExitOk);
 }
 
 }  // namespace
