@@ -11,6 +11,7 @@
 #include "encoding/hex_text.h"
 #include "cli/decoder_commands.h"
 #include "cli/curve_command.h"
+#include "cli/jmri_commands.h"
 #include "cli/print_command.h"
 #include "cli/ports_command.h"
 #include "cli/track_commands.h"
@@ -270,7 +271,7 @@ Usage:
       (character outside the encoder's alphabet, unequal or out-of-window
       half-bits, preamble shorter than 10 bits or 20 with --service, wrong
       check byte, stream ending inside a packet) is reported on one line.
-)" + SendUsage() + DecoderCommandsUsage() + PrintUsage() + CurveUsage() + PortsUsage() + R"(  qarn2-cli --help
+)" + SendUsage() + DecoderCommandsUsage() + PrintUsage() + CurveUsage() + JmriUsage() + PortsUsage() + R"(  qarn2-cli --help
       This text.
 
 )" + ModeOptionHelp() + "\n" + TrackOptionsHelp() + R"(
@@ -301,6 +302,8 @@ int RunCommandLine(std::span<const std::string> args, std::istream& in,
     if (command == "reset") return RunReset(rest, out, err);
     if (command == "print") return RunPrint(rest, out, err);
     if (command == "curve") return RunCurve(rest, out, err);
+    if (command == "import-jmri") return RunImportJmri(rest, out, err);
+    if (command == "export-jmri") return RunExportJmri(rest, out, err);
     if (command == "ports") return RunPorts(rest, out, err);
   } catch (const std::exception& fault) {
     return Fail(err, kExitInternal, "internal error: " + std::string(fault.what()));

@@ -108,14 +108,25 @@ std::string Cp1252ToUtf8(std::string_view bytes) {
 }
 
 std::string Utf8ToCp1252(std::string_view utf8) {
+  std::vector<char32_t> replaced;
+  return Utf8ToCp1252(utf8, replaced);
+}
+
+std::string Utf8ToCp1252(std::string_view utf8, std::vector<char32_t>& replaced) {
   thread_local const Converter converter(kCodePage, "UTF-8");
-  return converter.Run(utf8, [](std::string_view rest, std::string& out) -> std::size_t {
+  return converter.Run(utf8, [&replaced](std::string_view rest, std::string& out) -> std::size_t {
     const auto [code, length] = DecodeUtf8(rest);
     if (length == 0) {
       out += '?';
+      replaced.push_back(U'\uFFFD');
       return 1;
     }
-    out += IsUnassigned(code) ? static_cast<char>(code) : '?';
+    if (IsUnassigned(code)) {
+      out += static_cast<char>(code);
+    } else {
+      out += '?';
+      replaced.push_back(code);
+    }
     return length;
   });
 }

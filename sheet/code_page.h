@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qarn2::sheet {
 
@@ -21,5 +22,9 @@ std::string Cp1252ToUtf8(std::string_view bytes);
 // UTF-8 to Windows-1252. A character the code page lacks becomes '?', and so does
 // each byte of a malformed UTF-8 sequence.
 std::string Utf8ToCp1252(std::string_view utf8);
+// The same, and each character that became '?' is appended to `replaced`, in order,
+// so that the caller can tell the user what was lost; a malformed byte is appended as
+// U+FFFD.
+std::string Utf8ToCp1252(std::string_view utf8, std::vector<char32_t>& replaced);
 
 }  // namespace qarn2::sheet

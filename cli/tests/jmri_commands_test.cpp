@@ -1,0 +1,180 @@
+// import-jmri and export-jmri: the built tool run as a process on a roster file as
+// JMRI writes it and on the sample locomotive sheet, and through the entry point for
+// --out, refusals and help.
+
+#include "cli/jmri_commands.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "cli/command_line.h"
+#include "cli/tests/run_cli.h"
+#include "roster/tests/sample_roster.h"
+#include "testsupport/test_files.h"
+
+namespace qarn2::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+using testing::Result;
+using testing::RunCli;
+using testsupport::Get;
+using testsupport::Put;
+
+struct Folder : testsupport::TempFolder {
+  Folder() : testsupport::TempFolder("qarn2_jmri") {}
+};
+
+// The built tool as a process of its own; its output goes through files in `folder`.
+Result RunTool(const Folder& folder, const std::vector<std::string>& args) {
+  std::vector<std::string> words = {QARN2_CLI_PATH};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  const std::string out = folder.File("stdout"), err = folder.File("stderr");
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (out_fd < 0 || err_fd < 0 || dup2(out_fd, STDOUT_FILENO) < 0 || dup2(err_fd, STDERR_FILENO) < 0) _exit(126);
+    alarm(20);  // a hang fails the test instead of stopping the run
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  Result r;
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.out = Get(out);
+  r.err = Get(err);
+  return r;
+}
+
+TEST(JmriCommandsTest, ImportPrintsTheSheetAndReportsWhatWasLeftOut) {
+  const Folder folder;
+  const std::string xml = roster::testing::SampleRoster();
+  const std::string path = folder.File("Kof_II_Gleisbau.xml");
+  Put(path, xml);
+  const Result r = RunTool(folder, {"import-jmri", path});
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_EQ(r.out, roster::testing::SampleSheet());
+  const auto line = [&](const char* text) { return std::to_string(roster::testing::LineOf(xml, text)); };
+  EXPECT_EQ(r.err, "qarn2-cli: import-jmri: line " + line(R"(name="5" value="300")") +
+                       ": CV 5 has the value \"300\", not 0..255; left out\n"
+                       "qarn2-cli: import-jmri: line " + line("16.2.257") +
+                       ": CV \"16.2.257\" is no plain CV number (an indexed CV?); left out\n"
+                       "qarn2-cli: import-jmri: line " + line(R"(name="29" value="38")") +
+                       ": CV 29 again, with 38; left out, the first value 6 stands\n"
+                       "qarn2-cli: import-jmri: line " + line("<indexedCVvalue") +
+                       ": CV \"257.2\" is no plain CV number (an indexed CV?); left out\n");
+}
+
+TEST(JmriCommandsTest, ExportPrintsTheRosterOfTheSampleLocomotive) {
+  const Folder folder;
+  const Result r = RunTool(folder, {"export-jmri", std::string(QARN2_EXAMPLES_DIR) + "/lokdecoder.LOC"});
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_THAT(r.out, StartsWith("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                "<?xml-stylesheet href=\"/xml/XSLT/locomotive.xsl\" type=\"text/xsl\"?>\n"));
+  EXPECT_THAT(r.out, HasSubstr("<locomotive id=\"lokdecoder\" dccAddress=\"3\">"));
+  EXPECT_THAT(r.out, HasSubstr("<CVvalue name=\"29\" value=\"22\"/>\n      <CVvalue name=\"67\" value=\"6\"/>"));
+  std::size_t cv_values = 0;
+  for (std::size_t at = 0; (at = r.out.find("<CVvalue ", at)) != std::string::npos; ++at) ++cv_values;
+  EXPECT_EQ(cv_values, 7u + 28u);  // CV 7 and 8 have no value
+  EXPECT_EQ(r.err, "qarn2-cli: export-jmri: 2 CV lines with \"?\" or without a value left out\n");
+}
+
+TEST(JmriCommandsTest, OutWritesTheFileAndTheTwoCommandsMeet) {
+  const Folder folder;
+  const std::string sheet = folder.File("lok.LOC");
+  const std::string xml = folder.File("lok.xml");
+  Put(sheet, "*pag\r\nBR 89\r\n1     3 Adresse\r\n29   34 Konfiguration\r\n17  195 \r\n18  244 \r\n");
+  Result r = RunCli({"export-jmri", sheet, "--id", "BR 89 005", "--out", xml});
+  ASSERT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+  EXPECT_THAT(Get(xml), HasSubstr("<locomotive id=\"BR 89 005\" dccAddress=\"1012\">"));
+
+  Put(folder.File("old.LOC"), "alter Inhalt\r\n");
+  r = RunCli({"import-jmri", "--out", folder.File("old.LOC"), xml});
+  ASSERT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(Get(folder.File("old.LOC")), "*dir\r\nBR 89 005\r\n1     3 \r\n17  195 \r\n18  244 \r\n29   34 \r\n");
+}
+
+TEST(JmriCommandsTest, NoRosterFileAndNoSheetEndWithStatus2AndThePlace) {
+  const Folder folder;
+  const std::string broken = folder.File("broken.xml");
+  Put(broken, "<?xml version=\"1.0\"?>\n<locomotive-config>\n  <locomotive></values>\n");
+  const std::string binary = folder.File("binary.LOC");
+  Put(binary, std::string("1 3\r\n29 \0\0", 9));
+  const std::string roster = folder.File("roster.xml");
+  Put(roster, roster::testing::SampleRoster());
+  const std::string huge = folder.File("huge.xml");
+  Put(huge, roster::testing::SampleRoster());
+  fs::resize_file(huge, 16 * 1024 * 1024 + 1);  // sparse; refused by its size, never read
+  const struct {
+    std::vector<std::string> args;
+    std::string message;
+  } cases[] = {
+      {{"import-jmri", broken},
+       "qarn2-cli: import-jmri: '" + broken +
+           "' is no roster file: line 3, column 23: Opening and ending tag mismatch.\n"},
+      {{"import-jmri", folder.File("missing.xml")},
+       "qarn2-cli: import-jmri: cannot read '" + folder.File("missing.xml") + "': No such file or directory\n"},
+      {{"import-jmri", huge}, "qarn2-cli: import-jmri: cannot read '" + huge + "': larger than 16 MiB\n"},
+      {{"export-jmri", binary},
+       "qarn2-cli: export-jmri: '" + binary + "' is no decoder sheet: line 2, column 4: a NUL byte, no text\n"},
+      {{"export-jmri", roster},
+       "qarn2-cli: export-jmri: '" + roster + "' is no decoder sheet: no line begins with a CV number\n"},
+  };
+  for (const auto& c : cases) {
+    const Result r = RunCli(c.args);
+    EXPECT_EQ(r.status, kExitUsage) << c.args[1];
+    EXPECT_EQ(r.out, "") << c.args[1];
+    EXPECT_EQ(r.err, c.message);
+  }
+}
+
+TEST(JmriCommandsTest, BadArgumentsAreRefusedBeforeAnythingIsWritten) {
+  const Folder folder;
+  const std::string sheet = std::string(QARN2_EXAMPLES_DIR) + "/lokdecoder.LOC";
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"import-jmri"},
+           {"import-jmri", "a.xml", "b.xml"},
+           {"import-jmri", "--id", "x", "a.xml"},
+           {"export-jmri", sheet, "--id"},
+           {"export-jmri", sheet, "--id", ""},
+           {"export-jmri", sheet, "--out"},
+           {"export-jmri", sheet, "--pdf", "x"},
+           {"export-jmri", sheet, "--out", folder.File("no/such/folder.xml")},
+       }) {
+    const Result r = RunCli(args);
+    EXPECT_EQ(r.status, kExitUsage) << args.back();
+    EXPECT_EQ(r.out, "") << args.back();
+    EXPECT_THAT(r.err, StartsWith("qarn2-cli: " + args[0] + ": ")) << args.back();
+  }
+  EXPECT_FALSE(fs::exists(folder.File("no")));
+}
+
+TEST(JmriCommandsTest, HelpExplainsBothCommands) {
+  for (const char* command : {"import-jmri", "export-jmri"}) {
+    const Result r = RunCli({command, "--help"});
+    EXPECT_EQ(r.status, kExitOk);
+    EXPECT_THAT(r.out, StartsWith(std::string("Usage:\n  qarn2-cli ") + command));
+    EXPECT_THAT(RunCli({"--help"}).out, HasSubstr(std::string("qarn2-cli ") + command + " "));
+  }
+}
+
+}  // namespace
+}  // namespace qarn2::cli
