@@ -99,8 +99,10 @@ void TryOutCommands::SendTryOutPackets() {
   // are).
   if (open_kind_ == TryOutKind::kTurnout) sent.speed_step = 0;
   const std::string stream = TryOutStream(state_.LocoAddress, sent, streams_.IdleStream);
-  link_.Port().WriteText(stream);
+  // The background first: the port asks for more while this write still goes out,
+  // and what it is given then must already be the new stream, never the old one.
   link_.BackgroundStream = stream;
+  link_.Port().WriteText(stream);
 }
 
 }  // namespace qarn2::tryout

@@ -208,6 +208,32 @@ TEST(EngineLineTest, TheBackgroundFollowsEveryCommandWithoutAPauseWhenTheProgram
   EXPECT_GT(packets, 6 * 3);
 }
 
+// The regulator moved: once the new speed is on the track, the old one never comes
+// back (the port asks for the next characters while the new stream still goes out).
+TEST(EngineLineTest, AfterARegulatorChangeOnlyTheNewSpeedGoesOut) {
+  Engine engine(OnTheTrack(false));
+  link::TrackLink& link = engine.Link();
+  link.HardwareKind = link::kBoard;
+  engine.SetUpHardware(link::kBoard);
+  link.RestartBackground();
+  engine.TryOut().OpenLocomotiveTryOut();
+  link.WaitTicks(10);
+  engine.TryOut().RegulatorChanged(5);
+  link.WaitTicks(20);
+  engine.TryOut().RegulatorChanged(-7);
+  link.WaitTicks(20);
+  // Speed packets of locomotive 3 (01DLSSSS, 14 steps: SSSS is the step + 1), in order.
+  std::vector<int> steps;
+  for (const TrackLogEntry& e : engine.Track().Log()) {
+    if (e.kind == TrackLogEntry::kPacket && e.bytes.size() == 3 && e.bytes[0] == 3 && (e.bytes[1] & 0xC0) == 0x40) {
+      const int code = e.bytes[1] & 0x0F;
+      const int step = code == 0 ? 0 : code - 1;
+      if (steps.empty() || steps.back() != step) steps.push_back(step);
+    }
+  }
+  EXPECT_EQ(steps, (std::vector<int>{0, 5, 7}));
+}
+
 TEST(EngineTest, LinkBuildsWithoutTheSimulatedTrackAndTheToolsShareOneComposition) {
   // A real port that is not there: the engine is built all the same, and opening
   // fails with the port's own message.

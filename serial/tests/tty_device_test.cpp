@@ -538,7 +538,7 @@ class PacedLineTest : public TtyDeviceTest {
 
 TEST_F(PacedLineTest, TheNextCharactersAreAskedForWhileTheLineIsStillBusy) {
   // As the link keeps the background going: a copy (17 characters, 8.9 ms) written at
-  // every transmit-empty, and now and then 15 ms late, as on a loaded machine. Asked
+  // every transmit-empty, and now and then 8 ms late, as on a loaded machine. Asked
   // for only once the driver is empty, such a copy would follow a pause.
   OpenDevice({evTxEmpty});
   const std::string copy(17, 'r');
@@ -547,7 +547,7 @@ TEST_F(PacedLineTest, TheNextCharactersAreAskedForWhileTheLineIsStillBusy) {
     Start(copy);
     for (int i = 1; i < kCopies; ++i) {
       if (!Wait().events.Has(evTxEmpty)) return;
-      if (i % 4 == 0) std::this_thread::sleep_for(15ms);
+      if (i % 4 == 0) std::this_thread::sleep_for(8ms);
       Start(copy);
     }
   });
