@@ -2,15 +2,18 @@
 // on the wall clock, the board's background resets repeating and CV 29 read over and
 // over (bit by bit, as "dir" does), with BUSY processes spinning on the same core.
 //
-//   line_continuity [--seconds S] [--busy N] [--refill-ahead MS]
+//   line_continuity [--seconds S] [--busy N] [--refill-ahead MS] [--log]
 //
 // Every idle stretch of the transmit line between two characters is a gap the decoder
 // sees (it costs the bit before it, or the preamble after it). Prints the gaps per
 // minute, the longest, the reads done and how many of them failed. --refill-ahead
 // sets how early the simulated port asks for the next characters (0: only once all it
-// holds is in the UART's FIFO).
+// holds is in the UART's FIFO). --log polls the live log every 100 ms on the
+// user-interface thread, as the window's "Protokoll" does, taking the new entries and
+// formatting them, and prints what the polls took.
 
 #include <QCoreApplication>
+#include <QTimer>
 
 #include <sched.h>
 #include <sys/prctl.h>
@@ -21,12 +24,15 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/track_log.h"
 #include "link/hardware_kind.h"
 
 namespace {
@@ -66,16 +72,63 @@ double IdleMs(const std::string& text) {
   return at == std::string::npos ? 0.0 : std::atof(text.c_str() + at + 1);
 }
 
+// What the window's log does every 100 ms: takes the new entries and makes their lines.
+class LogPoller {
+ public:
+  explicit LogPoller(qarn2::engine::LiveTrackLog& log) : log_(log) {
+    QObject::connect(&timer_, &QTimer::timeout, [this] { Poll(); });
+    timer_.start(100);
+  }
+
+  void Poll() {
+    const Clock::time_point start = Clock::now();
+    std::uint64_t lost = 0;
+    for (const qarn2::sim::TrackLogEntry& entry : log_.Since(next_, &lost)) {
+      characters_ += qarn2::sim::FormatLogEntry(entry).size();
+      ++entries_;
+    }
+    lost_ += lost;
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    ++polls_;
+    total_ms_ += ms;
+    longest_ms_ = std::max(longest_ms_, ms);
+  }
+
+  void Print() const {
+    std::printf("log: %d polls, %llu entries (%llu characters), %llu lost; a poll %.3f ms on average, "
+                "%.3f ms at most\n",
+                polls_, static_cast<unsigned long long>(entries_), static_cast<unsigned long long>(characters_),
+                static_cast<unsigned long long>(lost_), polls_ ? total_ms_ / polls_ : 0.0, longest_ms_);
+  }
+
+ private:
+  qarn2::engine::LiveTrackLog& log_;
+  QTimer timer_;
+  std::uint64_t next_ = 0;
+  std::uint64_t entries_ = 0;
+  std::uint64_t characters_ = 0;
+  std::uint64_t lost_ = 0;
+  int polls_ = 0;
+  double total_ms_ = 0;
+  double longest_ms_ = 0;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
   int seconds = 60;
   int busy_count = 0;
   int refill_ahead_ms = -1;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atoi(argv[i + 1]);
-    if (std::strcmp(argv[i], "--busy") == 0) busy_count = std::atoi(argv[i + 1]);
-    if (std::strcmp(argv[i], "--refill-ahead") == 0) refill_ahead_ms = std::atoi(argv[i + 1]);
+  bool with_log = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--log") == 0) {
+      with_log = true;
+      continue;
+    }
+    if (i + 1 >= argc) break;
+    if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atoi(argv[++i]);
+    else if (std::strcmp(argv[i], "--busy") == 0) busy_count = std::atoi(argv[++i]);
+    else if (std::strcmp(argv[i], "--refill-ahead") == 0) refill_ahead_ms = std::atoi(argv[++i]);
   }
   OnCpuZero();  // before any thread is made: they all inherit it
   QCoreApplication application(argc, argv);
@@ -89,6 +142,7 @@ int main(int argc, char** argv) {
   link.WaitTicks(10);
   engine.Cv().OpenCvBox(false);
   engine.Track().ClearLog();
+  std::unique_ptr<LogPoller> poller = with_log ? std::make_unique<LogPoller>(engine.Log()) : nullptr;
 
   const std::vector<pid_t> busy = StartBusy(busy_count);
   const Clock::time_point end = Clock::now() + std::chrono::seconds(seconds);
@@ -101,6 +155,7 @@ int main(int argc, char** argv) {
   }
   for (pid_t pid : busy) kill(pid, SIGKILL);
   for (pid_t pid : busy) waitpid(pid, nullptr, 0);
+  if (poller) poller->Poll();  // what came since the last poll
 
   int gaps = 0;
   double longest = 0;
@@ -112,5 +167,6 @@ int main(int argc, char** argv) {
   std::printf("refill %lld us ahead, ", static_cast<long long>(std::chrono::duration_cast<std::chrono::microseconds>(options.track.refill_ahead).count()));
   std::printf("%d s, %d busy on the same core: %d gaps (%.2f a minute), longest %.3f ms; %d reads, %d failed\n",
               seconds, busy_count, gaps, gaps * 60.0 / seconds, longest, reads, failed);
+  if (poller) poller->Print();
   return 0;
 }

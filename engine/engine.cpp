@@ -12,6 +12,7 @@
 
 #include "engine/port_advice.h"
 #include "engine/port_recorder.h"
+#include "engine/track_log.h"
 #include "engine/virtual_time_base.h"
 #include "link/hardware_setup.h"
 #include "qtadapter/qt_hand_off.h"
@@ -103,14 +104,15 @@ Engine::Engine(EngineOptions options)
       simulated_(AnyPortOnTheTrack(PortsFor(options_))),
       clock_(MakeClock(options_.virtual_time && simulated_)),
       track_(std::make_unique<sim::SimulatedTrack>(*clock_, options_.track)),
-      recorder_(options_.trace && !simulated_ ? std::make_unique<PortRecorder>() : nullptr),
+      recorder_((options_.trace || options_.live_log) && !simulated_ ? std::make_unique<PortRecorder>() : nullptr),
+      log_(recorder_ ? std::make_unique<LiveTrackLog>(*recorder_) : std::make_unique<LiveTrackLog>(*track_)),
       hand_off_(std::make_unique<qtadapter::QtHandOff>()),
       streams_(encoding::MakeFixedStreams()) {
   track_->Lgb().SetSettings(options_.lgb);
   serial::DeviceFactory devices = RefusingConsoles(sim::DevicesWithSimulatedTrack(*track_), options_,
                                                   console_refused_);
-  if (recorder_) devices = recorder_->Wrap(std::move(devices));
   if (options_.wrap_devices) devices = options_.wrap_devices(std::move(devices));
+  if (recorder_) devices = recorder_->Wrap(std::move(devices));
   port_ = std::make_unique<serial::TComPort>(*hand_off_, std::move(devices), PortsFor(options_));
 
   const auto tick = [this] {

@@ -33,6 +33,7 @@ class QtHandOff;
 
 namespace qarn2::engine {
 
+class LiveTrackLog;
 class PortRecorder;
 class VirtualTimeBase;
 
@@ -42,12 +43,15 @@ struct EngineOptions {
   bool virtual_time = false;  // the simulated track on virtual time (implies simulate
                               // unless a --port names "sim")
   bool trace = false;         // keep a record of what went to a real port
+  bool live_log = false;      // the same, for the live log (the window's "Protokoll"):
+                              // on the simulated track the track keeps its own
   std::string sim_decoder;    // the simulated decoder's CVs from and back to this
                               // decoder file (implies simulate likewise)
   // How the simulated hardware behaves (its LGB interface's replies among it).
   sim::SimulatedTrack::Options track;
   sim::LgbSettings lgb;
-  // Puts something between the port and its devices (a test's watch on the lines).
+  // Puts something between the port and its devices (a test's watch on the lines, or
+  // a device of its own); a real port's record notes what the port tells it.
   std::function<serial::DeviceFactory(serial::DeviceFactory)> wrap_devices;
   // The system's active consoles (as /sys/class/tty/console/active lists them); read
   // from the system when not given. A console is not opened unless a --port names it.
@@ -118,6 +122,10 @@ class Engine {
   std::vector<sim::TrackLogEntry> TraceEntries() const;
   void PrintTrace(std::ostream& out) const;
 
+  // The same record, live: polled on the user-interface thread (see LiveTrackLog). On
+  // a real port it holds something only with `live_log` or `trace`.
+  LiveTrackLog& Log() { return *log_; }
+
   // Writes the simulated decoder's file back now (once; also done at the end), if a CV
   // changed since it was loaded. Throws std::runtime_error when it cannot.
   void SaveDecoder();
@@ -128,6 +136,7 @@ class Engine {
   std::unique_ptr<sim::SimClock> clock_;
   std::unique_ptr<sim::SimulatedTrack> track_;
   std::unique_ptr<PortRecorder> recorder_;
+  std::unique_ptr<LiveTrackLog> log_;
   std::unique_ptr<qtadapter::QtHandOff> hand_off_;
   std::unique_ptr<serial::TComPort> port_;
   std::unique_ptr<link::TimeBase> time_;

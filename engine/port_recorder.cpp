@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <mutex>
+#include <utility>
 
 #include "encoding/hex_text.h"
+#include "encoding/packet_meaning.h"
 #include "encoding/stream_decoder.h"
 
 namespace qarn2::engine {
@@ -15,6 +18,13 @@ using sim::TrackLogEntry;
 
 // One character at 19200 bit/s 8N1: start bit, 8 data bits, stop bit.
 constexpr double kCharacterTimeUs = 10 * encoding::kSerialBitTimeUs;
+
+// How far the line may run behind the writes. The port asks for more characters once
+// what it holds lasts less than 20 ms, and a UART's FIFO holds a few ms: on a real line
+// a write starts within this of being made. A device that takes characters faster than
+// the line (a pseudo-terminal, an adapter with a large buffer) would otherwise run the
+// times off ever further.
+constexpr SimTime kMaxLineLag = std::chrono::milliseconds(200);
 
 SimTime AfterCharacters(SimTime start, std::size_t characters) {
   return start + std::chrono::duration_cast<SimTime>(std::chrono::duration<double, std::micro>(
@@ -30,7 +40,7 @@ void DecodeWrite(SimTime start, const std::string& data, std::vector<TrackLogEnt
     const std::size_t character =
         packet.start_bit < bits.bits.size() ? bits.bits[packet.start_bit].char_index : 0;
     entries.push_back({AfterCharacters(start, character), TrackLogEntry::kPacket, packet.bytes,
-                       packet.check_right ? "" : "check byte wrong"});
+                       encoding::PacketMeaning(packet.bytes, packet.preamble)});
   }
   if (decoded.error && decoded.error->kind != encoding::StreamErrorKind::kWrongCheckByte) {
     entries.push_back({AfterCharacters(start, decoded.error->char_index), TrackLogEntry::kBadPacket,
@@ -43,25 +53,26 @@ void DecodeWrite(SimTime start, const std::string& data, std::vector<TrackLogEnt
 struct PortRecorder::Record {
   explicit Record(Clock clock) : now(std::move(clock)) {}
 
-  void NoteWrite(const std::string& data) {
+  // The data is copied by the caller, outside the lock.
+  void NoteWrite(std::string data) {
     std::lock_guard lock(mutex);
     if (below_track_rate) {
       // Not a track signal: the LGB interface's messages, shown as they are.
-      notes.push_back({{now(), TrackLogEntry::kLgb, {}, "to the interface: " + encoding::ToHex(data)}, {}, false});
+      Add({{now(), TrackLogEntry::kLgb, {}, "to the interface: " + encoding::ToHex(data)}, {}, false});
       return;
     }
-    notes.push_back({{now(), TrackLogEntry::kPacket, {}, {}}, data, true});
+    Add({{now(), TrackLogEntry::kPacket, {}, {}}, std::move(data), true});
   }
   void NoteRead(const char* data, int count) {
     if (count <= 0) return;
+    std::string text =
+        "from the interface: " + encoding::ToHex(std::string_view(data, static_cast<std::size_t>(count)));
     std::lock_guard lock(mutex);
-    notes.push_back({{now(), TrackLogEntry::kLgb, {}, "from the interface: " + encoding::ToHex(std::string(data, count))},
-                     {},
-                     false});
+    Add({{now(), TrackLogEntry::kLgb, {}, std::move(text)}, {}, false});
   }
   void Note(TrackLogEntry::Kind kind, std::string text) {
     std::lock_guard lock(mutex);
-    notes.push_back({{now(), kind, {}, std::move(text)}, {}, false});
+    Add({{now(), kind, {}, std::move(text)}, {}, false});
   }
 
   // A line change or ring as it will be shown, or a write still to be decoded.
@@ -70,10 +81,21 @@ struct PortRecorder::Record {
     std::string written;
     bool is_write = false;
   };
+  // Under `mutex`. Past the bound (nobody has read the record for long) the oldest
+  // note goes undecoded.
+  void Add(Noted note) {
+    if (notes.size() >= kMaxEntries) {
+      notes.pop_front();
+      ++dropped;
+    }
+    notes.push_back(std::move(note));
+  }
+
   const Clock now;
-  mutable std::mutex mutex;  // the event thread notes rings
+  std::mutex mutex;  // the event thread notes rings, the user-interface thread the rest
   bool below_track_rate = false;  // the port runs slower than the track's 19200 bit/s
-  std::vector<Noted> notes;   // in the order they happened
+  std::deque<Noted> notes;        // not yet decoded, in the order they happened
+  std::uint64_t dropped = 0;      // notes dropped undecoded since the record was last read
 };
 
 // Hands every call on to the device it wraps and notes what matters for the trace.
@@ -91,9 +113,9 @@ class PortRecorder::RecordingDevice : public serial::ForwardingDevice {
     return error;
   }
   int StartWrite(std::shared_ptr<serial::WriteJob> job) override {
-    const std::string data = job ? job->data() : std::string();
+    std::string data = job ? job->data() : std::string();
     const int error = ForwardingDevice::StartWrite(std::move(job));
-    if (error == 0) record_->NoteWrite(data);
+    if (error == 0) record_->NoteWrite(std::move(data));
     return error;
   }
   int Read(char* buffer, int max, int& got) override {
@@ -140,22 +162,92 @@ serial::DeviceFactory PortRecorder::Wrap(serial::DeviceFactory make_device) {
   };
 }
 
-std::vector<TrackLogEntry> PortRecorder::Entries() const {
-  std::vector<TrackLogEntry> entries;
+bool PortRecorder::Decode(std::size_t max_notes) const {
+  std::vector<Record::Noted> taken;
+  SimTime passed{};
+  std::uint64_t dropped = 0;
+  bool more = false;
   {
     std::lock_guard lock(record_->mutex);
-    for (const Record::Noted& note : record_->notes) {
-      if (note.is_write) {
-        DecodeWrite(note.entry.time, note.written, entries);
-      } else {
-        entries.push_back(note.entry);
-      }
+    std::deque<Record::Noted>& notes = record_->notes;
+    const auto end = notes.begin() + static_cast<std::ptrdiff_t>(std::min(max_notes, notes.size()));
+    taken.assign(std::make_move_iterator(notes.begin()), std::make_move_iterator(end));
+    notes.erase(notes.begin(), end);
+    more = !notes.empty();
+    // Whatever is noted later is noted at this time or after it.
+    passed = more ? notes.front().entry.time : record_->now();
+    dropped = std::exchange(record_->dropped, 0);
+  }
+  next_number_ += dropped;
+
+  for (Record::Noted& note : taken) {
+    if (note.is_write) {
+      // The characters go out once the line has sent those written before them.
+      const SimTime start = std::max(note.entry.time, std::min(line_free_, note.entry.time + kMaxLineLag));
+      line_free_ = AfterCharacters(start, note.written.size());
+      DecodeWrite(start, note.written, held_);
+    } else {
+      held_.push_back(std::move(note.entry));
     }
   }
   // A write's later packets may go out after things noted after the write began.
-  std::stable_sort(entries.begin(), entries.end(),
+  std::stable_sort(held_.begin(), held_.end(),
                    [](const TrackLogEntry& a, const TrackLogEntry& b) { return a.time < b.time; });
+  const auto due = std::upper_bound(held_.begin(), held_.end(), passed,
+                                    [](SimTime time, const TrackLogEntry& e) { return time < e.time; });
+  for (auto it = held_.begin(); it != due; ++it) {
+    kept_.push_back({next_number_++, std::move(*it)});
+    if (kept_.size() > kMaxEntries) kept_.pop_front();
+  }
+  held_.erase(held_.begin(), due);
+  return more;
+}
+
+std::vector<TrackLogEntry> PortRecorder::Entries() const {
+  std::lock_guard lock(decoded_mutex_);
+  // A part at a time, so that the port's threads never wait long for the lock.
+  constexpr std::size_t kNotesAtATime = 1000;
+  while (Decode(kNotesAtATime)) {
+  }
+  std::vector<TrackLogEntry> entries;
+  entries.reserve(kept_.size() + held_.size());
+  for (const Numbered& kept : kept_) entries.push_back(kept.entry);
+  entries.insert(entries.end(), held_.begin(), held_.end());
   return entries;
+}
+
+std::vector<TrackLogEntry> PortRecorder::Since(std::uint64_t& next, std::size_t max, std::uint64_t& lost) {
+  std::lock_guard lock(decoded_mutex_);
+  Decode(max);
+  next = std::clamp(next, cleared_through_, next_number_);
+  lost = 0;
+  std::vector<TrackLogEntry> entries;
+  auto it = std::lower_bound(kept_.begin(), kept_.end(), next,
+                             [](const Numbered& kept, std::uint64_t number) { return kept.number < number; });
+  for (; it != kept_.end() && entries.size() < max; ++it) {
+    lost += it->number - next;
+    next = it->number + 1;
+    entries.push_back(it->entry);
+  }
+  // Numbers of notes dropped undecoded, with nothing kept after them yet.
+  if (it == kept_.end() && next < next_number_) {
+    lost += next_number_ - next;
+    next = next_number_;
+  }
+  return entries;
+}
+
+void PortRecorder::Clear() {
+  std::lock_guard lock(decoded_mutex_);
+  std::deque<Record::Noted> notes;
+  {
+    std::lock_guard record_lock(record_->mutex);
+    notes.swap(record_->notes);  // freed after the lock
+    record_->dropped = 0;
+  }
+  kept_.clear();
+  held_.clear();
+  cleared_through_ = next_number_;
 }
 
 }  // namespace qarn2::engine

@@ -244,6 +244,7 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
       log.erase(log.begin(), log.begin() + static_cast<std::ptrdiff_t>(SimulatedTrack::kMaxLogEntries / 5));
     }
     log.push_back({time, kind, std::move(bytes), std::move(text)});
+    ++track_.logged_;
   }
 
   // On the wall clock the port's event thread takes events as they come. On virtual
@@ -432,6 +433,20 @@ std::vector<TrackLogEntry> SimulatedTrack::Log() const {
 void SimulatedTrack::ClearLog() {
   std::lock_guard lock(mutex_);
   log_.clear();
+  cleared_through_ = logged_;
+}
+
+std::vector<TrackLogEntry> SimulatedTrack::LogSince(std::uint64_t& next, std::size_t max,
+                                                    std::uint64_t& lost) const {
+  std::lock_guard lock(mutex_);
+  const std::uint64_t first = logged_ - log_.size();
+  next = std::clamp(next, cleared_through_, logged_);
+  lost = next < first ? first - next : 0;
+  next += lost;
+  const auto from = log_.begin() + static_cast<std::ptrdiff_t>(next - first);
+  const auto count = static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(max, logged_ - next));
+  next += static_cast<std::uint64_t>(count);
+  return std::vector<TrackLogEntry>(from, from + count);
 }
 
 void SimulatedTrack::ReleaseEvents() {

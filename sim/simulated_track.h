@@ -68,6 +68,12 @@ class SimulatedTrack {
   static constexpr std::size_t kMaxLogEntries = 100000;
   std::vector<TrackLogEntry> Log() const;
   void ClearLog();
+  // The log taken a part at a time. Entries are numbered from 0 as they are logged and
+  // keep their numbers when older ones drop out or are cleared. Returns the entries
+  // from number `next` on, oldest first, at most `max` of them, and sets `next` to the
+  // number after the last one returned. `lost`: how many from `next` on had dropped
+  // out before they were taken (those cleared by ClearLog are skipped, not counted).
+  std::vector<TrackLogEntry> LogSince(std::uint64_t& next, std::size_t max, std::uint64_t& lost) const;
 
   // On virtual time the port's event thread gets its batches of events only when the
   // user-interface thread lets them through, one batch at a time, so that every run
@@ -91,6 +97,8 @@ class SimulatedTrack {
   LgbInterfaceModel lgb_;
   TrackReceiver receiver_;
   std::vector<TrackLogEntry> log_;
+  std::uint64_t logged_ = 0;           // entries ever logged: the next one's number
+  std::uint64_t cleared_through_ = 0;  // the entries below this number were cleared
   std::mt19937_64 ack_loss_draws_;
   bool powered_ = false;
   SimDevice* open_device_ = nullptr;

@@ -1,0 +1,71 @@
+#pragma once
+
+// The live log of what goes to the track, for the window's "Protokoll": on the
+// simulated track the track's own log (what the decoder made of each packet), on a real
+// port the port's record (each packet decoded with its meaning, DTR and RTS changes,
+// rings, the LGB interface's messages). Read on the user-interface thread by polling;
+// the track and the port's threads never wait for it: they only note what happens, and
+// a poll copies what is new, a part at a time, and decodes it outside any lock they
+// take.
+
+#include <cstddef>
+#include <cstdint>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/simulated_track.h"
+
+namespace qarn2::engine {
+
+class PortRecorder;
+
+class LiveTrackLog {
+ public:
+  // The most entries kept; the oldest drop out beyond it (about 10 to 20 MB).
+  static constexpr std::size_t kMaxEntries = sim::SimulatedTrack::kMaxLogEntries;
+  // The most entries one call of Since gives (and notes it decodes): a poll stays well
+  // below a millisecond or two, whatever piled up before it.
+  static constexpr std::size_t kMaxPerPoll = 2000;
+
+  explicit LiveTrackLog(sim::SimulatedTrack& track);
+  explicit LiveTrackLog(PortRecorder& recorder);
+  LiveTrackLog(const LiveTrackLog&) = delete;
+  LiveTrackLog& operator=(const LiveTrackLog&) = delete;
+
+  // The entries logged since the last poll, oldest first. Entries are numbered from 0
+  // as they are logged; `next` is the number of the first one wanted (0 at the start)
+  // and comes back as the number after the last one given. At most kMaxPerPoll come at
+  // once: when as many came, call again for the rest (or wait for the next poll).
+  // `lost` (if given) is set to how many entries from `next` on had dropped out of the
+  // log before they could be given; entries removed by Clear are not counted.
+  std::vector<sim::TrackLogEntry> Since(std::uint64_t& next, std::uint64_t* lost = nullptr);
+
+  // Empties the log; the numbers go on, so a reader's `next` stays valid.
+  void Clear();
+
+  // Every entry still in the log, oldest first. Copying a full log takes some 20 ms:
+  // not for the user-interface thread while a command runs (Since is).
+  std::vector<sim::TrackLogEntry> Entries();
+
+  // Writes the entries in the log to `path`, one line each as sim::FormatLogEntry gives
+  // it (the texts are ASCII, so the file is UTF-8 as it stands) with LF line ends,
+  // replacing the file in one step (see safefile::WriteWhole). A full log takes some
+  // 60 ms to format and write, longer than the port may wait for the next characters,
+  // so it is done on a thread of its own at a low priority; this returns at once. The
+  // future gives the problem as a short reason, empty on success. A second Save waits
+  // for the one before; the log waits for it when it goes.
+  std::future<std::string> Save(const std::string& path);
+
+  ~LiveTrackLog();
+
+ private:
+  std::string SaveNow(const std::string& path);
+
+  sim::SimulatedTrack* track_ = nullptr;
+  PortRecorder* recorder_ = nullptr;
+  std::thread saving_;
+};
+
+}  // namespace qarn2::engine
