@@ -8,6 +8,11 @@
 QARN2_PACKAGES=(build-essential cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev
                 qt6-base-dev poppler-utils qt6-translations-l10n
                 librsvg2-bin desktop-file-utils appstream man-db dpkg-dev)
+# The AT-SPI check (scripts/check_atspi.sh) drives the window from outside: an X server
+# of its own (xvfb; xauth, which xvfb-run needs to show the window by hand), a private
+# session bus (dbus-daemon's dbus-run-session), the accessibility bus and registry
+# (at-spi2-core) and the Python client (python3-pyatspi with its GObject bindings).
+QARN2_PACKAGES+=(xvfb xauth dbus-daemon at-spi2-core python3-pyatspi gir1.2-atspi-2.0)
 
 qarn2_is_installed() {
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'

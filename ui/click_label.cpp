@@ -7,7 +7,12 @@
 
 namespace qarn2::ui {
 
-ClickLabel::ClickLabel(QWidget* parent) : QLabel(parent) { setFocusPolicy(Qt::StrongFocus); }
+ClickLabel::ClickLabel(QWidget* parent) {
+  // Put into its parent only once it is a ClickLabel, for its accessible interface
+  // (see EntryBar).
+  setParent(parent);
+  setFocusPolicy(Qt::StrongFocus);
+}
 
 void ClickLabel::mouseReleaseEvent(QMouseEvent* event) {
   QLabel::mouseReleaseEvent(event);

@@ -123,4 +123,12 @@ QPixmap DrawConnectionDiagram() {
   return picture;
 }
 
+QString ConnectionDiagramInWords() {
+  return QString::fromUtf8(
+      "Interface- Schaltung zwischen dem seriellen Anschluss des PC (Kontakte 1 bis 7) und dem Booster: "
+      "Kontakt 3, Signal, \u00fcber eine Diode zum Booster (die Diode kann bei einigen Boostern entfallen); "
+      "Kontakt 5, Masse, direkt zum Booster; Kontakt 4, DTR, schaltet das Relais; "
+      "Kontakt 7, RI, nimmt die R\u00fcckmeldung auf (optional). Ein Klick schlie\u00dft den Plan.");
+}
+
 }  // namespace qarn2::ui

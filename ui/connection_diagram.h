@@ -8,4 +8,7 @@ namespace qarn2::ui {
 // 351 x 235 pixels.
 QPixmap DrawConnectionDiagram();
 
+// What the picture shows, in words, for those who cannot see it.
+QString ConnectionDiagramInWords();
+
 }  // namespace qarn2::ui

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include "ui/entry_bar.h"
 #include "ui/text_codec.h"
 
 namespace qarn2::ui {
@@ -38,6 +39,8 @@ constexpr int kButtonHeight = 25;
 constexpr int kButtonGap = 8;
 // A bar's range: position 0 at the top is entry 255, position 255 at the bottom entry 0.
 constexpr int kMaxPosition = 255;
+// Bar 1 sets CV 67.
+constexpr int kFirstCv = 67;
 
 // The curve choices in one row under the bars, as wide as the bars together.
 struct ModeChoice {
@@ -85,8 +88,8 @@ CurvePanel::CurvePanel(QWidget* client, WindowHooks hooks)
 
 void CurvePanel::BuildBars() {
   for (int n = 1; n <= kBars; ++n) {
-    auto* bar = Place(new QScrollBar(Qt::Vertical, box_), QString("ScrollBar%1").arg(n),
-                      kBarsLeft + (n - 1) * kBarPitch, kBarTop, kBarWidth, kBarHeight);
+    auto* bar = Place(new EntryBar(box_), QString("ScrollBar%1").arg(n), kBarsLeft + (n - 1) * kBarPitch, kBarTop,
+                      kBarWidth, kBarHeight);
     bar->setRange(0, kMaxPosition);
     bar->setSingleStep(1);
     bar->setPageStep(1);
@@ -94,6 +97,9 @@ void CurvePanel::BuildBars() {
     // A click or Tab gives a bar the focus (which shows its entry); the arrow keys then
     // move it a step at a time.
     bar->setFocusPolicy(Qt::StrongFocus);
+    // Told by the CV it sets, as the end labels call the first and the last.
+    bar->setAccessibleName(QString("CV %1").arg(kFirstCv - 1 + n));
+    bar->setAccessibleDescription(QString::fromUtf8("Kennlinie Fahrstufe %1, Wert 0 bis 255").arg(n));
     bars_[static_cast<std::size_t>(n - 1)] = bar;
   }
   first_label_ = MakeLabel(box_, "KennLabel1", "CV 67", kBarsLeft, kEndLabelTop, kEndLabelWidth, Qt::AlignLeft);
@@ -117,6 +123,9 @@ void CurvePanel::BuildChoicesAndButtons() {
   // On the buttons' line, left of them.
   value_ = MakeLabel(box_, "KennlWert", "Wert", kBarsLeft, kButtonTop + (kButtonHeight - kLineHeight) / 2,
                      apply_->x() - kButtonGap - kBarsLeft, Qt::AlignLeft);
+  apply_->setAccessibleDescription(QString::fromUtf8("Kennlinie ins Decoderblatt \u00fcbernehmen"));
+  cancel_->setAccessibleDescription(QString::fromUtf8("\u00c4nderungen verwerfen"));
+  value_->setAccessibleDescription(QString::fromUtf8("zuletzt ber\u00fchrte Stufe"));
 }
 
 int CurvePanel::BarNumber(const QObject* object) const {

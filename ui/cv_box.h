@@ -24,6 +24,8 @@ class CvBox : public programming::CvCommandsView {
     std::function<void()> hide_all_panels;
     std::function<void(std::string_view item, bool enabled)> set_menu_item_enabled;
     std::function<void(bool shown)> show_reset_box;
+    // The write box has taken the CV number and waits for the value.
+    std::function<bool()> entry_takes_value;
   };
 
   CvBox(QWidget* client, WindowHooks hooks);
@@ -33,6 +35,10 @@ class CvBox : public programming::CvCommandsView {
   QPushButton* EndButton() const { return end_; }
   // The entry field's text as the engine takes it.
   std::string EntryText() const;
+  // A CV command has ended: its outcome, as the result line shows it, becomes the
+  // description of the entry field and of the box, which screen readers announce for
+  // the control that has the focus. Progress texts on the way are not announced.
+  void AnnounceResult();
 
   // --- programming::CvCommandsView
   void HideAllPanels() override;
@@ -46,6 +52,9 @@ class CvBox : public programming::CvCommandsView {
   void ShowResetBox(bool shown) override;
 
  private:
+  // "CV-Nummer" or, at the write box's value step, "CV-Wert".
+  void NameEntry();
+
   QGroupBox* box_;
   QLabel* prompt_;
   QLineEdit* entry_;

@@ -2,6 +2,7 @@
 
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -47,6 +48,33 @@ std::optional<std::string> QtFileDialogs::ChooseOpen(QWidget* parent, const std:
 
 std::optional<std::string> QtFileDialogs::ChooseSave(QWidget* parent, const std::string& folder) {
   return Choose(parent, true, folder);
+}
+
+std::optional<std::string> QtFileDialogs::ChooseRosterOpen(QWidget* parent, const std::string& folder) {
+  QFileDialog dialog(parent, QStringLiteral("JMRI-Roster importieren"), QString::fromStdString(folder));
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setNameFilters({QStringLiteral("JMRI-Rosterdateien (*.xml *.XML)"), QStringLiteral("Alle Dateien (*)")});
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return dialog.selectedFiles().front().toStdString();
+}
+
+std::optional<std::string> QtFileDialogs::ChooseRosterSave(QWidget* parent, const std::string& folder,
+                                                           const std::string& name) {
+  QFileDialog dialog(parent, QStringLiteral("JMRI-Roster exportieren"), QString::fromStdString(folder));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setNameFilters({QStringLiteral("JMRI-Rosterdateien (*.xml)"), QStringLiteral("Alle Dateien (*)")});
+  dialog.setDefaultSuffix(QStringLiteral("xml"));
+  dialog.selectFile(QString::fromStdString(name));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return dialog.selectedFiles().front().toStdString();
+}
+
+void QtFileDialogs::ShowNotes(QWidget* parent, const std::string& title, const std::vector<std::string>& notes) {
+  QString text;
+  for (const std::string& note : notes) text += QString::fromStdString(note) + u'\n';
+  QMessageBox box(QMessageBox::Information, QString::fromStdString(title), text.trimmed(), QMessageBox::Ok, parent);
+  box.exec();
 }
 
 bool QtFileDialogs::PrinterSetup(QWidget* parent, QPrinter& printer) {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QFileDialog;
 class QPrinter;
@@ -28,6 +29,17 @@ class FileDialogs {
   // Lets the user choose the printer and its options; false when cancelled (nothing is
   // to be printed then).
   virtual bool Print(QWidget* parent, QPrinter& printer) = 0;
+  // The JMRI roster file to import, or the file to export into (suggested: `name` in
+  // `folder`); nothing when the user cancels.
+  virtual std::optional<std::string> ChooseRosterOpen(QWidget* /*parent*/, const std::string& /*folder*/) {
+    return std::nullopt;
+  }
+  virtual std::optional<std::string> ChooseRosterSave(QWidget* /*parent*/, const std::string& /*folder*/,
+                                                      const std::string& /*name*/) {
+    return std::nullopt;
+  }
+  // Shows what an import or export left out (UTF-8 lines) until the user has read it.
+  virtual void ShowNotes(QWidget* /*parent*/, const std::string& /*title*/, const std::vector<std::string>& /*notes*/) {}
 };
 
 // The system's dialogs, as Qt offers them. The file dialogs start in the folder they
@@ -40,6 +52,10 @@ class QtFileDialogs : public FileDialogs {
   std::optional<std::string> ChooseSave(QWidget* parent, const std::string& folder) override;
   bool PrinterSetup(QWidget* parent, QPrinter& printer) override;
   bool Print(QWidget* parent, QPrinter& printer) override;
+  std::optional<std::string> ChooseRosterOpen(QWidget* parent, const std::string& folder) override;
+  std::optional<std::string> ChooseRosterSave(QWidget* parent, const std::string& folder,
+                                              const std::string& name) override;
+  void ShowNotes(QWidget* parent, const std::string& title, const std::vector<std::string>& notes) override;
 
  private:
   std::optional<std::string> Choose(QWidget* parent, bool saving, const std::string& folder);

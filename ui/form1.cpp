@@ -19,6 +19,7 @@
 #include "curve/curve_editor.h"
 #include "link/hardware_setup.h"
 #include "programming/cv_commands.h"
+#include "ui/accessible_widgets.h"
 #include "ui/click_label.h"
 #include "ui/curve_panel.h"
 #include "ui/cv_box.h"
@@ -30,6 +31,7 @@
 #include "ui/sheet_files.h"
 #include "ui/sheet_pane.h"
 #include "ui/text_codec.h"
+#include "ui/track_log_window.h"
 #include "ui/tryout_panel.h"
 
 namespace qarn2::ui {
@@ -65,6 +67,8 @@ TForm1::TForm1(engine::Engine& engine, MessageSink sink, std::unique_ptr<FileDia
       cv_commands_(engine.Cv()),
       tryout_(engine.TryOut()) {
   setObjectName("Form1");
+  // Before the first control is made, whose accessible interface Qt keeps.
+  InstallAccessibleWidgets();
   guard_.SetExplainer([this](const std::exception& e) -> std::string {
     const auto* port_error = dynamic_cast<const serial::EComPort*>(&e);
     return port_error ? engine_.Advice(*port_error) : "";
@@ -88,6 +92,7 @@ TForm1::TForm1(engine::Engine& engine, MessageSink sink, std::unique_ptr<FileDia
   file_hooks.show_programming_mode = [this] { ShowProgrammingMode(); };
   file_hooks.scan_sheet = [this] { cv_commands_.ScanSheet(*sheet_); };
   file_hooks.enable_menu_item = [this](std::string_view item) { menu_->Item(item)->setEnabled(true); };
+  file_hooks.disable_menu_item = [this](std::string_view item) { menu_->Item(item)->setEnabled(false); };
   file_hooks.hardware_kind = [this] { return link_.HardwareKind; };
   file_hooks.cv_command_running = [this] { return cv_commands_.Busy(); };
   file_hooks.close_curve_editor = [this] { curve_panel_->HideCurvePanel(); };
@@ -145,6 +150,9 @@ void TForm1::ConnectMenu() {
       {"Ports", &TForm1::PortsClick},
       {"berQARN3", &TForm1::berQARN3Click},
       {"Anschlsse", &TForm1::AnschlsseClick},
+      {"JmriImport", &TForm1::JmriImportClick},
+      {"JmriExport", &TForm1::JmriExportClick},
+      {"Protokoll", &TForm1::ProtokollClick},
   };
   for (const Route& route : kRoutes) {
     QAction* action = menu_->Item(route.item);
@@ -189,6 +197,7 @@ CvBox::WindowHooks TForm1::CvBoxHooks() {
     controls_.Resetbox->setVisible(shown);
     if (shown) controls_.Resetbox->raise();
   };
+  hooks.entry_takes_value = [this] { return cv_commands_.CvBoxWriting() && cv_commands_.CvBoxAwaitingValue(); };
   return hooks;
 }
 
@@ -313,6 +322,17 @@ void TForm1::OeffnenDecoderClick() { sheet_files_->Open(); }
 
 void TForm1::SpeichernDecoderClick() { sheet_files_->Save(); }
 
+void TForm1::JmriImportClick() { sheet_files_->ImportRoster(); }
+
+void TForm1::JmriExportClick() { sheet_files_->ExportRoster(); }
+
+void TForm1::ProtokollClick() {
+  if (!track_log_) track_log_ = std::make_unique<TrackLogWindow>(engine_.Log(), this);
+  track_log_->show();
+  track_log_->raise();
+  track_log_->activateWindow();
+}
+
 void TForm1::SpeichernunterDecoderClick() { sheet_files_->SaveUnder(); }
 
 void TForm1::Druckereinrichten1Click() { sheet_files_->SetUpPrinter(); }
@@ -376,7 +396,7 @@ void TForm1::ChooseHardware(int kind) {
   for (std::string_view item : choice.disabled) menu_->Item(item)->setEnabled(false);
   // A bare booster gives no acknowledge: reading all CVs would only fill the sheet
   // with "?". Offered again with the board once a file has been opened.
-  if (!DecoderFileName().empty()) menu_->Item("leseAlleCVs")->setEnabled(kind != link::kBooster);
+  if (sheet_files_->SheetLoaded()) menu_->Item("leseAlleCVs")->setEnabled(kind != link::kBooster);
   if (kind != link::kLgbInterface) PutTitleBack();
   switch (choice.set_up) {
     case link::HardwareChoice::SetUp::kNone:
@@ -413,9 +433,13 @@ void TForm1::leseCVClick() { cv_commands_.OpenCvBox(false); }
 
 void TForm1::SchreibeCVClick() { cv_commands_.OpenCvBox(true); }
 
-void TForm1::leseAlleCVsClick() { cv_commands_.ReadAllCvs(*sheet_); }
+void TForm1::leseAlleCVsClick() {
+  if (cv_commands_.ReadAllCvs(*sheet_)) cv_box_->AnnounceResult();
+}
 
-void TForm1::schreibealleCVsClick() { cv_commands_.WriteAllCvs(*sheet_); }
+void TForm1::schreibealleCVsClick() {
+  if (cv_commands_.WriteAllCvs(*sheet_)) cv_box_->AnnounceResult();
+}
 
 void TForm1::CVRWEndeClick() { cv_commands_.EndCvBox(); }
 
@@ -424,7 +448,10 @@ void TForm1::CVeditKeyPress(int key) {
   // A hidden box takes no Enter: typed into the sheet it would run a step the user
   // cannot see (a write cancelled with "ENDE" going out after all).
   if (cv_box_->Box()->isHidden() || cv_box_->Entry()->isHidden()) return;
+  // An Enter while a CV command waits is refused, and that command announces its own end.
+  if (cv_commands_.Busy()) return;
   cv_commands_.EnterInCvBox(cv_box_->EntryText());
+  cv_box_->AnnounceResult();
 }
 
 void TForm1::Reset1Click() { cv_commands_.OfferFactoryReset(); }

@@ -29,6 +29,7 @@ class ModePanel;
 class PortPanel;
 class SheetFiles;
 class SheetPane;
+class TrackLogWindow;
 class TryOutPanel;
 
 // The program's one window: the decoder sheet, the mode line, the menu bar, and the
@@ -60,6 +61,11 @@ class TForm1 : public QMainWindow {
   void SpeichernunterDecoderClick();
   void Druckereinrichten1Click();
   void druckenDecoderClick();
+  // "JMRI-Roster importieren..." and "JMRI-Roster exportieren...".
+  void JmriImportClick();
+  void JmriExportClick();
+  // "Protokoll": the track log's window, beside this one.
+  void ProtokollClick();
   void HideAllPanels();
   void ENDEClick();
   void berQARN3Click();
@@ -171,6 +177,7 @@ class TForm1 : public QMainWindow {
   std::unique_ptr<SheetFiles> sheet_files_;
   programming::CvCommands& cv_commands_;
   std::unique_ptr<TryOutPanel> tryout_panel_;
+  std::unique_ptr<TrackLogWindow> track_log_;
   tryout::TryOutCommands& tryout_;
   std::unique_ptr<CurvePanel> curve_panel_;
   // Runs ScanSheet through cv_commands_.

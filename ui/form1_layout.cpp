@@ -79,25 +79,35 @@ FormControls BuildFormControls(QWidget* client) {
   c.Decoder->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   c.Decoder->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   c.Decoder->setTabChangesFocus(true);
+  c.Decoder->setAccessibleName("Decoderblatt");
+  c.Decoder->setAccessibleDescription(
+      "Titel, Bemerkungen und je CV eine Zeile: Nummer, Wert, Beschreibung");
   c.StaticText1 =
       Place(new QLabel("Programmier- Mode:", client), "StaticText1", 8, 0, 98, 17, true);
   c.Label2 = Place(new QLabel("Label2", client), "Label2", 112, 0, 32, 13, true);
   c.StaticText1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   FitTextToWidth(c.StaticText1);
   c.Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  // Read as the mode it shows.
+  c.Label2->setAccessibleDescription("Programmier- Mode");
 
   c.Infolabel = Place(new ClickLabel(client), "Infolabel", 464, 8, 96, 13, false);
   c.Infolabel->setText("qarn2-Projekt");
   c.Infolabel->setWordWrap(false);
+  c.Infolabel->setAccessibleDescription(QString::fromUtf8("\u00dcber QARN; ein Klick schlie\u00dft die Angabe"));
 
   c.Image1 = Place(new ClickLabel(client), "Image1", 320, 0, 353, 241, false);
   c.Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   c.Image1->setPixmap(DrawConnectionDiagram());
+  c.Image1->setAccessibleName("Anschlussplan");
+  c.Image1->setAccessibleDescription(ConnectionDiagramInWords());
 
   c.Resetbox = HiddenBox(client, "Resetbox", "Decoder- Factory- Reset", 72, 72, 185, 105);
   c.ResetOK = Place(new QPushButton("Ja", c.Resetbox), "ResetOK", 16, 24, 153, 25, true);
   c.ResetNot =
       Place(new QPushButton("ne, doch nicht", c.Resetbox), "ResetNot", 16, 64, 153, 25, true);
+  c.ResetOK->setAccessibleDescription(QString::fromUtf8("Decoder auf Werkseinstellungen zur\u00fccksetzen"));
+  c.ResetNot->setAccessibleDescription(QString::fromUtf8("nicht zur\u00fccksetzen"));
   return c;
 }
 

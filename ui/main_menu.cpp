@@ -10,13 +10,15 @@
 namespace qarn2::ui {
 namespace {
 
-constexpr std::array<MenuItemEntry, 21> kItems{{
+constexpr std::array<MenuItemEntry, 24> kItems{{
     {"Datei1", "&Datei", "OeffnenDecoder", "Decoderdatei \u00f6&ffnen", true},
     {"Datei1", "&Datei", "SpeichernDecoder", "Decoderdatei &speichern", false},
     {"Datei1", "&Datei", "SpeichernunterDecoder", "Decoderdatei speichern &unter", false},
     {"Datei1", "&Datei", "druckenDecoder", "Decoderdatei &drucken", false},
     {"Datei1", "&Datei", "Druckereinrichten1", "Drucker &einrichten", true},
     {"Datei1", "&Datei", "ENDE", "E&NDE", true},
+    {"Datei1", "&Datei", "JmriImport", "JMRI-Roster &importieren...", true},
+    {"Datei1", "&Datei", "JmriExport", "JMRI-Roster e&xportieren...", true},
     {"Decoder1", "&Bearbeiten", "Kennlinie", "&Kennlinie", false},
     {"CVlesen1", "De&coder", "Decoderwahl", "Decoder &w\u00e4hlen", true},
     {"CVlesen1", "De&coder", "Progmodew", "&Prog-Mode w\u00e4hlen", true},
@@ -32,6 +34,7 @@ constexpr std::array<MenuItemEntry, 21> kItems{{
     {"Info2", "&Konfiguration", "Ports", "&Ports", true},
     {"Info3", "&Info", "berQARN3", "\u00dcber &QARN", true},
     {"Info3", "&Info", "Anschlsse", "&Anschl\u00fcsse", true},
+    {"Info3", "&Info", "Protokoll", "&Protokoll", true},
 }};
 
 }  // namespace
@@ -40,11 +43,14 @@ std::span<const MenuItemEntry> MenuItems() { return kItems; }
 
 MainMenu::MainMenu(QWidget* window) : bar_(new QMenuBar(window)) {
   bar_->setObjectName("MainMenu1");
+  bar_->setAccessibleName(QString::fromUtf8("Men\u00fcleiste"));
   QMenu* menu = nullptr;
   for (const MenuItemEntry& entry : kItems) {
     if (menu == nullptr || menu->objectName() != entry.menu) {
       menu = bar_->addMenu(QString::fromUtf8(entry.menu_caption));
       menu->setObjectName(entry.menu);
+      // An open menu is called what its title shows.
+      menu->setAccessibleName(menu->menuAction()->iconText());
     }
     QAction* action = menu->addAction(QString::fromUtf8(entry.caption));
     action->setObjectName(entry.item);

@@ -17,6 +17,7 @@ QString FrameCaption() {
 ModePanel::ModePanel(QWidget* client) : frame_(new QGroupBox(FrameCaption(), client)) {
   frame_->setObjectName("ProgmodeWahl");
   frame_->setGeometry(192, 112, 289, 161);
+  frame_->setAccessibleName(frame_->title().trimmed());
   frame_->hide();
   // One group of their own: left to themselves, buttons on the window would count every
   // radio button of the panels (which stand in boxes of their own) as theirs for the

@@ -51,6 +51,8 @@ engine::EngineOptions EngineOptionsFor(const ProgramOptions& options) {
   engine_options.ports = options.ports;
   engine_options.simulate = options.simulate;
   engine_options.sim_decoder = options.sim_decoder;
+  // "Protokoll" shows what goes to a real port too.
+  engine_options.live_log = true;
   return engine_options;
 }
 

@@ -8,11 +8,16 @@
 #include <stdexcept>
 
 #include "link/hardware_kind.h"
+#include "roster/roster_export.h"
+#include "roster/roster_format.h"
+#include "roster/roster_import.h"
+#include "safefile/safe_file.h"
 #include "qtadapter/sheet_painter.h"
 #include "sheet/code_page.h"
 #include "sheet/decoder_file.h"
 #include "sheet/print_layout.h"
 #include "ui/file_dialogs.h"
+#include "ui/roster_messages.h"
 #include "ui/form1_layout.h"
 #include "ui/sheet_pane.h"
 
@@ -57,6 +62,7 @@ void SheetFiles::Open() {
     RethrowForTheWindow(e);
   }
   file_name_ = std::move(*chosen);
+  roster_id_.clear();
   ShowFileInTitle();
   // The editor holds the old file's curve; "übernehmen" would write it into this one.
   hooks_.close_curve_editor();
@@ -74,6 +80,50 @@ void SheetFiles::Open() {
   if (hooks_.hardware_kind() != link::kBooster) hooks_.enable_menu_item("leseAlleCVs");
 }
 
+void SheetFiles::ImportRoster() {
+  if (hooks_.cv_command_running()) return;
+  const std::optional<std::string> chosen = dialogs_.ChooseRosterOpen(window_, DialogFolder());
+  if (!chosen) return;
+  std::string problem;
+  const std::optional<std::string> bytes = safefile::ReadRegularFile(*chosen, problem, roster::kMaxRosterSize);
+  if (!bytes) throw std::runtime_error("Datei " + *chosen + " kann nicht gelesen werden (" + problem + ")");
+  const roster::RosterImport imported = roster::ImportRoster(*bytes);
+  if (imported.error) throw std::runtime_error(RosterErrorMessage(*chosen, *imported.error));
+  // Unsaved and under no name: "speichern" would otherwise replace the file opened
+  // before with the locomotive of the roster.
+  file_name_.clear();
+  roster_id_ = imported.id.empty() ? "Lok" : imported.id;
+  window_->setWindowTitle(QString(kFormTitle) + "    JMRI: " + QString::fromStdString(roster_id_));
+  hooks_.close_curve_editor();
+  sheet_.SetText(imported.sheet);
+  state_.ProgrammingMode = imported.sheet.substr(1, kModeLength);
+  hooks_.show_programming_mode();
+  hooks_.scan_sheet();
+  for (std::string_view item : {"druckenDecoder", "SpeichernunterDecoder"}) hooks_.enable_menu_item(item);
+  hooks_.disable_menu_item("SpeichernDecoder");
+  if (hooks_.hardware_kind() != link::kBooster) hooks_.enable_menu_item("leseAlleCVs");
+  if (const std::vector<std::string> notes = ImportNotes(imported); !notes.empty()) {
+    dialogs_.ShowNotes(window_, "JMRI-Roster importiert", notes);
+  }
+}
+
+void SheetFiles::ExportRoster() {
+  if (hooks_.cv_command_running()) return;
+  std::string id = roster_id_;
+  if (!file_name_.empty()) id = QFileInfo(QString::fromStdString(file_name_)).completeBaseName().toStdString();
+  if (id.empty()) id = "Lok";
+  const roster::RosterExport exported = roster::ExportRoster(sheet_.Text(), id);
+  if (exported.error) throw std::runtime_error(SheetErrorMessage(*exported.error));
+  const std::optional<std::string> chosen = dialogs_.ChooseRosterSave(window_, DialogFolder(), id + ".xml");
+  if (!chosen) return;
+  if (const std::string problem = safefile::WriteWhole(*chosen, exported.xml); !problem.empty()) {
+    throw std::runtime_error("Datei " + *chosen + " kann nicht erstellt werden (" + problem + ")");
+  }
+  if (const std::vector<std::string> notes = ExportNotes(exported); !notes.empty()) {
+    dialogs_.ShowNotes(window_, "JMRI-Roster exportiert", notes);
+  }
+}
+
 void SheetFiles::Save() {
   try {
     sheet::WriteDecoderFile(file_name_, sheet_.Text());
@@ -87,11 +137,14 @@ void SheetFiles::SaveUnder() {
   std::optional<std::string> chosen = dialogs_.ChooseSave(window_, DialogFolder());
   if (!chosen) return;
   file_name_ = std::move(*chosen);
+  roster_id_.clear();
   // The bare name alone stays in the title when the save fails: the file "speichern"
   // will try again.
   window_->setWindowTitle(QFileInfo(QString::fromStdString(file_name_)).fileName());
   Save();
   ShowFileInTitle();
+  // An imported roster had no file to save into; now it has.
+  hooks_.enable_menu_item("SpeichernDecoder");
 }
 
 void SheetFiles::SetUpPrinter() { dialogs_.PrinterSetup(window_, Printer()); }

@@ -28,6 +28,7 @@ class SheetFiles {
     // ScanSheet of the CV commands on the sheet.
     std::function<void()> scan_sheet;
     std::function<void(std::string_view item)> enable_menu_item;
+    std::function<void(std::string_view item)> disable_menu_item;
     // HardwareKind.
     std::function<int()> hardware_kind;
     // A CV command waits (reading or writing the sheet's CVs among them): the file
@@ -58,6 +59,18 @@ class SheetFiles {
   // shows the bare file name, after the program's title once the save has succeeded.
   // Nothing happens while a CV command waits.
   void SaveUnder();
+  // "JMRI-Roster importieren...": the chosen roster file made into a sheet, which then
+  // stands as an opened file would (mode step, ScanSheet, menu items), but under no
+  // file name: "speichern unter" gives it one. What the import left out is shown.
+  // Nothing happens while a CV command waits.
+  void ImportRoster();
+  // "JMRI-Roster exportieren...": the sheet as a roster file, written whole, named by
+  // default after the decoder file (or the imported roster's id).
+  void ExportRoster();
+  // A sheet stands that the CV commands may read into: a file opened or a roster
+  // imported.
+  bool SheetLoaded() const { return !file_name_.empty() || !roster_id_.empty(); }
+
   // Druckereinrichten1Click: the printer set-up for later printing.
   void SetUpPrinter();
   // druckenDecoderClick: after the print dialog, the sheet's lines as displayed under
@@ -79,6 +92,8 @@ class SheetFiles {
   FileDialogs& dialogs_;
   WindowHooks hooks_;
   std::string file_name_;
+  // The id of the roster imported last, while the sheet has no file name of its own.
+  std::string roster_id_;
   std::unique_ptr<QPrinter> printer_;
 };
 

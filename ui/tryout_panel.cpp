@@ -46,6 +46,19 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, int to
   return label;
 }
 
+// What the address entry takes in each try-out (its label shows a short form).
+QString EntryName(tryout::TryOutKind kind) {
+  switch (kind) {
+    case tryout::TryOutKind::kLocomotive:
+      return "Lokadresse";
+    case tryout::TryOutKind::kTurnout:
+      return "Weichennummer";
+    case tryout::TryOutKind::kFunction:
+      break;
+  }
+  return "Decoderadresse";
+}
+
 }  // namespace
 
 TryOutPanel::TryOutPanel(QWidget* client, WindowHooks hooks)
@@ -56,6 +69,9 @@ TryOutPanel::TryOutPanel(QWidget* client, WindowHooks hooks)
   BuildFunctionBoxes();
   BuildRegulator();
   end_ = Place(new QPushButton("Ende", box_), "SteuerEndeButton", (kWidth - 75) / 2, 290, 75, 25);
+  end_->setAccessibleDescription("Ausprobieren beenden");
+  entry_->setAccessibleName(EntryName(tryout::TryOutKind::kFunction));
+  entry_->setAccessibleDescription("mit Enter 0 bis 127 \u00fcbernehmen");
   HideTryOutPanel();
 }
 
@@ -74,6 +90,8 @@ void TryOutPanel::BuildAddressAndSpeedControls() {
   for (QRadioButton* button : {steps14_, steps28_, steps128_}) steps->addButton(button);
   // The try-out stream has no 128-step form: the choice stays disabled.
   steps128_->setEnabled(false);
+  // Said without the blanks that align the captions.
+  for (QRadioButton* button : {steps14_, steps28_, steps128_}) button->setAccessibleName(button->text().trimmed());
 }
 
 void TryOutPanel::BuildTurnoutBox() {
@@ -81,6 +99,11 @@ void TryOutPanel::BuildTurnoutBox() {
   turnout_box_ = Place(new QGroupBox(box_), "Weichenbox", kMargin, 48, 121, 70);
   links_ = Place(new QRadioButton("links", turnout_box_), "WeicheButton1", 12, 24, 97, kLineHeight);
   rechts_ = Place(new QRadioButton("rechts", turnout_box_), "WeicheButton2", 12, 44, 97, kLineHeight);
+  // Named by its caption ("Weiche n") once it has one; without a name of its own it
+  // would be called after the panel around it.
+  turnout_box_->setAccessibleName("Weiche");
+  links_->setAccessibleDescription("Weiche nach links stellen");
+  rechts_->setAccessibleDescription("Weiche nach rechts stellen");
 }
 
 void TryOutPanel::BuildFunctionBoxes() {
@@ -104,6 +127,10 @@ void TryOutPanel::BuildRegulator() {
   regulator_->setPageStep(1);
   // Reached with Tab like the other controls; the arrow keys then move it a step.
   regulator_->setFocusPolicy(Qt::StrongFocus);
+  // Its value is the speed step with the direction as its sign.
+  regulator_->setAccessibleName("Fahrregler");
+  regulator_->setAccessibleDescription(QString::fromUtf8("Fahrstufe: unter 0 r\u00fcckw\u00e4rts, \u00fcber 0 vorw\u00e4rts"));
+  position_->setAccessibleDescription("Fahrstufe");
   // Twelve blanks before the "0" and fifteen after it put it about under the middle.
   direction_scale_ = MakeLabel(box_, "Steuerlabel3",
                                QString::fromUtf8("r\u00fcckw\u00e4rts") + QString(12, ' ') + "0" +
@@ -134,6 +161,7 @@ void TryOutPanel::ShowTryOutPanel(tryout::TryOutKind kind, const std::string& ad
   box_->show();
   box_->raise();
   address_label_->setText(FromCp1252(address_label));
+  entry_->setAccessibleName(EntryName(kind));
   address_label_->show();
   entry_->show();
   for (QWidget* w : DriveControls()) w->setVisible(locomotive);
@@ -156,7 +184,10 @@ void TryOutPanel::SetAddressEntry(const std::string& text) {
 
 void TryOutPanel::ClearAddressEntry() { entry_->clear(); }
 
-void TryOutPanel::SetTurnoutCaption(const std::string& text) { turnout_box_->setTitle(FromCp1252(text)); }
+void TryOutPanel::SetTurnoutCaption(const std::string& text) {
+  turnout_box_->setTitle(FromCp1252(text));
+  turnout_box_->setAccessibleName(turnout_box_->title());
+}
 
 bool TryOutPanel::TurnoutBoxShown() const { return !turnout_box_->isHidden(); }
 

@@ -161,6 +161,8 @@ TEST_F(Form1Test, MenuBarHoldsEveryItemWithItsStartState) {
       {"Datei", "druckenDecoder", "Decoderdatei drucken", false},
       {"Datei", "Druckereinrichten1", "Drucker einrichten", true},
       {"Datei", "ENDE", "ENDE", true},
+      {"Datei", "JmriImport", "JMRI-Roster importieren...", true},
+      {"Datei", "JmriExport", "JMRI-Roster exportieren...", true},
       {"Bearbeiten", "Kennlinie", "Kennlinie", false},
       {"Decoder", "Decoderwahl", "Decoder w\u00e4hlen", true},
       {"Decoder", "Progmodew", "Prog-Mode w\u00e4hlen", true},
@@ -176,6 +178,7 @@ TEST_F(Form1Test, MenuBarHoldsEveryItemWithItsStartState) {
       {"Konfiguration", "Ports", "Ports", true},
       {"Info", "berQARN3", "\u00dcber QARN", true},
       {"Info", "Anschlsse", "Anschl\u00fcsse", true},
+      {"Info", "Protokoll", "Protokoll", true},
   };
   // Walk the bar as the user sees it: menus in order, items in order.
   std::vector<std::pair<QString, QAction*>> seen;
