@@ -20,7 +20,7 @@ using sim::TrackLogEntry;
 constexpr double kCharacterTimeUs = 10 * encoding::kSerialBitTimeUs;
 
 // How far the line may run behind the writes. The port asks for more characters once
-// what it holds lasts less than 20 ms, and a UART's FIFO holds a few ms: on a real line
+// what it holds lasts less than 40 ms, and a UART's FIFO holds a few ms: on a real line
 // a write starts within this of being made. A device that takes characters faster than
 // the line (a pseudo-terminal, an adapter with a large buffer) would otherwise run the
 // times off ever further.

@@ -55,7 +55,7 @@ class WriteJob {
 // A device reports transmit-empty once what it still holds to send (beyond a UART's
 // own FIFO) lasts less than this: the next characters are then queued while the line
 // is still busy, and the program has this long to answer before the line runs idle.
-constexpr std::chrono::milliseconds kTransmitRefillAhead{20};
+constexpr std::chrono::milliseconds kTransmitRefillAhead{40};
 
 // What a device reports from WaitEvents.
 struct EventWait {

@@ -286,7 +286,7 @@ TEST_F(PortRecorderTest, TakenAPartAtATimeEveryEntryComesOnceInTimeOrder) {
 }
 
 // The line sends one write after the other: a write made while the one before still
-// goes out (the port asks for more 20 ms ahead) starts where that one ends, and a ring
+// goes out (the port asks for more 40 ms ahead) starts where that one ends, and a ring
 // in the middle of a burst falls between its copies. A device that takes characters
 // faster than any line does not run the times off.
 TEST_F(PortRecorderTest, AWriteMadeWhileTheLineIsBusyGoesOutAfterTheOneBefore) {
