@@ -4,10 +4,6 @@
 
 #include "cli/jmri_commands.h"
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -28,6 +24,7 @@ using ::testing::HasSubstr;
 using ::testing::StartsWith;
 using testing::Result;
 using testing::RunCli;
+using testing::RunTool;
 using testsupport::Get;
 using testsupport::Put;
 
@@ -35,38 +32,12 @@ struct Folder : testsupport::TempFolder {
   Folder() : testsupport::TempFolder("qarn2_jmri") {}
 };
 
-// The built tool as a process of its own; its output goes through files in `folder`.
-Result RunTool(const Folder& folder, const std::vector<std::string>& args) {
-  std::vector<std::string> words = {QARN2_CLI_PATH};
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  const std::string out = folder.File("stdout"), err = folder.File("stderr");
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (out_fd < 0 || err_fd < 0 || dup2(out_fd, STDOUT_FILENO) < 0 || dup2(err_fd, STDERR_FILENO) < 0) _exit(126);
-    alarm(20);  // a hang fails the test instead of stopping the run
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  Result r;
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.out = Get(out);
-  r.err = Get(err);
-  return r;
-}
-
 TEST(JmriCommandsTest, ImportPrintsTheSheetAndReportsWhatWasLeftOut) {
   const Folder folder;
   const std::string xml = roster::testing::SampleRoster();
   const std::string path = folder.File("Kof_II_Gleisbau.xml");
   Put(path, xml);
-  const Result r = RunTool(folder, {"import-jmri", path});
+  const Result r = RunTool({"import-jmri", path});
   EXPECT_EQ(r.status, kExitOk) << r.err;
   EXPECT_EQ(r.out, roster::testing::SampleSheet());
   const auto line = [&](const char* text) { return std::to_string(roster::testing::LineOf(xml, text)); };
@@ -82,7 +53,7 @@ TEST(JmriCommandsTest, ImportPrintsTheSheetAndReportsWhatWasLeftOut) {
 
 TEST(JmriCommandsTest, ExportPrintsTheRosterOfTheSampleLocomotive) {
   const Folder folder;
-  const Result r = RunTool(folder, {"export-jmri", std::string(QARN2_EXAMPLES_DIR) + "/lokdecoder.LOC"});
+  const Result r = RunTool({"export-jmri", std::string(QARN2_EXAMPLES_DIR) + "/lokdecoder.LOC"});
   EXPECT_EQ(r.status, kExitOk) << r.err;
   EXPECT_THAT(r.out, StartsWith("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                                 "<?xml-stylesheet href=\"/xml/XSLT/locomotive.xsl\" type=\"text/xsl\"?>\n"));

@@ -23,15 +23,6 @@
 namespace qarn2::ui {
 namespace {
 
-// The file dialog answers with `file` once, then cancels.
-struct ScriptedOpen : FileDialogs {
-  std::optional<std::string> ChooseOpen(QWidget*, const std::string&) override { return std::exchange(file, std::nullopt); }
-  std::optional<std::string> ChooseSave(QWidget*, const std::string&) override { return std::nullopt; }
-  bool PrinterSetup(QWidget*, QPrinter&) override { return false; }
-  bool Print(QWidget*, QPrinter&) override { return false; }
-  std::optional<std::string> file;
-};
-
 class AccessibilityWindowTest : public Form1Fixture {
  protected:
   void SetUp() override {

@@ -15,8 +15,10 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/engine.h"
@@ -43,6 +45,15 @@ inline QString Displayed(const QString& caption) {
 }  // namespace qarn2::ui
 
 namespace qarn2::ui {
+
+// The file dialog answers with `file` once, then cancels; the other dialogs cancel.
+struct ScriptedOpen : FileDialogs {
+  std::optional<std::string> ChooseOpen(QWidget*, const std::string&) override { return std::exchange(file, std::nullopt); }
+  std::optional<std::string> ChooseSave(QWidget*, const std::string&) override { return std::nullopt; }
+  bool PrinterSetup(QWidget*, QPrinter&) override { return false; }
+  bool Print(QWidget*, QPrinter&) override { return false; }
+  std::optional<std::string> file;
+};
 
 class Form1Fixture : public ::testing::Test {
  protected:

@@ -31,11 +31,7 @@ namespace {
 using namespace std::chrono_literals;
 
 // The user at the dialogs: each roster dialog answers once with its file.
-struct RosterDialogs : FileDialogs {
-  std::optional<std::string> ChooseOpen(QWidget*, const std::string&) override { return std::nullopt; }
-  std::optional<std::string> ChooseSave(QWidget*, const std::string&) override { return std::nullopt; }
-  bool PrinterSetup(QWidget*, QPrinter&) override { return false; }
-  bool Print(QWidget*, QPrinter&) override { return false; }
+struct RosterDialogs : ScriptedOpen {
   std::optional<std::string> ChooseRosterOpen(QWidget*, const std::string&) override {
     return std::exchange(roster, std::nullopt);
   }
