@@ -232,6 +232,9 @@ std::string HardwareRefuses(std::string_view command, const Arguments& parsed) {
   if (parsed.hardware == link::kBooster && reads) {
     return "a bare booster gives no acknowledge: reading needs --hardware board or lgb";
   }
+  if (parsed.hardware == link::kBooster && parsed.verify) {
+    return "a bare booster gives no acknowledge: --verify reads back and needs --hardware board or lgb";
+  }
   if (parsed.hardware != link::kLgbInterface) return "";
   if (command == "reset") return "the LGB interface does no factory reset";
   if (parsed.mode != "dir" && parsed.mode != "dio") {
@@ -303,7 +306,10 @@ class JsonReport {
     if (writing || outcome.ok) cv["value"] = outcome.value;
     cv["tries"] = outcome.tries;
     cv["result"] = Result(outcome, writing);
-    if (outcome.verified) cv["read_back"] = outcome.read_back ? QJsonValue(*outcome.read_back) : QJsonValue();
+    if (outcome.verified) {
+      cv["read_back"] = outcome.read_back ? QJsonValue(*outcome.read_back) : QJsonValue();
+      cv["read_back_tries"] = outcome.read_back_tries;
+    }
     cvs_.append(cv);
     failures_ += !outcome.ok;
   }
@@ -316,9 +322,13 @@ class JsonReport {
 
  private:
   static const char* Result(const programming::CvOutcome& outcome, bool writing) {
-    if (!writing) return outcome.ok ? "read" : "not readable";
+    if (!writing) return outcome.ok ? "read" : outcome.unreachable ? "not reachable in this mode" : "not readable";
+    if (outcome.unreachable) return "not reachable in this mode";
     if (outcome.tries == 0) return "not written";
-    if (outcome.verified) return outcome.ok ? "acknowledged and read back" : "read back otherwise";
+    if (outcome.verified) {
+      if (outcome.ok) return "acknowledged and read back";
+      return outcome.read_back ? "read back otherwise" : "not readable back";
+    }
     return outcome.ok ? "acknowledged" : "not acknowledged";
   }
   QJsonObject root_;
@@ -442,8 +452,9 @@ int RunWrite(std::span<const std::string> args, std::ostream& out, std::ostream&
     if (acknowledged && parsed.verify) {
       // An acknowledge says the decoder took the packet, not that it holds the value.
       engine.Commands().OpenCvBox(false);
-      const programming::CvOutcome back = ReadOne(engine, *cv, 0, err);
+      const programming::CvOutcome back = ReadOne(engine, *cv, parsed.retries, err);
       outcome.verified = true;
+      outcome.read_back_tries = back.tries;
       if (back.ok) outcome.read_back = back.value;
       outcome.ok = outcome.read_back == *value;
     }

@@ -8,6 +8,7 @@
 
 #include "cli/command_line.h"
 #include "cli/qt_application.h"
+#include "sim/decoder_traits.h"
 
 namespace qarn2::cli {
 namespace {
@@ -26,7 +27,7 @@ std::optional<double> Probability(const std::string& text) {
 }  // namespace
 
 std::string TrackOptionsHelp() {
-  return R"(Track options (send, read, write, read-all, write-all, reset):
+  return std::string(R"(Track options (send, read, write, read-all, write-all, reset):
   --port COMn=PATH     the device behind COMn for this run, e.g. COM1=/dev/ttyUSB0;
                        PATH "sim" is the simulated programming track. Without it
                        COMn is /dev/ttyS<n-1>; the tool uses COM1.
@@ -50,7 +51,7 @@ std::string TrackOptionsHelp() {
                        acknowledges weakly.
   --sim-seed N         the seed of those losses (default 1): the same seed, the
                        same losses on virtual time.
-  --virtual-time and --sim-decoder imply --simulate unless a --port names "sim";
+)") + sim::DecoderTraitsHelp() + R"(  --virtual-time and --sim-decoder imply --simulate unless a --port names "sim";
   with a --port that names a real device they are refused (exit 2).
 )";
 }
@@ -97,6 +98,12 @@ bool TakeTrackOption(std::span<const std::string> args, std::size_t& i, TrackOpt
         options.track.ack_loss = *p;
       } else {
         error = "--sim-ack-loss takes a probability from 0 to 1, not '" + *v + "'";
+      }
+    }
+  } else if (arg == "--sim-trait") {
+    if (const std::string* v = value()) {
+      if (const std::string problem = sim::ApplyDecoderTrait(*v, options.track.decoder); !problem.empty()) {
+        error = "--sim-trait '" + *v + "': " + problem;
       }
     }
   } else if (arg == "--sim-seed") {

@@ -38,9 +38,8 @@ void TrackLink::ComPort1TxEmpty() { port_.WriteTextAsync(BackgroundStream, TxReq
 void TrackLink::ComPort1RxChar(int Count) {
   std::string text;
   port_.ReadText(text, Count);
-  for (char c : text) {
-    if (c != '\0') RxBuffer += c;
-  }
+  // NUL bytes too: the LGB interface's replies carry 0 as a value, a status or a check.
+  RxBuffer += text;
   // The greeting stays in the buffer, so it is answered again at every later
   // receive event until someone clears the buffer.
   if (RxBuffer.size() >= 3 && RxBuffer.compare(0, 3, kLgbGreeting) == 0) {
@@ -60,13 +59,35 @@ void TrackLink::AwaitAcknowledge() {
   if (HardwareKind == kLgbInterface) {
     // A reply still arriving is waited for: judged half, it would be a refusal.
     AwaitLgbReply(kLgbWriteReplyTicks, kLgbWriteReplyWhole);
-    AckResult = RxBuffer.size() >= kLgbWriteReplyTelling && static_cast<unsigned char>(RxBuffer[0]) == 0x98 &&
-                static_cast<unsigned char>(RxBuffer[1]) == (CvNumber & 0xFF) && RxBuffer[2] == 0x01;
+    const auto at = [this](std::size_t i) { return static_cast<unsigned char>(RxBuffer[i]); };
+    AckResult = RxBuffer.size() >= kLgbWriteReplyTelling && at(0) == 0x98 && at(1) == (CvNumber & 0xFF) &&
+                at(2) == 0x01;
+    // A check byte that came must match.
+    if (RxBuffer.size() >= kLgbWriteReplyWhole && (at(0) ^ at(1) ^ at(2)) != at(3)) AckResult = false;
     return;
   }
   TickCount = 0;
-  while (TickCount <= 3 && !AckFlag) time_.HandlePendingEvents();
+  if (last_burst_ == Burst::kWrite) {
+    while (ticks_ < acknowledges_end_ && !AckFlag) time_.HandlePendingEvents();
+  } else {
+    while (TickCount <= 3 && !AckFlag) time_.HandlePendingEvents();
+  }
   AckResult = AckFlag;
+}
+
+void TrackLink::WriteBurst(const std::string& text, Burst kind) {
+  port_.WriteText(text);
+  last_burst_ = kind;
+  acknowledges_end_ =
+      ticks_ + 1 + (kind == Burst::kWrite ? kWriteAcknowledgeTicks : kVerifyAcknowledgeTicks);
+}
+
+void TrackLink::SettleAcknowledges() {
+  // The LGB interface answers each request itself; nothing of it comes late on RI.
+  if (HardwareKind != kLgbInterface) {
+    while (ticks_ < acknowledges_end_) time_.HandlePendingEvents();
+  }
+  ClearAcknowledges();
 }
 
 void TrackLink::AwaitLgbReply(int ticks, std::size_t whole) {

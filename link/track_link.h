@@ -28,15 +28,27 @@ class TrackLink {
   int AckCount = 0;             // acknowledges seen on RI and not yet taken (see
                                 // TakeAcknowledge): two rings are never one
   bool AckResult = false;       // outcome of the last acknowledge wait
-  std::string RxBuffer;         // characters received (never NUL) since cleared
+  std::string RxBuffer;         // characters received (NUL included) since cleared
   std::string BackgroundStream; // written again at every transmit-empty
   serial::TComRequest* TxRequest = nullptr;  // the record of every background write
   bool LgbHelloSeen = false;    // the LGB interface's greeting has arrived
   int HardwareKind = kBoard;    // a HardwareKindValue; the LGB interface changes the waits
   int CvNumber = 1;             // read here: its low byte in the LGB acknowledge
 
+  // What a burst asks of the decoder, for how long its acknowledge may come.
+  enum class Burst { kVerify, kWrite };
+  // A verify's acknowledge comes as the matching packet ends; a write's when the
+  // decoder has stored the value, which takes slow decoders up to 200 ms. Counted in
+  // ticks from the moment the port has taken the burst (its tail is then still in the
+  // UART's FIFO, 8.3 ms at most); one tick more for the phase of the timer.
+  static constexpr int kVerifyAcknowledgeTicks = 3;
+  static constexpr int kWriteAcknowledgeTicks = 25;
+
   // --- Handlers.
-  void Timer1Timer() { ++TickCount; }
+  void Timer1Timer() {
+    ++TickCount;
+    ++ticks_;
+  }
   void ComPort1Ring() {
     ++AckCount;
     AckFlag = true;
@@ -47,22 +59,24 @@ class TrackLink {
   // --- Waits and line control.
   // Returns after n ticks of the timer, handling events all the while (at least one).
   void WaitTicks(int n);
-  // Waits for the acknowledge of the burst just written: on RI for 4 ticks, or the
-  // LGB interface's whole write reply for 21 ticks; sets AckResult.
+  // Writes a burst whose acknowledge is awaited (returns once the port has taken all
+  // of it) and starts its acknowledge time.
+  void WriteBurst(const std::string& text, Burst kind);
+  // Waits for the acknowledge of the burst just written, and sets AckResult: on RI
+  // for 4 ticks after a verify, after a write until its acknowledge time is over; or
+  // the LGB interface's whole write reply for 21 ticks.
   void AwaitAcknowledge();
-  // Forgets every acknowledge seen so far (before a burst whose own is awaited).
+  // Forgets every acknowledge seen so far.
   void ClearAcknowledges() {
     AckFlag = false;
     AckResult = false;
     AckCount = 0;
   }
-  // Takes the first acknowledge seen (that of an earlier packet of the same burst):
-  // AckFlag then says whether a later one has come as well.
-  void TakeAcknowledge() {
-    if (AckCount > 0) --AckCount;
-    AckFlag = AckCount > 0;
-    AckResult = false;
-  }
+  // Before a burst whose acknowledge is awaited: waits until the last burst has left
+  // the line and its acknowledge time is over, then forgets every acknowledge seen. A
+  // decoder that acknowledges every copy, or late, is thus never heard as confirming
+  // the next burst.
+  void SettleAcknowledges();
   // Waits for the LGB interface's reply: until `ticks` ticks have passed (and one
   // more begun) or RxBuffer holds `whole` characters, however they arrive.
   void AwaitLgbReply(int ticks, std::size_t whole);
@@ -87,6 +101,10 @@ class TrackLink {
  private:
   serial::TComPort& port_;
   TimeBase& time_;
+  long long ticks_ = 0;            // timer ticks since the start, never reset
+  long long acknowledges_end_ = 0;  // the tick from which the last burst's acknowledge
+                                    // can no longer come
+  Burst last_burst_ = Burst::kVerify;
 };
 
 }  // namespace qarn2::link

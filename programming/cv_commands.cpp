@@ -164,6 +164,11 @@ void CvCommands::StartSheetCommand(bool writing, const std::string& caption) {
 
 namespace {
 
+// In "Alle CVs" a line whose CV the mode cannot reach.
+std::string UnreachableText(int cv, const std::string& mode) {
+  return "   CV " + std::to_string(cv) + " in " + mode + " nicht erreichbar";
+}
+
 std::string TryText(int tries, const SheetRun& run) {
   if (tries <= 1) return "";
   return ", Versuch " + std::to_string(tries) + " von " + std::to_string(run.retries + 1);
@@ -184,14 +189,18 @@ std::optional<int> CvCommands::ReadAllCvs(SheetLines& sheet, const SheetRun& run
     if (cv <= 0) continue;
     CvOutcome outcome;
     outcome.cv = cv;
+    const int address = SheetLineAddress(state_.ProgrammingMode, cv);
+    outcome.unreachable = address == 0;
     bool read = false;
-    do {
+    while (!outcome.unreachable) {
       ++outcome.tries;
       view_->SetCvPrompt("lese CV " + std::to_string(cv) + TryText(outcome.tries, run));
-      link_.CvNumber = cv;
+      link_.CvNumber = address;
       programmer_.ReadCv();
       read = link_.AckResult;
-    } while (!read && outcome.tries <= run.retries && !state_.AbortFlag);
+      if (read || outcome.tries > run.retries || state_.AbortFlag) break;
+    }
+    if (outcome.unreachable) view_->SetCvResult(UnreachableText(cv, state_.ProgrammingMode));
     if (!read) ++errors;
     outcome.ok = read;
     if (read) outcome.value = state_.CvValue;
@@ -223,16 +232,19 @@ std::optional<int> CvCommands::WriteAllCvs(SheetLines& sheet, const SheetRun& ru
     const int cv = ParseCvNumber(line);
     const int value = ParseCvValue(line);
     if (cv <= 0 || value < 0) continue;
-    link_.CvNumber = cv;
+    const int address = SheetLineAddress(state_.ProgrammingMode, cv);
+    link_.CvNumber = address;
     view_->SetCvPrompt("schreibe CV " + std::to_string(cv) + " = " + std::to_string(value));
     view_->SetCvResult("");
     CvOutcome outcome;
     outcome.cv = cv;
     outcome.value = value;
-    if (value > kHighestValue) {
-      // Its packet would carry the low byte, a value nobody asked for: not written.
+    outcome.unreachable = address == 0;
+    if (value > kHighestValue || outcome.unreachable) {
+      // Its packet would carry the low byte, a value nobody asked for; or the mode
+      // reaches no such CV (register 5 of "5 255" would be CV 29): not written.
       link_.AckResult = false;
-      view_->SetCvResult("   Fehler ");
+      view_->SetCvResult(outcome.unreachable ? UnreachableText(cv, state_.ProgrammingMode) : "   Fehler ");
       ++failures;
       if (run.report) run.report(outcome);
       continue;
@@ -244,7 +256,7 @@ std::optional<int> CvCommands::WriteAllCvs(SheetLines& sheet, const SheetRun& ru
         view_->SetCvPrompt("schreibe CV " + std::to_string(cv) + " = " + std::to_string(value) +
                            TryText(outcome.tries, run));
       }
-      link_.CvNumber = cv;
+      link_.CvNumber = address;
       state_.CvValue = value;
       programmer_.WriteCv();
       confirmed = link_.AckResult;
@@ -253,11 +265,18 @@ std::optional<int> CvCommands::WriteAllCvs(SheetLines& sheet, const SheetRun& ru
     if (confirmed && run.verify && !state_.AbortFlag) {
       // Read back in the same mode ("dir" bit by bit): an acknowledge says the decoder
       // took a packet, not that it holds the value.
+      // The read back is tried as often as the write.
       outcome.verified = true;
-      view_->SetCvPrompt("lese CV " + std::to_string(cv) + " zur Kontrolle");
-      link_.CvNumber = cv;
-      programmer_.ReadCv();
-      if (link_.AckResult) outcome.read_back = state_.CvValue;
+      bool read = false;
+      do {
+        ++outcome.read_back_tries;
+        view_->SetCvPrompt("lese CV " + std::to_string(cv) + " zur Kontrolle" +
+                           TryText(outcome.read_back_tries, run));
+        link_.CvNumber = address;
+        programmer_.ReadCv();
+        read = link_.AckResult;
+      } while (!read && outcome.read_back_tries <= run.retries && !state_.AbortFlag);
+      if (read) outcome.read_back = state_.CvValue;
       confirmed = outcome.read_back == value;
       state_.CvValue = value;
       link_.AckResult = confirmed;
@@ -302,7 +321,8 @@ bool CvCommands::ConfirmFactoryReset() {
   const std::string stream = encoding::EncodeServicePacket(RegisterWrite(8, 8));
   std::string burst;
   for (int i = 0; i < kFactoryResetCopies; ++i) burst += stream;
-  link_.Port().WriteText(burst);
+  // Its acknowledges (unawaited) must not count for a command after it.
+  link_.WriteBurst(burst, link::TrackLink::Burst::kWrite);
   link_.WaitTicks(kFactoryResetEndTicks);
   link_.SetDTR(false);
   return true;

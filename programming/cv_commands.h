@@ -43,11 +43,14 @@ struct CvOutcome {
   int tries = 0;    // 0: not tried (a value above 255 is not written)
   bool verified = false;           // a read back was made
   std::optional<int> read_back;    // its value (nothing: not readable)
+  int read_back_tries = 0;
+  bool unreachable = false;        // the mode cannot reach this CV: nothing was sent
 };
 
 // How a whole-sheet command runs. The window's: one try per CV, nothing read back.
 struct SheetRun {
-  int retries = 0;      // further tries for a CV not read / not acknowledged
+  int retries = 0;      // further tries for a CV not read / not acknowledged (and for
+                        // its read back)
   bool verify = false;  // writing: an acknowledged CV read back in the same mode
   std::function<void(const CvOutcome&)> report;  // each CV's outcome, in sheet order
 };

@@ -8,6 +8,8 @@
 namespace qarn2::programming {
 namespace {
 
+using Burst = link::TrackLink::Burst;
+
 // Copies per burst.
 constexpr int kVerifyCopies = 5;
 constexpr int kPresetCopies = 5;
@@ -82,6 +84,23 @@ bool IsProgrammingMode(const std::string& mode) {
   return false;
 }
 
+int SheetLineAddress(const std::string& mode, int cv) {
+  if (mode != "reg" && mode != "roc") return cv;
+  switch (cv) {
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 7:
+    case 8:
+      return cv;
+    case 29:
+      return 5;
+    default:
+      return 0;
+  }
+}
+
 bool ServiceModeProgrammer::KnownMode() {
   if (IsProgrammingMode(programming_mode_)) return true;
   // A decoder file's mode line may name anything: nothing is sent for it, and the
@@ -142,8 +161,8 @@ void ServiceModeProgrammer::ReadDirectBits() {
   // Only a 1 can be confirmed; a bit without acknowledge counts as 0.
   for (int bit = 0; bit < 8; ++bit) {
     if (abort_flag_) continue;
-    ClearFlags();
-    Send(DirectVerifyBit(cv, bit), kVerifyCopies);
+    Settle();
+    Send(DirectVerifyBit(cv, bit), kVerifyCopies, Burst::kVerify);
     link_.AwaitAcknowledge();
     if (link_.AckResult) cv_value_ += 1 << bit;
     Show("   Bit " + std::to_string(bit) + (link_.AckResult ? "=1 " : "=0 "));
@@ -155,8 +174,8 @@ void ServiceModeProgrammer::ReadDirectBits() {
   } else {
     // A misread bit shows here: the assembled value is not confirmed.
     Show("teste " + std::to_string(cv_value_) + " ");
-    ClearFlags();
-    Send(DirectVerifyByte(cv, cv_value_), kVerifyCopies);
+    Settle();
+    Send(DirectVerifyByte(cv, cv_value_), kVerifyCopies, Burst::kVerify);
     link_.AwaitAcknowledge();
   }
   link_.SetRTS(false);
@@ -187,8 +206,13 @@ void ServiceModeProgrammer::ReadRegister() {
 void ServiceModeProgrammer::ReadPaged() {
   if (!CvWithin(1, kLastCv)) return;
   const PagedLocation where = LocatePaged(link_.CvNumber);
-  Send(PageRegisterWrite(where.page), kPageWriteCopies);
-  link_.WaitTicks(kPresetPauseTicks);
+  if (!WritePageRegister(where.page)) {
+    // Register 1..4 would be a CV of another page, read as if it were this one.
+    link_.AckResult = false;
+    link_.WaitTicks(kReadEndTicks);
+    return;
+  }
+  // The pause after the page write is part of letting its acknowledge pass.
   StartScan();
   ScanCandidates([where](int value) { return RegisterVerify(where.data_register, value); });
 }
@@ -199,18 +223,18 @@ void ServiceModeProgrammer::ReadOldLenzRoco() {
   cv_value_ = -1;
   link_.SetRTS(true);
   // These decoders take the preset only across a power-on.
-  WriteText(Repeat(streams_.PagePresetStream, kPresetCopies));
+  link_.WriteBurst(Repeat(streams_.PagePresetStream, kPresetCopies), Burst::kWrite);
   PowerCycle();
   link_.AwaitAcknowledge();
   link_.WaitTicks(kPresetPauseTicks);
-  ClearFlags();
+  Settle();
   ScanCandidates([reg](int value) { return RegisterVerify(reg, value); });
 }
 
 void ServiceModeProgrammer::StartScan() {
   cv_value_ = -1;
   link_.SetRTS(true);
-  ClearFlags();
+  Settle();
 }
 
 void ServiceModeProgrammer::ScanCandidates(
@@ -221,7 +245,7 @@ void ServiceModeProgrammer::ScanCandidates(
   while (!abort_flag_) {
     ++cv_value_;
     Show("teste " + std::to_string(cv_value_) + " ");
-    Send(verify_packet(cv_value_), kVerifyCopies);
+    Send(verify_packet(cv_value_), kVerifyCopies, Burst::kVerify);
     link_.AwaitAcknowledge();
     if (link_.AckResult || cv_value_ == 255) break;
   }
@@ -237,11 +261,11 @@ void ServiceModeProgrammer::WriteDirectByte() {
     return;
   }
   link_.SetRTS(true);
-  ClearFlags();
+  Settle();
   if (link_.HardwareKind == link::kLgbInterface) {
     LgbSendWrite();
   } else {
-    Send(DirectWriteByte(link_.CvNumber, cv_value_), kDirectWriteCopies);
+    Send(DirectWriteByte(link_.CvNumber, cv_value_), kDirectWriteCopies, Burst::kWrite);
   }
   link_.AwaitAcknowledge();
   ShowWriteOutcome();
@@ -255,13 +279,13 @@ void ServiceModeProgrammer::WriteRegister() {
     return;
   }
   link_.SetRTS(true);
-  ClearFlags();
+  Settle();
   // The page preset first, as for reading: after a paged access the decoder's page
   // register still names that page, and register 1 would be a CV on it (CV 1021
   // after page 256), written and acknowledged as if it were CV 1.
   SendPagePreset();
   if (StoppedBeforeWrite()) return;
-  Send(RegisterWrite(link_.CvNumber, cv_value_), kRegisterWriteCopies);
+  Send(RegisterWrite(link_.CvNumber, cv_value_), kRegisterWriteCopies, Burst::kWrite);
   link_.AwaitAcknowledge();
   ShowWriteOutcome();
   link_.SetRTS(false);
@@ -275,15 +299,20 @@ void ServiceModeProgrammer::WritePaged() {
   }
   const PagedLocation where = LocatePaged(link_.CvNumber);
   link_.SetRTS(true);
-  ClearFlags();
-  WriteText(Stream(PageRegisterWrite(where.page), kPageWriteCopies) +
-            Repeat(streams_.LongResetStream, kPagedWriteResets) +
-            Stream(RegisterWrite(where.data_register, cv_value_), kPagedDataWriteCopies));
-  // The page write is acknowledged too. Acknowledges are counted, never merged (two
-  // may come in while the burst is still being written): the first wait takes the
-  // page write's, and only a second one confirms the data.
-  link_.AwaitAcknowledge();
-  link_.TakeAcknowledge();
+  // The page write and the data write each with their own acknowledge: a decoder that
+  // acknowledges every copy, or late, confirms the page write several times, and none
+  // of that may count for the data. Without the page taken, the data register would
+  // be a CV of another page: nothing is written.
+  if (!WritePageRegister(where.page)) {
+    link_.AckResult = false;
+    ShowWriteOutcome();
+    link_.SetRTS(false);
+    return;
+  }
+  if (StoppedBeforeWrite()) return;
+  link_.WriteBurst(Repeat(streams_.LongResetStream, kPagedWriteResets) +
+                       Stream(RegisterWrite(where.data_register, cv_value_), kPagedDataWriteCopies),
+                   Burst::kWrite);
   link_.AwaitAcknowledge();
   ShowWriteOutcome();
   link_.SetRTS(false);
@@ -297,10 +326,11 @@ void ServiceModeProgrammer::WriteOldLenzRoco() {
   link_.SetRTS(true);
   PowerCycle();
   link_.WaitTicks(kPresetPauseTicks);
-  ClearFlags();
+  Settle();
   if (StoppedBeforeWrite()) return;
-  WriteText(Stream(RegisterWrite(link_.CvNumber, cv_value_), kRegisterWriteCopies) +
-            Repeat(streams_.LongResetStream, kOldLenzRocoWriteResets));
+  link_.WriteBurst(Stream(RegisterWrite(link_.CvNumber, cv_value_), kRegisterWriteCopies) +
+                       Repeat(streams_.LongResetStream, kOldLenzRocoWriteResets),
+                   Burst::kWrite);
   link_.AwaitAcknowledge();
   ShowWriteOutcome();
   link_.SetRTS(false);
@@ -316,9 +346,12 @@ void ServiceModeProgrammer::LgbRead() {
   // A reply still arriving is waited for; one that never becomes whole gives no
   // value (judged half, it would have read as 0).
   link_.AwaitLgbReply(kLgbReadTicks, kLgbReadReplyWhole);
+  // 9C N V X, all four: V and X may be 0; X is the XOR of the three before it.
   const std::string& reply = link_.RxBuffer;
-  link_.AckResult = reply.size() >= kLgbReadReplyWhole && static_cast<unsigned char>(reply[1]) == cv;
-  if (link_.AckResult) cv_value_ = static_cast<unsigned char>(reply[2]);
+  const auto at = [&reply](std::size_t i) { return static_cast<unsigned char>(reply[i]); };
+  link_.AckResult = reply.size() >= kLgbReadReplyWhole && at(0) == 0x9C && at(1) == cv &&
+                    (at(0) ^ at(1) ^ at(2)) == at(3);
+  if (link_.AckResult) cv_value_ = at(2);
   // RTS stays raised: the interface keeps it for the whole session.
 }
 
@@ -329,8 +362,8 @@ void ServiceModeProgrammer::LgbSendWrite() {
 
 // --- Helpers.
 
-void ServiceModeProgrammer::Send(const encoding::Packet& packet, int copies) {
-  WriteText(Stream(packet, copies));
+void ServiceModeProgrammer::Send(const encoding::Packet& packet, int copies, Burst kind) {
+  link_.WriteBurst(Stream(packet, copies), kind);
 }
 
 void ServiceModeProgrammer::WriteText(const std::string& text) { link_.Port().WriteText(text); }
@@ -339,13 +372,22 @@ void ServiceModeProgrammer::Show(const std::string& text) {
   if (ShowProgress) ShowProgress(text);
 }
 
-void ServiceModeProgrammer::ClearFlags() { link_.ClearAcknowledges(); }
+void ServiceModeProgrammer::Settle() { link_.SettleAcknowledges(); }
 
 void ServiceModeProgrammer::SendPagePreset() {
-  WriteText(Repeat(streams_.PagePresetStream, kPresetCopies));
+  link_.WriteBurst(Repeat(streams_.PagePresetStream, kPresetCopies), Burst::kWrite);
   link_.AwaitAcknowledge();  // its outcome says nothing about the CV
   link_.WaitTicks(kPresetPauseTicks);
-  ClearFlags();
+  Settle();
+}
+
+bool ServiceModeProgrammer::WritePageRegister(int page) {
+  Settle();
+  Send(PageRegisterWrite(page), kPageWriteCopies, Burst::kWrite);
+  link_.AwaitAcknowledge();
+  const bool taken = link_.AckResult;
+  Settle();
+  return taken;
 }
 
 bool ServiceModeProgrammer::StoppedBeforeWrite() {
@@ -358,7 +400,8 @@ bool ServiceModeProgrammer::StoppedBeforeWrite() {
 
 void ServiceModeProgrammer::PowerCycle() {
   if (link_.HardwareKind == link::kLgbInterface) return;
-  link_.SetDTR(false);
+  // What was written before (the page preset) goes out whole first.
+  link_.PowerOffWhenDrained();
   link_.WaitTicks(kPowerOffTicks);
   // After "ENDE" (which dropped DTR) the track stays without power.
   if (!abort_flag_) link_.SetDTR(true);

@@ -13,6 +13,13 @@ namespace qarn2::programming {
 inline constexpr const char* kProgrammingModes[] = {"dir", "dio", "reg", "pag", "roc"};
 bool IsProgrammingMode(const std::string& mode);
 
+// Where a decoder sheet's CV line is reached in `mode`. In "reg" and "roc" a line
+// names a CV all the same: CVs 1..4 are registers 1..4, CV 29 is register 5, CVs 7 and
+// 8 are registers 7 and 8, and any other CV cannot be reached (0), least of all
+// through registers 5 and 6 (CV 29 and the page register). In the other modes the CV
+// itself. (The CV box takes register numbers in those modes.)
+int SheetLineAddress(const std::string& mode, int cv);
+
 // Reads and writes one CV of the decoder on the programming track in service mode.
 //
 // Operands and results are the program's shared values: `CvNumber`, `AckFlag`,
@@ -62,18 +69,22 @@ class ServiceModeProgrammer {
   void WriteOldLenzRoco();
 
  private:
-  // Sends `copies` copies of `packet` back to back in one write.
-  void Send(const encoding::Packet& packet, int copies);
+  // Sends `copies` copies of `packet` back to back in one burst.
+  void Send(const encoding::Packet& packet, int copies, link::TrackLink::Burst kind);
   void WriteText(const std::string& text);
   void Show(const std::string& text);
-  void ClearFlags();
+  // Lets the acknowledges of the last burst pass, then forgets them.
+  void Settle();
   // Five page presets (page register := 1), their acknowledge let pass, the pause,
   // the flags cleared.
   void SendPagePreset();
+  // The paged modes' page register write, with its acknowledge let pass; whether the
+  // decoder acknowledged it.
+  bool WritePageRegister(int page);
   // AbortFlag came during a wait before a write: the failure shown, RTS dropped.
   bool StoppedBeforeWrite();
-  // The track without power for 200 ms, as for the old register method's power-on;
-  // power comes back only if no "ENDE" came meanwhile.
+  // What was written drains, then the track is without power for 200 ms, as for the
+  // old register method's power-on; power comes back only if no "ENDE" came meanwhile.
   void PowerCycle();
   // One of the five modes; otherwise AckResult false.
   bool KnownMode();

@@ -61,6 +61,12 @@ std::uint8_t DecoderModel::DefaultCv(int number) {
   return Defaults()[number - 1];
 }
 
+void DecoderModel::SetTraits(const DecoderTraits& traits) {
+  ack_policy_ = traits.ack_every_packet ? AckPolicy::kEveryRepeatAfterFirst : AckPolicy::kOncePerCommand;
+  write_delay_ = traits.write_delay;
+  strict_preamble_ = traits.strict_preamble;
+}
+
 void DecoderModel::PowerOn(SimTime /*time*/) {
   powered_ = true;
   LeaveServiceMode();
@@ -70,6 +76,7 @@ void DecoderModel::PowerOn(SimTime /*time*/) {
 
 void DecoderModel::PowerOff(SimTime /*time*/) {
   powered_ = false;
+  busy_until_ = SimTime{0};
   LeaveServiceMode();
 }
 
@@ -110,12 +117,29 @@ void DecoderModel::LeaveServiceMode() {
   resets_since_command_ = 0;
 }
 
-DecoderModel::Reaction DecoderModel::OnPacket(SimTime end_time, const Bytes& bytes_with_check) {
+std::string DecoderModel::RefusedPreamble(const Bytes& packet, PacketFraming framing) const {
+  if (!strict_preamble_) return "";
+  const std::string bits = std::to_string(framing.preamble) + "-bit preamble";
+  if (framing.after_idle && framing.preamble < kStrictPreambleAfterIdle) {
+    return "ignored: " + bits + " after an idle line (a strict decoder wants " +
+           std::to_string(kStrictPreambleAfterIdle) + ")";
+  }
+  if (service_mode_ && IsServicePacket(packet) && framing.preamble < kStrictServicePreamble) {
+    return "ignored: service instruction behind a " + bits + " (a strict decoder wants " +
+           std::to_string(kStrictServicePreamble) + ")";
+  }
+  return "";
+}
+
+DecoderModel::Reaction DecoderModel::OnPacket(SimTime end_time, const Bytes& bytes_with_check, PacketFraming framing) {
   if (!powered_) return {false, "ignored: no track power"};
   if (bytes_with_check.size() < 3) {
     return {false, "ignored: packet too short: " + encoding::ToHex(bytes_with_check)};
   }
   const Bytes packet(bytes_with_check.begin(), bytes_with_check.end() - 1);
+  if (std::string refused = RefusedPreamble(packet, framing); !refused.empty()) {
+    return {false, std::move(refused)};
+  }
 
   std::string timed_out;
   if (service_mode_ && !InServiceMode(end_time)) {
@@ -135,7 +159,7 @@ DecoderModel::Reaction DecoderModel::OnPacket(SimTime end_time, const Bytes& byt
   }
   if (service_mode_ && IsServicePacket(packet)) {
     last_service_time_ = end_time;
-    return OnServicePacket(packet);
+    return OnServicePacket(end_time, packet);
   }
 
   const bool was_in_service_mode = service_mode_;
@@ -146,7 +170,11 @@ DecoderModel::Reaction DecoderModel::OnPacket(SimTime end_time, const Bytes& byt
   return reaction;
 }
 
-DecoderModel::Reaction DecoderModel::OnServicePacket(const Bytes& packet) {
+DecoderModel::Reaction DecoderModel::OnServicePacket(SimTime end_time, const Bytes& packet) {
+  if (end_time < busy_until_) {
+    // Still writing: the packet goes by unseen, and counts as no copy.
+    return {false, "service: " + RunService(packet, false).what + " (busy writing)"};
+  }
   if (packet == command_packet_ && resets_since_command_ < kCommandBreakResets) {
     ++command_copies_;
   } else {
@@ -163,6 +191,11 @@ DecoderModel::Reaction DecoderModel::OnServicePacket(const Bytes& packet) {
     reaction.acknowledge =
         outcome.success && !(outcome.is_write && ack_policy_ == AckPolicy::kNeverAfterWrite);
     if (outcome.success && !reaction.acknowledge) outcome.result += ", no acknowledge";
+    if (outcome.is_write && write_delay_ > SimTime{0}) {
+      // The acknowledge says the write is done (or refused, for a read-only CV).
+      busy_until_ = end_time + write_delay_;
+      reaction.acknowledge_after = write_delay_;
+    }
   } else {
     outcome.result = command_copies_ == 1 ? "first copy" : "repeat";
   }

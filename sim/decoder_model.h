@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/decoder_traits.h"
 #include "sim/sim_time.h"
 
 namespace qarn2::sim {
@@ -43,13 +44,23 @@ struct LocoState {
   bool operator==(const LocoState&) const = default;
 };
 
+// How a packet stood on the line: the '1' bits before it, and whether the line had
+// been idle (or without power, or broken) before its preamble.
+struct PacketFraming {
+  std::size_t preamble = kStrictServicePreamble;
+  bool after_idle = false;
+};
+
 class DecoderModel {
  public:
   // What the decoder made of one packet.
   struct Reaction {
     bool acknowledge = false;
     std::string meaning;  // one line for the track log: "service: verify CV 29 = 6 (match)"
+    // The acknowledge comes this long after the packet (a write still in progress).
+    SimTime acknowledge_after{0};
   };
+
 
   static constexpr int kCvCount = 1024;
   // Service mode ends when no reset or service packet has ended for this long.
@@ -67,6 +78,9 @@ class DecoderModel {
 
   void SetAckPolicy(AckPolicy policy) { ack_policy_ = policy; }
   AckPolicy ack_policy() const { return ack_policy_; }
+  // The traits that concern the decoder itself (acknowledge policy, write time,
+  // preambles); the pulse length is the track's.
+  void SetTraits(const DecoderTraits& traits);
 
   // Track power. Power-on starts in operations mode with the page register at 1 and
   // the locomotive stopped; power-off ends service mode. Packets are ignored while
@@ -77,7 +91,8 @@ class DecoderModel {
 
   // One valid packet (address and instruction bytes, then the check byte) that ended
   // at `end_time`. Times must not go backwards.
-  Reaction OnPacket(SimTime end_time, const std::vector<std::uint8_t>& bytes_with_check);
+  Reaction OnPacket(SimTime end_time, const std::vector<std::uint8_t>& bytes_with_check,
+                    PacketFraming framing = {});
 
   // Whether the decoder is in service mode at `now` (not before the last packet).
   bool InServiceMode(SimTime now) const;
@@ -119,7 +134,9 @@ class DecoderModel {
   // mode the same bytes are an operations packet for locomotive 112..127.
   static bool IsServicePacket(const Bytes& packet);
 
-  Reaction OnServicePacket(const Bytes& packet);
+  Reaction OnServicePacket(SimTime end_time, const Bytes& packet);
+  // Why a strict decoder does not take this packet; empty when it does.
+  std::string RefusedPreamble(const Bytes& packet, PacketFraming framing) const;
   ServiceOutcome RunService(const Bytes& packet, bool act);
   ServiceOutcome RunDirect(const Bytes& packet, bool act);
   ServiceOutcome RunRegister(const Bytes& packet, bool act);
@@ -135,6 +152,9 @@ class DecoderModel {
 
   std::array<std::uint8_t, kCvCount> cvs_{};
   AckPolicy ack_policy_ = AckPolicy::kOncePerCommand;
+  SimTime write_delay_{0};
+  bool strict_preamble_ = false;
+  SimTime busy_until_{0};  // a write in progress: no service instruction is taken
   bool powered_ = false;
   bool service_mode_ = false;
   SimTime last_service_time_{0};  // end of the last reset or service packet

@@ -309,15 +309,16 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
     for (TrackEvent& event : track_.receiver_.Take()) {
       switch (event.kind) {
         case TrackEvent::kPacket: {
-          DecoderModel::Reaction reaction = track_.decoder_.OnPacket(event.time, event.bytes);
+          DecoderModel::Reaction reaction =
+              track_.decoder_.OnPacket(event.time, event.bytes, {event.preamble, event.after_idle});
           if (reaction.acknowledge && AcknowledgeLost()) {
             reaction.acknowledge = false;
             reaction.meaning += " (acknowledge lost)";
           }
           Note(event.time, TrackLogEntry::kPacket, event.bytes, reaction.meaning);
           if (reaction.acknowledge) {
-            const SimTime start = event.time + track_.options_.ack_delay;
-            pulses_.push_back({start, start + track_.options_.ack_length});
+            const SimTime start = event.time + track_.options_.ack_delay + reaction.acknowledge_after;
+            AddPulse(start, start + track_.options_.decoder.ack_pulse);
           }
           break;
         }
@@ -345,12 +346,27 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
                      [](const Arrival& a, const Arrival& b) { return a.time < b.time; });
   }
 
+  // The ring input is one line: a pulse that begins while another is still on it
+  // only makes that one longer (no new ring).
+  void AddPulse(SimTime start, SimTime end) {
+    for (Pulse& p : pulses_) {
+      if (start <= p.end && end >= p.start) {
+        if (!p.raised) p.start = std::min(p.start, start);
+        p.end = std::max(p.end, end);
+        return;
+      }
+    }
+    pulses_.push_back({start, end});
+    std::sort(pulses_.begin(), pulses_.end(), [](const Pulse& a, const Pulse& b) { return a.start < b.start; });
+  }
+
   // An acknowledge is one pulse on the ring input: one ring at its rising edge.
   void RunPulses(SimTime now) {
     for (Pulse& p : pulses_) {
       if (!p.raised && p.start <= now) {
         p.raised = true;
-        Note(p.start, TrackLogEntry::kAcknowledge, {}, "6 ms pulse on RI");
+        const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(track_.options_.decoder.ack_pulse).count();
+        Note(p.start, TrackLogEntry::kAcknowledge, {}, std::to_string(ms) + " ms pulse on RI");
         Raise(TComEvents{serial::evRing});
       }
     }
@@ -369,6 +385,11 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
       track_.receiver_.PowerOff(now);
       TakeTrackEvents();
       track_.decoder_.PowerOff(now);
+      // A decoder without power draws no current: no acknowledge begins, and one on
+      // the line ends.
+      pulses_.erase(std::remove_if(pulses_.begin(), pulses_.end(), [](const Pulse& p) { return !p.raised; }),
+                    pulses_.end());
+      for (Pulse& p : pulses_) p.end = std::min(p.end, now);
     }
   }
 
@@ -407,7 +428,10 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
 };
 
 SimulatedTrack::SimulatedTrack(SimClock& clock, Options options)
-    : clock_(clock), options_(options), lgb_(decoder_), ack_loss_draws_(options.ack_loss_seed) {}
+    : clock_(clock), options_(options), lgb_(decoder_), ack_loss_draws_(options.ack_loss_seed) {
+  decoder_.SetTraits(options.decoder);
+  receiver_.SetReversedPolarity(options.reversed_polarity);
+}
 
 SimulatedTrack::~SimulatedTrack() = default;
 

@@ -11,6 +11,7 @@
 
 #include "serial/serial_device.h"
 #include "sim/decoder_model.h"
+#include "sim/decoder_traits.h"
 #include "sim/lgb_interface_model.h"
 #include "sim/sim_clock.h"
 #include "sim/track_receiver.h"
@@ -42,7 +43,10 @@ class SimulatedTrack {
     // this (0: once all are in it).
     SimTime refill_ahead = serial::kTransmitRefillAhead;
     SimTime ack_delay = std::chrono::microseconds(500);  // packet end to pulse start
-    SimTime ack_length = std::chrono::milliseconds(6);
+    // How the decoder behaves (--sim-trait); the pulse's length among it.
+    DecoderTraits decoder;
+    // The decoder meets the line in the other polarity (see TrackReceiver).
+    bool reversed_polarity = false;
     // The chance that an acknowledge the decoder gives never reaches the port (a
     // weak one, as sound decoders give), drawn from a generator seeded with
     // `ack_loss_seed`, so that a run can be repeated.

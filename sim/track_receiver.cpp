@@ -1,5 +1,6 @@
 #include "sim/track_receiver.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -23,6 +24,11 @@ void TrackReceiver::Character(SimTime start, std::uint8_t c, SimTime bit_time, b
     line_free_ = start + 10 * bit_time;
     return;
   }
+  // A short pause after the stop bit only lengthens the mark run a little: taken out
+  // of its half again when it is judged.
+  if (have_run_ && line_mark_ && start > line_free_ && start - line_free_ <= kToleratedPause) {
+    paused_ += start - line_free_;
+  }
   // Start bit, 8 data bits least significant first, stop bit.
   Level(false, start);
   for (int bit = 0; bit < 8; ++bit) Level((c >> bit) & 1, start + (bit + 1) * bit_time);
@@ -44,7 +50,8 @@ std::vector<TrackEvent> TrackReceiver::Take() {
 
 void TrackReceiver::Level(bool mark, SimTime from) {
   if (mark == line_mark_) return;
-  if (have_run_) HalfBitEnded(line_mark_, from - run_start_, from);
+  if (have_run_) HalfBitEnded(line_mark_, from - run_start_ - (line_mark_ ? paused_ : SimTime{0}), from);
+  paused_ = SimTime{0};
   line_mark_ = mark;
   run_start_ = from;
   have_run_ = true;
@@ -80,7 +87,7 @@ void TrackReceiver::Bit(char value, SimTime end) {
     case State::kPreamble:
       if (value == '1') {
         ++ones_;
-      } else if (ones_ >= min_preamble_) {
+      } else if (ones_ >= MinPreamble()) {
         preamble_ = ones_;
         state_ = State::kByte;
         bit_count_ = 0;
@@ -113,6 +120,8 @@ void TrackReceiver::Bit(char value, SimTime end) {
         event.time = end;
         event.bytes = bytes_;
         event.preamble = preamble_;
+        event.after_idle = after_idle_;
+        after_idle_ = false;
         std::uint8_t check = 0;
         for (std::uint8_t b : bytes_) check ^= b;
         if (bytes_.size() < 2) {
@@ -144,6 +153,12 @@ void TrackReceiver::Break(SimTime when, std::string problem) {
   ones_ = 0;
   bytes_.clear();
   space_ = SimTime{-1};
+  after_idle_ = true;
+}
+
+std::size_t TrackReceiver::MinPreamble() const {
+  if (!after_idle_) return min_preamble_;
+  return std::max(min_preamble_, kPreambleAfterIdle + (reversed_ ? 1 : 0));
 }
 
 }  // namespace qarn2::sim

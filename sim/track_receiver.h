@@ -16,19 +16,27 @@ struct TrackEvent {
   SimTime time{};                    // when it was complete on the line
   std::vector<std::uint8_t> bytes;   // the packet's bytes, check byte last
   std::size_t preamble = 0;          // '1' bits before the packet
+  bool after_idle = false;           // its preamble began after an idle or broken line
   std::string problem;               // for kBadPacket and kBreak
 };
 
 // The decoder's view of the line: serial characters, each at its time on the line,
 // become line levels, half-bits with their durations, DCC bits and packets, judged as
 // a decoder does. An idle stretch between two characters lengthens the last mark half,
-// so the bit before a gap is lost; after any fault the next packet needs its whole
-// preamble again.
+// so the bit before a gap is lost, unless it lasts no more than kToleratedPause (a
+// decoder's timing takes that much). After an idle line or any fault the next packet
+// needs a longer preamble: 11 bits, or 12 where the decoder meets the line in the
+// other polarity and needs a bit more to find the halves' order.
 class TrackReceiver {
  public:
-  // '1' bits a packet needs before its start bit (10..12).
+  static constexpr SimTime kToleratedPause = std::chrono::microseconds(20);
+  static constexpr std::size_t kPreambleAfterIdle = 11;
+
+  // '1' bits a packet needs before its start bit (10..12) on a busy line.
   explicit TrackReceiver(std::size_t min_preamble = 10) : min_preamble_(min_preamble) {}
   void SetMinPreamble(std::size_t bits) { min_preamble_ = bits; }
+  // The decoder meets the line in the other polarity: one more preamble bit after idle.
+  void SetReversedPolarity(bool reversed) { reversed_ = reversed; }
 
   // One character whose start bit begins at `start`; `bit_time` is one serial bit.
   // `dcc_format` is false unless the line runs 19200 bit/s 8N1: then nothing the
@@ -46,7 +54,12 @@ class TrackReceiver {
   void Bit(char value, SimTime end);
   void Break(SimTime when, std::string problem);
 
+  std::size_t MinPreamble() const;
+
   std::size_t min_preamble_;
+  bool reversed_ = false;
+  bool after_idle_ = true;     // nothing whole since the line was idle or broke
+  SimTime paused_{0};          // short pauses inside the current mark run
   bool line_mark_ = true;      // idle line is mark
   SimTime run_start_{};        // start of the current run of `line_mark_`
   bool have_run_ = false;      // a run has started since the last break

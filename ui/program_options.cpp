@@ -12,6 +12,13 @@ ParsedOptions ParseProgramOptions(std::span<const std::string> args) {
       options.help = true;
     } else if (arg == "--simulate") {
       options.simulate = true;
+    } else if (arg == "--sim-trait") {
+      if (!has_value) {
+        parsed.error = arg + " needs a value";
+      } else if (const std::string problem = sim::ApplyDecoderTrait(args[++i], options.sim_traits);
+                 !problem.empty()) {
+        parsed.error = "--sim-trait '" + args[i] + "': " + problem;
+      }
     } else if (arg == "--port" || arg == "--sim-decoder") {
       if (!has_value) {
         parsed.error = arg + " needs a value";
@@ -29,7 +36,7 @@ ParsedOptions ParseProgramOptions(std::span<const std::string> args) {
 }
 
 std::string ProgramUsage() {
-  return R"(Usage: qarn2 [OPTIONS]
+  return std::string(R"(Usage: qarn2 [OPTIONS]
 The DCC decoder service program: one window to read and write a decoder's CVs on the
 programming track.
 
@@ -42,7 +49,7 @@ Options:
   --sim-decoder FILE   the simulated decoder's CVs come from the decoder file FILE
                        and are written back to it when the program ends (implies
                        --simulate unless a --port names "sim").
-  --help               this text.
+)") + sim::DecoderTraitsHelp() + R"(  --help               this text.
 )";
 }
 
@@ -51,6 +58,7 @@ engine::EngineOptions EngineOptionsFor(const ProgramOptions& options) {
   engine_options.ports = options.ports;
   engine_options.simulate = options.simulate;
   engine_options.sim_decoder = options.sim_decoder;
+  engine_options.track.decoder = options.sim_traits;
   // "Protokoll" shows what goes to a real port too.
   engine_options.live_log = true;
   return engine_options;

@@ -5,6 +5,7 @@
 
 #include "engine/engine.h"
 #include "serial/port_map.h"
+#include "sim/decoder_traits.h"
 
 namespace qarn2::ui {
 
@@ -13,6 +14,7 @@ struct ProgramOptions {
   serial::PortMap ports;    // --port COMn=PATH (PATH "sim": the simulated track)
   bool simulate = false;    // --simulate: every port is the simulated track
   std::string sim_decoder;  // --sim-decoder FILE: the simulated decoder's CVs
+  sim::DecoderTraits sim_traits;  // --sim-trait TRAIT: how the simulated decoder behaves
   bool help = false;        // --help
 };
 

@@ -264,23 +264,42 @@ TEST(ReadAllCommandTest, RewritesTheCvLinesAndLeavesEveryOtherByte) {
   EXPECT_EQ(sheet.Get(), kSheet);  // without --in-place the file stays
 }
 
-TEST(ReadAllCommandTest, UnreadableCvsAreMarkedAndCounted) {
-  const TempFile sheet("read_all_reg.DEC", "1 3 Adresse\r\n29 6 Konfiguration\r\n3 1");
-  // Register mode reaches CV 1 and 3, not 29.
+TEST(ReadAllCommandTest, RegisterModeReachesTheCvsTheLinesNameOrNone) {
+  // A line names a CV in every mode: reg reaches CV 29 as register 5; lines 5 and 6
+  // are no registers 5 and 6 (CV 29 and the page register) but CVs it cannot reach.
+  const TempFile sheet("read_all_reg.DEC", "1 3 Adresse\r\n29 6 Konfiguration\r\n5 255 Vmax\r\n6 77\r\n3 1");
   const Result r = RunCli({"read-all", "--virtual-time", "--mode", "reg", sheet.Path()});
   EXPECT_EQ(r.status, kExitNotConfirmed) << r.err;
-  EXPECT_EQ(r.out, "1     3 Adresse\r\n29    ? Konfiguration\r\n3     4 ");
-  EXPECT_THAT(r.err, HasSubstr("1 Fehler beim Auslesen\n"));
+  EXPECT_EQ(r.out, "1     3 Adresse\r\n29    6 Konfiguration\r\n5     ? Vmax\r\n6     ? \r\n3     4 ");
+  EXPECT_THAT(r.err, HasSubstr("CV 5 in reg nicht erreichbar"));
+  EXPECT_THAT(r.err, HasSubstr("2 Fehler beim Auslesen\n"));
+
+  const Result w = RunCli({"write-all", "--virtual-time", "--mode", "reg", "--json", "--trace", sheet.Path()});
+  EXPECT_EQ(w.status, kExitNotConfirmed) << w.err;
+  EXPECT_THAT(w.out, HasSubstr("\"failures\": 2"));
+  EXPECT_THAT(w.out, HasSubstr("\"result\": \"not reachable in this mode\""));
+  std::vector<std::string> stored;
+  for (const std::string& line : ServiceLines(w.err)) {
+    if (line.find("stored") != std::string::npos) stored.push_back(line.substr(line.find("write")));
+  }
+  // The page preset before each write, and the three lines the mode reaches.
+  EXPECT_THAT(stored, ::testing::Contains("write register 1 (CV 1) = 3 (stored)"));
+  EXPECT_THAT(stored, ::testing::Contains("write register 5 (CV 29) = 6 (stored)"));
+  EXPECT_THAT(stored, ::testing::Contains("write register 3 (CV 3) = 1 (stored)"));
+  for (const std::string& line : stored) {
+    EXPECT_THAT(line, ::testing::AnyOf(::testing::HasSubstr("(page register) = 1 "), ::testing::HasSubstr("= 3 "),
+                                       ::testing::HasSubstr("(CV 29) = 6 "), ::testing::HasSubstr("(CV 3) = 1 ")));
+  }
 }
 
 TEST(ReadAllCommandTest, TheFilesModeLineHoldsUnlessModeIsGiven) {
-  const TempFile sheet("read_all_mode_line.DEC", "*reg\r\n29 6\r\n1 3");
+  const TempFile sheet("read_all_mode_line.DEC", "*reg\r\n5 9\r\n1 3");
   const Result in_file_mode = RunCli({"read-all", "--virtual-time", sheet.Path()});
-  EXPECT_EQ(in_file_mode.status, kExitNotConfirmed) << in_file_mode.err;  // reg: CV 1..8 only
-  EXPECT_EQ(in_file_mode.out, "*reg\r\n29    ? \r\n1     3 ");
+  EXPECT_EQ(in_file_mode.status, kExitNotConfirmed) << in_file_mode.err;  // reg does not reach CV 5
+  EXPECT_EQ(in_file_mode.out, "*reg\r\n5     ? \r\n1     3 ");
   const Result given = RunCli({"read-all", "--virtual-time", "--mode", "dio", sheet.Path()});
   EXPECT_EQ(given.status, kExitOk) << given.err;
-  EXPECT_EQ(given.out, "*reg\r\n29    6 \r\n1     3 ");
+  EXPECT_EQ(given.out, "*reg\r\n5   255 \r\n1     3 ");
 
   const TempFile unknown("write_all_mode_line.DEC", "*xyz\r\n29 6");
   const Result refused = RunCli({"write-all", "--virtual-time", "--trace", unknown.Path()});

@@ -55,44 +55,58 @@ TEST(TrackReceiverTest, BackToBackStreamsGiveExactlyTheirPackets) {
   for (const TrackEvent& e : events) EXPECT_GE(e.preamble, 20u);
 }
 
-TEST(TrackReceiverTest, AGapLosesTheBitBeforeItAndNeedsAWholePreambleAfter) {
+TEST(TrackReceiverTest, APauseLosesTheBitBeforeItAndTheNextPacketNeedsALongerPreamble) {
   const encoding::FixedStreams fixed = encoding::MakeFixedStreams();
-  TrackReceiver track;
-  // The reset stream ends on its end bit: a gap after it loses the packet.
-  SimTime end = Send(track, fixed.ResetStream, 0ns);
-  end = Send(track, fixed.ResetStream, end + 200us);
-  // Idle ends on a filler '1': only that filler is lost.
-  end = Send(track, fixed.IdleStream, end + 200us);
-  Send(track, fixed.IdleStream, end + 1ms);
-  const auto events = track.Take();
-  // Both resets lost (each ends on its end bit before a gap), both idles whole; every
-  // gap shows.
-  EXPECT_EQ(Packets(events), (std::vector<std::vector<std::uint8_t>>{{0xFF, 0x00, 0xFF}, {0xFF, 0x00, 0xFF}}));
-  int breaks = 0, lost = 0;
-  for (const TrackEvent& e : events) {
-    breaks += e.kind == TrackEvent::kBreak;
-    lost += e.problem.find("packet lost") != std::string::npos;
+  const std::vector<std::uint8_t> reset = {0x00, 0x00, 0x00};
+  struct Case {
+    const char* what;
+    SimTime pause;
+    std::string second;
+    std::vector<std::vector<std::uint8_t>> packets;
+    int breaks;
+  };
+  // The first reset (15-bit preamble, taken after the idle start) ends on its end bit:
+  // a gap after it loses it. After a gap 11 bits are needed, on a busy line 10.
+  const Case cases[] = {
+      {"back to back", 0us, fixed.ResetStream, {reset, reset}, 0},
+      {"a pause of 20 us is taken in the stride", 20us, fixed.ResetStream, {reset, reset}, 0},
+      {"a pause of 25 us is a gap", 25us, fixed.LongResetStream, {reset}, 1},
+      {"after a gap 10 bits start no packet", 200us, fixed.ResetStream, {}, 1},
+      {"after a gap 15 bits do", 200us, fixed.LongResetStream, {reset}, 1},
+  };
+  for (const Case& c : cases) {
+    TrackReceiver track;
+    const SimTime end = Send(track, fixed.LongResetStream, 0ns);
+    Send(track, c.second + "U", end + c.pause);
+    const auto events = track.Take();
+    EXPECT_EQ(Packets(events), c.packets) << c.what;
+    int breaks = 0;
+    for (const TrackEvent& e : events) breaks += e.kind == TrackEvent::kBreak;
+    EXPECT_EQ(breaks, c.breaks) << c.what;
   }
-  EXPECT_EQ(breaks, 3);
-  EXPECT_EQ(lost, 2);
+  // From the idle start a 10-bit preamble is too short as well.
+  TrackReceiver fresh;
+  Send(fresh, fixed.ResetStream + "U", 0ns);
+  EXPECT_TRUE(Packets(fresh.Take()).empty());
 }
 
 TEST(TrackReceiverTest, FaultsOnTheLineMakeNoPacket) {
-  const std::string good = encoding::EncodeOperationsPacket({0x03, 0x3F});
+  std::string good = encoding::EncodeOperationsPacket({0x03, 0x3F});
+  good.insert(good.begin(), 'U');  // a 15-bit preamble
   struct Case {
     const char* what;
     std::string stream;
     bool dcc;
   };
   std::string corrupt = good;
-  corrupt[5] = 0x57;  // unequal halves
+  corrupt[6] = 0x57;  // unequal halves
   std::string wrong_check = good;
-  wrong_check[4] = static_cast<char>(0x56);  // 0111 for 011: bits change, timing fine
+  wrong_check[5] = static_cast<char>(0x56);  // 0111 for 011: bits change, timing fine
   const Case cases[] = {
       {"wrong rate or format", good, false},
       {"corrupted character", corrupt, true},
       {"bad check byte or garbled bits", wrong_check, true},
-      {"short preamble", good.substr(1), true},
+      {"short preamble after an idle line", good.substr(1), true},
   };
   for (const Case& c : cases) {
     TrackReceiver track;
@@ -105,13 +119,15 @@ TEST(TrackReceiverTest, FaultsOnTheLineMakeNoPacket) {
 }
 
 TEST(TrackReceiverTest, ThePreambleADecoderNeedsIsASetting) {
-  const std::string ops = encoding::EncodeOperationsPacket({0x03, 0x3F});  // 10-bit preamble
+  const encoding::FixedStreams fixed = encoding::MakeFixedStreams();
+  // On a busy line, behind a reset: the packet's own 10-bit preamble.
+  const std::string ops = fixed.LongResetStream + encoding::EncodeOperationsPacket({0x03, 0x3F});
   TrackReceiver strict(12);
   Send(strict, ops + "U", 0ns);
-  EXPECT_TRUE(Packets(strict.Take()).empty());
+  EXPECT_EQ(Packets(strict.Take()).size(), 1u);  // the reset only
   TrackReceiver lenient(10);
   Send(lenient, ops + "U", 0ns);
-  EXPECT_EQ(Packets(lenient.Take()).size(), 1u);
+  EXPECT_EQ(Packets(lenient.Take()).size(), 2u);
 }
 
 TEST(TrackReceiverTest, PowerOffLosesThePacketInProgress) {

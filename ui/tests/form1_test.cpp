@@ -65,7 +65,9 @@ TEST_F(Form1Test, StartUpLeavesTheBoardReadyOnCom1) {
   Link().SetDTR(true);
   Port().WriteText(engine_->Streams().ResetStream);
   engine_->VirtualTime()->Pass(100ms);
-  EXPECT_GT(Count(TrackLogEntry::kPacket), 10);
+  // (The reset written first stands behind only 10 preamble bits after the idle line:
+  // no decoder takes it. The repeated ones have 15.)
+  EXPECT_GE(Count(TrackLogEntry::kPacket), 10);
   EXPECT_EQ(Count(TrackLogEntry::kBadPacket), 0);
 }
 
