@@ -1,5 +1,7 @@
 #include "link/track_link.h"
 
+#include <algorithm>
+
 namespace qarn2::link {
 namespace {
 
@@ -76,7 +78,10 @@ void TrackLink::AwaitAcknowledge() {
 }
 
 void TrackLink::WriteBurst(const std::string& text, Burst kind) {
+  burst_started_ = ticks_;
+  first_ring_ = -1;
   port_.WriteText(text);
+  burst_taken_ = ticks_;
   last_burst_ = kind;
   acknowledges_end_ =
       ticks_ + 1 + (kind == Burst::kWrite ? kWriteAcknowledgeTicks : kVerifyAcknowledgeTicks);
@@ -85,7 +90,14 @@ void TrackLink::WriteBurst(const std::string& text, Burst kind) {
 void TrackLink::SettleAcknowledges() {
   // The LGB interface answers each request itself; nothing of it comes late on RI.
   if (HardwareKind != kLgbInterface) {
-    while (ticks_ < acknowledges_end_) time_.HandlePendingEvents();
+    long long end = acknowledges_end_;
+    if (last_burst_ == Burst::kWrite && first_ring_ >= 0) {
+      // The decoder took at most this long from a copy to its acknowledge (the burst
+      // may have waited behind the background, which only makes it longer).
+      const long long write_time = first_ring_ - burst_started_ + 1;
+      end = std::min(end, burst_taken_ + write_time + kVerifyAcknowledgeTicks + 1);
+    }
+    while (ticks_ < end) time_.HandlePendingEvents();
   }
   ClearAcknowledges();
 }

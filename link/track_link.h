@@ -40,7 +40,9 @@ class TrackLink {
   // A verify's acknowledge comes as the matching packet ends; a write's when the
   // decoder has stored the value, which takes slow decoders up to 200 ms. Counted in
   // ticks from the moment the port has taken the burst (its tail is then still in the
-  // UART's FIFO, 8.3 ms at most); one tick more for the phase of the timer.
+  // UART's FIFO, 8.3 ms at most); one tick more for the phase of the timer. Once a
+  // write's first acknowledge has come, the decoder has shown how long it takes: a
+  // later copy of the burst is acknowledged no later than that after the burst.
   static constexpr int kVerifyAcknowledgeTicks = 3;
   static constexpr int kWriteAcknowledgeTicks = 25;
 
@@ -52,6 +54,7 @@ class TrackLink {
   void ComPort1Ring() {
     ++AckCount;
     AckFlag = true;
+    if (first_ring_ < 0) first_ring_ = ticks_;
   }
   void ComPort1TxEmpty();
   void ComPort1RxChar(int Count);
@@ -105,6 +108,9 @@ class TrackLink {
   long long acknowledges_end_ = 0;  // the tick from which the last burst's acknowledge
                                     // can no longer come
   Burst last_burst_ = Burst::kVerify;
+  long long burst_started_ = 0;  // ticks_ when the last burst was handed to the port
+  long long burst_taken_ = 0;    // ... and when the port had taken all of it
+  long long first_ring_ = -1;    // ticks_ at its first acknowledge (-1: none yet)
 };
 
 }  // namespace qarn2::link

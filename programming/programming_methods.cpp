@@ -162,22 +162,26 @@ void ServiceModeProgrammer::ReadDirectBits() {
   for (int bit = 0; bit < 8; ++bit) {
     if (abort_flag_) continue;
     Settle();
+    if (abort_flag_) continue;  // "ENDE" while the last acknowledge time ran
     Send(DirectVerifyBit(cv, bit), kVerifyCopies, Burst::kVerify);
     link_.AwaitAcknowledge();
     if (link_.AckResult) cv_value_ += 1 << bit;
     Show("   Bit " + std::to_string(bit) + (link_.AckResult ? "=1 " : "=0 "));
     link_.WaitTicks(kBitGapTicks);
   }
-  if (abort_flag_) {
-    // The bits read so far are no confirmed value.
-    link_.AckResult = false;
-  } else {
+  bool checked = false;
+  if (!abort_flag_) {
     // A misread bit shows here: the assembled value is not confirmed.
     Show("teste " + std::to_string(cv_value_) + " ");
     Settle();
-    Send(DirectVerifyByte(cv, cv_value_), kVerifyCopies, Burst::kVerify);
-    link_.AwaitAcknowledge();
+    if (!abort_flag_) {
+      Send(DirectVerifyByte(cv, cv_value_), kVerifyCopies, Burst::kVerify);
+      link_.AwaitAcknowledge();
+      checked = true;
+    }
   }
+  // Stopped before the check, the bits read so far are no confirmed value.
+  if (!checked) link_.AckResult = false;
   link_.SetRTS(false);
   link_.WaitTicks(kBitwiseReadEndTicks);
 }
@@ -262,6 +266,7 @@ void ServiceModeProgrammer::WriteDirectByte() {
   }
   link_.SetRTS(true);
   Settle();
+  if (StoppedBeforeWrite()) return;
   if (link_.HardwareKind == link::kLgbInterface) {
     LgbSendWrite();
   } else {
@@ -383,6 +388,7 @@ void ServiceModeProgrammer::SendPagePreset() {
 
 bool ServiceModeProgrammer::WritePageRegister(int page) {
   Settle();
+  if (abort_flag_) return false;
   Send(PageRegisterWrite(page), kPageWriteCopies, Burst::kWrite);
   link_.AwaitAcknowledge();
   const bool taken = link_.AckResult;

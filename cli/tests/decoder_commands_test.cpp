@@ -415,6 +415,7 @@ TEST(HardwareOptionTest, WhatTheHardwareCannotDoIsRefused) {
       {"reset", "--hardware", "lgb"},
       {"read", "--hardware", "lgb", "--mode", "pag", "29"},
       {"write", "--hardware", "lgb", "--mode", "reg", "1", "3"},
+      {"write", "--hardware", "booster", "--verify", "29", "7"},  // reading back is reading
       {"read", "--hardware", "usb", "29"},
   };
   for (std::vector<std::string> args : refused) {
@@ -760,6 +761,37 @@ TEST(VerifyTest, AnAcknowledgedValueTheDecoderDoesNotHoldIsAFailure) {
 
   // Without --verify the same write counts as done: the acknowledge is all there is.
   EXPECT_EQ(OnDecoder(decoder, "write", {"8", "8"}).status, kExitOk);
+}
+
+TEST(VerifyTest, TheReadBackIsTriedAsOftenAsTheWrite) {
+  const TempFile decoder("verify_retries.DEC");
+  const TempFile sheet("verify_retries_sheet.DEC", "1 5\r\n3 129\r\n4 7\r\n29 34\r\n");
+  const Result r = OnDecoder(decoder, "write-all",
+                             {"--verify", "--retries", "3", "--sim-ack-loss", "0.3", "--sim-seed", "4", "--json", sheet.Path()});
+  int retried = 0;
+  for (const QJsonValue& cv : JsonOf(r)["cvs"].toArray()) {
+    if (!cv.toObject().contains("read_back")) continue;
+    const int tries = cv["read_back_tries"].toInt();
+    EXPECT_TRUE(tries >= 1 && tries <= 4) << tries;
+    retried += tries > 1;
+    // A read back that found nothing says so, with every try used.
+    if (cv["read_back"].isNull()) {
+      EXPECT_EQ(cv["result"].toString(), "not readable back");
+      EXPECT_EQ(tries, 4);
+    }
+  }
+  EXPECT_GT(retried, 0) << r.out;
+}
+
+TEST(ModeRoundTripTest, TheOldRegisterMethodsPresetReachesTheTrackWholeBeforeThePowerGoes) {
+  const Result r = RunCli({"read", "--virtual-time", "--trace", "--mode", "roc", "3"});
+  EXPECT_EQ(r.out, "CV 3 = 4\n");
+  int presets = 0;
+  std::istringstream lines(r.err);
+  for (std::string line; std::getline(lines, line) && line.find("track power off") == std::string::npos;) {
+    presets += line.find("write register 6 (page register) = 1") != std::string::npos;
+  }
+  EXPECT_EQ(presets, 5);
 }
 
 }  // namespace

@@ -20,7 +20,8 @@ using serial::testing::TestHandOff;
 
 // A port on the simulated track, set up as for the programming board.
 struct Bench {
-  explicit Bench(SimClock& clock) : clock(clock), track(clock), port(hand_off, [this](const std::string&) {
+  explicit Bench(SimClock& clock, SimulatedTrack::Options options = {})
+      : clock(clock), track(clock, options), port(hand_off, [this](const std::string&) {
     return track.MakeDevice();
   }) {
     port.SetBaudRate(serial::br19200);
@@ -148,6 +149,66 @@ TEST(SimulatedTrackTest, ReadsCv29ThroughThePortOnVirtualTime) {
   for (std::size_t i = 0; i < log.size(); ++i) {
     EXPECT_EQ(FormatLogEntry(log[i]), FormatLogEntry(log2[i]));
   }
+}
+
+// Each trait as the port sees it: how many acknowledges a burst of five copies gets
+// (rings on RI), how long after the burst the first comes, and what the log says.
+TEST(SimulatedTrackTest, DecoderTraitsShowOnTheRingInput) {
+  const encoding::FixedStreams fixed = encoding::MakeFixedStreams();
+  const std::string verify = encoding::EncodeServicePacket({0x74, 0x1C, 0x06});  // CV 29 = 6
+  const std::string write = encoding::EncodeServicePacket({0x7C, 0x01, 0x09});   // CV 2 := 9
+  std::string short_verify = encoding::EncodeOperationsPacket({0x74, 0x1C, 0x06});
+  short_verify.insert(short_verify.begin(), 'U');  // a 15-bit preamble
+  struct Case {
+    std::vector<const char*> traits;
+    std::string packet;
+    int rings;
+    SimTime first_after_burst_start;  // at least
+    const char* logged;
+  };
+  const Case cases[] = {
+      {{}, verify, 1, 0ms, "6 ms pulse on RI"},
+      {{"ack-every-packet"}, verify, 4, 0ms, "6 ms pulse on RI"},
+      {{"ack-pulse=5"}, verify, 1, 0ms, "5 ms pulse on RI"},
+      {{"write-delay=60"}, write, 1, 60ms, "(busy writing)"},
+      {{}, short_verify, 1, 0ms, "(match)"},
+      {{"strict-preamble"}, short_verify, 0, 0ms, "a strict decoder wants 20"},
+      {{"strict-preamble"}, verify, 1, 0ms, "(match)"},
+  };
+  for (const Case& c : cases) {
+    SimulatedTrack::Options options;
+    for (const char* trait : c.traits) ASSERT_EQ(ApplyDecoderTrait(trait, options.decoder), "");
+    SCOPED_TRACE(DescribeTraits(options.decoder) + ": " + c.logged);
+    VirtualClock clock;
+    Bench bench(clock, options);
+    bench.background = fixed.LongResetStream;
+    bench.port.SetDTR(true);
+    bench.port.WriteText(fixed.LongResetStream);
+    bench.Pass(20ms);
+    const SimTime start = clock.Now();
+    std::string burst;
+    for (int i = 0; i < 5; ++i) burst += c.packet;
+    bench.port.WriteText(burst);
+    SimTime first{-1};
+    while (clock.Now() - start < 300ms) {
+      bench.Pass(1ms);
+      if (bench.rings > 0 && first < SimTime{0}) first = clock.Now() - start;
+    }
+    EXPECT_EQ(bench.rings, c.rings);
+    if (c.rings > 0) {
+      EXPECT_GE(first, c.first_after_burst_start);
+    }
+    bool logged = false;
+    for (const TrackLogEntry& e : bench.track.Log()) logged = logged || e.text.find(c.logged) != std::string::npos;
+    EXPECT_TRUE(logged);
+  }
+  EXPECT_EQ(DescribeTraits({}), "default");
+  DecoderTraits traits;
+  EXPECT_NE(ApplyDecoderTrait("write-delay=201", traits), "");
+  EXPECT_NE(ApplyDecoderTrait("ack-pulse=4", traits), "");
+  EXPECT_NE(ApplyDecoderTrait("ack-every-packet=1", traits), "");
+  EXPECT_EQ(ApplyDecoderTrait("ack-pulse=7", traits), "");
+  EXPECT_EQ(DescribeTraits(traits), "ack-pulse=7");
 }
 
 TEST(SimulatedTrackTest, TheRealClockGivesTheSameLog) {

@@ -43,6 +43,12 @@ TEST(ProgramOptionsTest, ReadsTheCommandLine) {
        "COMn=sim for the track instead",
        false, false, "", "", ""},
   };
+  // The simulated decoder's traits reach the engine's track.
+  const ParsedOptions traits =
+      ParseProgramOptions(std::vector<std::string>{"--simulate", "--sim-trait", "ack-every-packet", "--sim-trait", "write-delay=80"});
+  ASSERT_EQ(traits.error, "");
+  EXPECT_EQ(sim::DescribeTraits(EngineOptionsFor(traits.options).track.decoder), "ack-every-packet write-delay=80");
+  EXPECT_NE(ParseProgramOptions(std::vector<std::string>{"--sim-trait", "slow"}).error, "");
   for (const OptionsCase& c : cases) {
     std::string joined;
     for (const std::string& a : c.args) joined += a + " ";
