@@ -211,6 +211,9 @@ void JudgeWrites(Cell& cell, const Cell::Run& run, const std::function<bool(int 
                    ", the decoder holds " + std::to_string(run.after.at(cv)));
       }
     }
+    if (result == "read back otherwise" && report["read_back"].isNull()) {
+      cell.Wrong("CV " + std::to_string(cv) + " read back otherwise, but no value read back");
+    }
     if (result == "acknowledged" || result == "acknowledged and read back") {
       cell.ConfirmedIsStored(run, cv, value);
     } else if (should_confirm(cv)) {

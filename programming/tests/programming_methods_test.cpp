@@ -424,6 +424,8 @@ TEST_F(ProgrammingMethodsTest, LgbRepliesAreJudgedByWhatHasArrived) {
       {"2 characters", 2, sim::LgbReplyFault::kNone, false, -7},
       {"1 character", 1, sim::LgbReplyFault::kNone, false, -7},
       {"another CV", -1, sim::LgbReplyFault::kWrongCv, false, -7},
+      {"a wrong check byte", -1, sim::LgbReplyFault::kCorruptCheck, false, -7},
+      {"another kind of reply", -1, sim::LgbReplyFault::kWrongKind, false, -7},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
