@@ -1,8 +1,8 @@
 #include "cli/testing/conformance_matrix.h"
 
+#include <cstdio>
 #include <map>
 #include <optional>
-#include <regex>
 #include <set>
 #include <sstream>
 
@@ -42,20 +42,38 @@ struct Store {
   bool factory_reset = false;
 };
 
+// One meaning of the track log: "write CV 3 = 131 (stored)", "write register 5 (CV 29) =
+// 6 (stored)", "write register 6 (page register) = 1 (stored)", "... (factory reset)".
+std::optional<Store> StoreIn(const std::string& line) {
+  const std::size_t write = line.find("write ");
+  if (write == std::string::npos) return std::nullopt;
+  std::string rest = line.substr(write + 6);
+  Store store;
+  int number = 0;
+  int consumed = 0;
+  if (std::sscanf(rest.c_str(), "CV %d%n", &number, &consumed) == 1) {
+    store.cv = number;
+  } else if (rest.rfind("register ", 0) == 0 && rest.find(" (page register)") == 10) {
+    store.cv = 0;
+    consumed = 26;
+  } else if (std::sscanf(rest.c_str(), "register %*d (CV %d)%n", &number, &consumed) == 1) {
+    store.cv = number;
+  } else {
+    return std::nullopt;
+  }
+  rest = rest.substr(static_cast<std::size_t>(consumed));
+  if (std::sscanf(rest.c_str(), " = %d%n", &store.value, &consumed) != 1) return std::nullopt;
+  rest = rest.substr(static_cast<std::size_t>(consumed));
+  store.factory_reset = rest.rfind(" (factory reset)", 0) == 0;
+  if (!store.factory_reset && rest.rfind(" (stored", 0) != 0) return std::nullopt;
+  return store;
+}
+
 std::vector<Store> StoresIn(const std::string& trace) {
-  static const std::regex kStore(
-      R"(write (?:CV (\d+)|register \d \((?:CV (\d+)|page register)\)) = (\d+) \((stored|factory reset))");
   std::vector<Store> stores;
   std::istringstream lines(trace);
   for (std::string line; std::getline(lines, line);) {
-    std::smatch m;
-    if (!std::regex_search(line, m, kStore)) continue;
-    Store store;
-    if (m[1].matched) store.cv = std::stoi(m[1]);
-    if (m[2].matched) store.cv = std::stoi(m[2]);
-    store.value = std::stoi(m[3]);
-    store.factory_reset = m[4] == "factory reset";
-    stores.push_back(store);
+    if (const std::optional<Store> store = StoreIn(line)) stores.push_back(*store);
   }
   return stores;
 }
