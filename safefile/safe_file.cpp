@@ -64,10 +64,11 @@ bool IsStandardOutput(const struct stat& st) {
 
 // --- What a signal finds half done ---------------------------------------------------
 //
-// SIGINT and SIGTERM may come while a file is being written. The handler (on whatever
-// thread the signal lands) removes the new file not yet renamed, or puts the old
-// contents of a file written in place back, and then lets the signal do what it would
-// have done. Only async-signal-safe calls are made there.
+// SIGINT, SIGTERM, SIGHUP or SIGQUIT (signals::kTerminatingSignals) may come while a
+// file is being written. The handler (on whatever thread the signal lands) removes the
+// new file not yet renamed, or puts the old contents of a file written in place back,
+// and then lets the signal do what it would have done. Only async-signal-safe calls
+// are made there.
 
 struct PendingWrite {
   std::atomic<int> kind{0};  // 0 nothing, 1 a new file to remove, 2 a file to restore
@@ -116,10 +117,8 @@ class PendingScope {
   // set) when no file could be made.
   PendingScope(std::string& pattern, int& fd) {
     GuardAgainstSignals();
-    sigset_t terminating, before;
-    sigemptyset(&terminating);
-    sigaddset(&terminating, SIGINT);
-    sigaddset(&terminating, SIGTERM);
+    const sigset_t terminating = signals::TerminatingSignalSet();
+    sigset_t before;
     pthread_sigmask(SIG_BLOCK, &terminating, &before);
     fd = mkstemp(pattern.data());
     const int error = errno;

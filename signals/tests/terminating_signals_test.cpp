@@ -1,12 +1,14 @@
-// The clean-ups run when SIGINT or SIGTERM ends the program, each once, in the order
-// registered, and the signal then goes on as it would have: to the handler that was
-// there before, or to its default. Each case runs in a child of its own, since the
+// The clean-ups run when SIGINT, SIGTERM, SIGHUP or SIGQUIT ends the program, each
+// once, in the order registered, and the signal then goes on as it would have: to the
+// handler that was there before, or to its default. The same signals make up the set
+// held off while a file is replaced. Each case runs in a child of its own, since the
 // handler is installed once per process.
 
 #include "signals/terminating_signals.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -50,21 +52,34 @@ ChildEnd InChild(const std::function<void()>& body) {
   return end;
 }
 
-TEST(TerminatingSignalsTest, CleanupsRunOnceEachThenTheSignalGoesOn) {
-  // To the default: the program ends by the signal.
-  ChildEnd end = InChild([] {
+class EachTerminatingSignalTest : public testing::TestWithParam<int> {};
+
+TEST_P(EachTerminatingSignalTest, CleanupsRunOnceEachThenTheSignalEndsTheProgram) {
+  const int signal_number = GetParam();
+  const ChildEnd end = InChild([signal_number] {
+    const rlimit no_core{0, 0};  // SIGQUIT's default would leave a core file
+    setrlimit(RLIMIT_CORE, &no_core);
+    signal(signal_number, SIG_DFL);  // the test may have been started with it ignored
     RunOnTerminatingSignal(First);
     RunOnTerminatingSignal(Second);
     RunOnTerminatingSignal(First);
-    raise(SIGINT);
+    raise(signal_number);
     Note('x');  // never reached
   });
   EXPECT_EQ(end.noted, "12");
   ASSERT_TRUE(WIFSIGNALED(end.status));
-  EXPECT_EQ(WTERMSIG(end.status), SIGINT);
+  EXPECT_EQ(WTERMSIG(end.status), signal_number);
 
-  // To the handler that was there before.
-  end = InChild([] {
+  // And it is among those held off while a file is replaced.
+  const sigset_t held_off = TerminatingSignalSet();
+  EXPECT_EQ(sigismember(&held_off, signal_number), 1);
+}
+
+std::string SignalName(const testing::TestParamInfo<int>& info) { return sigabbrev_np(info.param); }
+INSTANTIATE_TEST_SUITE_P(, EachTerminatingSignalTest, testing::Values(SIGINT, SIGTERM, SIGHUP, SIGQUIT), SignalName);
+
+TEST(TerminatingSignalsTest, TheSignalGoesOnToTheHandlerThereBefore) {
+  const ChildEnd end = InChild([] {
     struct sigaction earlier {};
     earlier.sa_handler = Earlier;
     sigaction(SIGTERM, &earlier, nullptr);
