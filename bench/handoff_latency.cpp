@@ -1,7 +1,7 @@
 // How long a serial notification takes from the port's event thread to its handler on
 // the user-interface thread, with the Qt event loop running.
 //
-//   handoff_latency [--mode port|deliver|both] [--samples N] [--gap-us G]
+//   handoff_latency [--mode port|deliver|both] [--samples N] [--gap-us G] [--help]
 //
 // port:    a real TComPort over a stand-in device whose WaitEvents reports transmit
 //          empty at once (or after G microseconds of idle line); measured from the
@@ -15,15 +15,16 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -174,10 +175,50 @@ void PrintRow(const char* mode, long gap_us, std::vector<std::int64_t>& values) 
   std::fflush(stdout);
 }
 
-[[noreturn]] void Usage(const char* program) {
-  std::fprintf(stderr, "usage: %s [--mode port|deliver|both] [--samples N] [--gap-us G]\n",
-               program);
+constexpr char kProgram[] = "handoff_latency";
+// Upper bounds that keep the counts and the waits far from overflowing.
+constexpr int kMaxSamples = 10'000'000;
+constexpr int kMaxGapUs = 1'000'000;
+
+void PrintHelp() {
+  std::printf(
+      "usage: %s [--mode port|deliver|both] [--samples N] [--gap-us G]\n"
+      "\n"
+      "Measures how long a serial notification takes from the port's event thread to its\n"
+      "handler on the user-interface thread, with the Qt event loop running, and prints\n"
+      "the median, 90th and 99th percentile and the longest, in microseconds. The first\n"
+      "%d hand-offs of each mode are not counted.\n"
+      "\n"
+      "  --mode M     port: through a serial port over a stand-in device that reports\n"
+      "               transmit-empty over and over, from the end of its wait for events to\n"
+      "               the start of the handler; deliver: hand-offs from a plain thread\n"
+      "               alone, from the call to the start of the notification; both: port,\n"
+      "               then deliver (default both)\n"
+      "  --samples N  hand-offs counted in each mode, 1 to %d (default 20000)\n"
+      "  --gap-us G   microseconds of idle line before each hand-off, 0 to %d (default 0)\n"
+      "  -h, --help   print this help and exit\n",
+      kProgram, kWarmUp, kMaxSamples, kMaxGapUs);
+}
+
+// Refuses the command line: one line on standard error, exit status 2.
+[[noreturn]] void Refuse(const std::string& problem) {
+  std::fprintf(stderr, "%s: %s; see --help\n", kProgram, problem.c_str());
   std::exit(2);
+}
+
+// The whole number from `low` to `high` that follows the option argv[i]; moves i onto it.
+int NumberAfter(int argc, char** argv, int& i, int low, int high) {
+  const std::string option = argv[i];
+  if (++i == argc) Refuse(option + " needs a value");
+  const std::string_view text = argv[i];
+  int number = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (error != std::errc() || end != text.data() + text.size() || number < low ||
+      number > high) {
+    Refuse(option + " takes a whole number from " + std::to_string(low) + " to " +
+           std::to_string(high) + ", not '" + std::string(text) + "'");
+  }
+  return number;
 }
 
 }  // namespace
@@ -187,20 +228,24 @@ int main(int argc, char** argv) {
   int samples_wanted = 20000;
   long gap_us = 0;
   for (int i = 1; i < argc; ++i) {
-    const bool has_value = i + 1 < argc;
-    if (std::strcmp(argv[i], "--mode") == 0 && has_value) {
-      mode = argv[++i];
-    } else if (std::strcmp(argv[i], "--samples") == 0 && has_value) {
-      samples_wanted = std::atoi(argv[++i]);
-    } else if (std::strcmp(argv[i], "--gap-us") == 0 && has_value) {
-      gap_us = std::atol(argv[++i]);
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      PrintHelp();
+      return 0;
+    } else if (arg == "--mode") {
+      if (++i == argc) Refuse("--mode needs a value");
+      mode = argv[i];
+      if (mode != "port" && mode != "deliver" && mode != "both") {
+        Refuse("--mode takes port, deliver or both, not '" + mode + "'");
+      }
+    } else if (arg == "--samples") {
+      samples_wanted = NumberAfter(argc, argv, i, 1, kMaxSamples);
+    } else if (arg == "--gap-us") {
+      gap_us = NumberAfter(argc, argv, i, 0, kMaxGapUs);
     } else {
-      Usage(argv[0]);
+      Refuse((arg.size() > 1 && arg[0] == '-' ? "unknown option '" : "unexpected argument '") +
+             arg + "'");
     }
-  }
-  if ((mode != "port" && mode != "deliver" && mode != "both") || samples_wanted < 1 ||
-      gap_us < 0) {
-    Usage(argv[0]);
   }
 
   QCoreApplication app(argc, argv);

@@ -2,7 +2,7 @@
 // on the wall clock, the board's background resets repeating and CV 29 read over and
 // over (bit by bit, as "dir" does), with BUSY processes spinning on the same core.
 //
-//   line_continuity [--seconds S] [--busy N] [--refill-ahead MS] [--log]
+//   line_continuity [--seconds S] [--busy N] [--refill-ahead MS] [--log] [--help]
 //
 // Every idle stretch of the transmit line between two characters is a gap the decoder
 // sees (it costs the bit before it, or the preamble after it). Prints the gaps per
@@ -22,13 +22,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/engine.h"
@@ -38,6 +39,53 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+constexpr char kProgram[] = "line_continuity";
+
+void PrintHelp() {
+  // What the simulated port does when --refill-ahead is not given.
+  const long long refill_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  qarn2::engine::EngineOptions().track.refill_ahead)
+                                  .count();
+  std::printf(
+      "usage: %s [--seconds S] [--busy N] [--refill-ahead MS] [--log]\n"
+      "\n"
+      "Measures how continuous the track signal stays while the machine is busy: runs the\n"
+      "simulated track on the wall clock with the board's background resets and reads CV 29\n"
+      "bit by bit over and over, all on CPU 0, then prints the gaps in the transmit line\n"
+      "(idle stretches between two characters) per minute, the longest gap, the reads done\n"
+      "and how many of them failed.\n"
+      "\n"
+      "  --seconds S        run for S seconds (at least 1; default 60)\n"
+      "  --busy N           keep N spinning processes on the same core meanwhile (default 0)\n"
+      "  --refill-ahead MS  the simulated port asks for more to send once what is not yet in\n"
+      "                     the UART's FIFO lasts MS milliseconds or less; 0: only once all\n"
+      "                     is in it (default %lld)\n"
+      "  --log              also poll the live log every 100 ms as the window's log does,\n"
+      "                     and print what the polls took (default: no polling)\n"
+      "  -h, --help         print this help and exit\n",
+      kProgram, refill_ms);
+}
+
+// Refuses the command line: one line on standard error, exit status 2.
+[[noreturn]] void Refuse(const std::string& problem) {
+  std::fprintf(stderr, "%s: %s; see --help\n", kProgram, problem.c_str());
+  std::exit(2);
+}
+
+// The whole number of at least `low` that follows the option argv[i]; moves i onto it.
+int NumberAfter(int argc, char** argv, int& i, int low) {
+  const std::string option = argv[i];
+  if (++i == argc) Refuse(option + " needs a value");
+  const std::string_view text = argv[i];
+  int number = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (error != std::errc() || end != text.data() + text.size() || number < low) {
+    Refuse(option + " takes a whole number of at least " + std::to_string(low) + ", not '" +
+           std::string(text) + "'");
+  }
+  return number;
+}
 
 // Everything on CPU 0: the program's threads and the busy processes compete there.
 void OnCpuZero() {
@@ -121,14 +169,22 @@ int main(int argc, char** argv) {
   int refill_ahead_ms = -1;
   bool with_log = false;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--log") == 0) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      PrintHelp();
+      return 0;
+    } else if (arg == "--log") {
       with_log = true;
-      continue;
+    } else if (arg == "--seconds") {
+      seconds = NumberAfter(argc, argv, i, 1);
+    } else if (arg == "--busy") {
+      busy_count = NumberAfter(argc, argv, i, 0);
+    } else if (arg == "--refill-ahead") {
+      refill_ahead_ms = NumberAfter(argc, argv, i, 0);
+    } else {
+      Refuse((arg.size() > 1 && arg[0] == '-' ? "unknown option '" : "unexpected argument '") +
+             arg + "'");
     }
-    if (i + 1 >= argc) break;
-    if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atoi(argv[++i]);
-    else if (std::strcmp(argv[i], "--busy") == 0) busy_count = std::atoi(argv[++i]);
-    else if (std::strcmp(argv[i], "--refill-ahead") == 0) refill_ahead_ms = std::atoi(argv[++i]);
   }
   OnCpuZero();  // before any thread is made: they all inherit it
   QCoreApplication application(argc, argv);

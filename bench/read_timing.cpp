@@ -1,7 +1,7 @@
 // How long a read of one CV takes on the simulated track on the real clock, against
 // what the method's waits and line times add up to.
 //
-//   read_timing [--cv N] [--repeats R]
+//   read_timing [--cv N] [--repeats R] [--help]
 //
 // For "dir" (bit by bit) and "dio" (by candidate values) it reads CV N (default 29,
 // the decoder's default value 6) R times (default 5) through the CV command, as the
@@ -12,12 +12,14 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "encoding/fixed_streams.h"
@@ -38,6 +40,47 @@ using Clock = std::chrono::steady_clock;
 constexpr double kCharMs = 10.0 * 1000.0 / 19200.0;
 constexpr double kTickMs = 10.0;
 constexpr int kCopies = 5;
+
+constexpr char kProgram[] = "read_timing";
+
+void PrintHelp() {
+  std::printf(
+      "usage: %s [--cv N] [--repeats R]\n"
+      "\n"
+      "Measures how long reading one CV takes on the simulated track on the real clock,\n"
+      "bit by bit (\"dir\") and by candidate values (\"dio\"), and prints the shortest,\n"
+      "mean and longest read of each next to the ideal: the line time of every burst plus\n"
+      "every wait at its nominal length.\n"
+      "\n"
+      "  --cv N       the CV to read, 1 to 1024 (default 29)\n"
+      "  --repeats R  reads with each method, at least 1 (default 5)\n"
+      "  -h, --help   print this help and exit\n",
+      kProgram);
+}
+
+// Refuses the command line: one line on standard error, exit status 2.
+[[noreturn]] void Refuse(const std::string& problem) {
+  std::fprintf(stderr, "%s: %s; see --help\n", kProgram, problem.c_str());
+  std::exit(2);
+}
+
+// The whole number from `low` to `high` that follows the option argv[i]; moves i onto it.
+int NumberAfter(int argc, char** argv, int& i, int low,
+                int high = std::numeric_limits<int>::max()) {
+  const std::string option = argv[i];
+  if (++i == argc) Refuse(option + " needs a value");
+  const std::string_view text = argv[i];
+  int number = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (error != std::errc() || end != text.data() + text.size() || number < low ||
+      number > high) {
+    const std::string range = high == std::numeric_limits<int>::max()
+                                  ? "of at least " + std::to_string(low)
+                                  : "from " + std::to_string(low) + " to " + std::to_string(high);
+    Refuse(option + " takes a whole number " + range + ", not '" + std::string(text) + "'");
+  }
+  return number;
+}
 
 double BurstMs(const enc::Packet& packet) {
   return kCopies * static_cast<double>(enc::EncodeServicePacket(packet).size()) * kCharMs;
@@ -71,9 +114,19 @@ double IdealDioMs(int cv, int value) {
 int main(int argc, char** argv) {
   int cv = 29;
   int repeats = 5;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (std::strcmp(argv[i], "--cv") == 0) cv = std::atoi(argv[i + 1]);
-    if (std::strcmp(argv[i], "--repeats") == 0) repeats = std::atoi(argv[i + 1]);
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      PrintHelp();
+      return 0;
+    } else if (arg == "--cv") {
+      cv = NumberAfter(argc, argv, i, 1, 1024);  // all the CVs a decoder has
+    } else if (arg == "--repeats") {
+      repeats = NumberAfter(argc, argv, i, 1);
+    } else {
+      Refuse((arg.size() > 1 && arg[0] == '-' ? "unknown option '" : "unexpected argument '") +
+             arg + "'");
+    }
   }
   QCoreApplication application(argc, argv);
   // The engine as the program builds it for --simulate: the simulated track on the
