@@ -5,6 +5,9 @@
 namespace qarn2::link {
 namespace {
 
+// Ten DCC '1' bits as serial characters (19200 bit/s 8N1: five to a character).
+const std::string kLeadIn = "UU";
+
 // What the LGB interface sends once it is ready, and the answer it expects.
 const std::string kLgbGreeting = "\x11\xEB\xFA";
 const std::string kLgbGreetingAnswer = "\x96\x12\x12";
@@ -77,10 +80,13 @@ void TrackLink::AwaitAcknowledge() {
   AckResult = AckFlag;
 }
 
+void TrackLink::WriteAhead(const std::string& text) { port_.WriteTextAhead(kLeadIn + text); }
+
 void TrackLink::WriteBurst(const std::string& text, Burst kind) {
   burst_started_ = ticks_;
   first_ring_ = -1;
-  port_.WriteText(text);
+  // On the line within a FIFO's time, not behind up to kTransmitRefillAhead of resets.
+  WriteAhead(text);
   burst_taken_ = ticks_;
   last_burst_ = kind;
   acknowledges_end_ =

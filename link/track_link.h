@@ -62,8 +62,13 @@ class TrackLink {
   // --- Waits and line control.
   // Returns after n ticks of the timer, handling events all the while (at least one).
   void WaitTicks(int n);
-  // Writes a burst whose acknowledge is awaited (returns once the port has taken all
-  // of it) and starts its acknowledge time.
+  // Writes `text` ahead of the queued background (see TComPort::WriteTextAhead) behind
+  // a lead-in of ten '1' bits: a decoder that met a background packet cut short takes
+  // up to 9 bits of what follows to end it (and discards it), and the first packet of
+  // `text` keeps its whole preamble. Returns once the port has taken all of it.
+  void WriteAhead(const std::string& text);
+  // Writes a burst whose acknowledge is awaited, ahead of the background, and starts
+  // its acknowledge time.
   void WriteBurst(const std::string& text, Burst kind);
   // Waits for the acknowledge of the burst just written, and sets AckResult: on RI
   // for 4 ticks after a verify, after a write until its acknowledge time is over; or

@@ -337,11 +337,15 @@ void TCustomComPort::ApplyBuffer() {
 
 // --- Transfers ----------------------------------------------------------------------
 
-int TCustomComPort::WriteText(const std::string& text) {
+int TCustomComPort::WriteText(const std::string& text) { return WriteWhole(text, false); }
+
+int TCustomComPort::WriteTextAhead(const std::string& text) { return WriteWhole(text, true); }
+
+int TCustomComPort::WriteWhole(const std::string& text, bool ahead) {
   TComRequest* request = nullptr;
   CreateRequest(request);
   try {
-    WriteTextAsync(text, request);
+    WriteTextAsync(text, request, ahead);
     const int written = WaitForRequest(request);
     FreeRequest(request);
     return written;
@@ -351,11 +355,12 @@ int TCustomComPort::WriteText(const std::string& text) {
   }
 }
 
-int TCustomComPort::WriteTextAsync(const std::string& text, TComRequest* request) {
+int TCustomComPort::WriteTextAsync(const std::string& text, TComRequest* request, bool ahead) {
   if (request == nullptr) RaiseComError(kComAsyncParam, -1);
   if (!Connected()) RaiseComError(kComWrite, EBADF);
   request->kind_ = TComRequest::kWrite;
   request->job_ = std::make_shared<WriteJob>(text, WriteTimeout(text.size()));
+  if (ahead) request->job_->SetAhead();
   if (text.empty()) {
     request->job_->Complete(0, 0);  // nothing goes out, no transmit-empty follows
     return 0;

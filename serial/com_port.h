@@ -144,7 +144,11 @@ class TCustomComPort {
   void EndLoading();
 
   int WriteText(const std::string& text);
-  int WriteTextAsync(const std::string& text, TComRequest* request);
+  // As WriteText, but ahead of what earlier asynchronous writes (the background) still
+  // hold in the port beyond the UART's FIFO: that is dropped, so the text is on the
+  // line within a FIFO's time.
+  int WriteTextAhead(const std::string& text);
+  int WriteTextAsync(const std::string& text, TComRequest* request, bool ahead = false);
   int ReadText(std::string& text, int Count);
   int WaitForRequest(TComRequest* request);
   int RxQueueCount();
@@ -160,6 +164,7 @@ class TCustomComPort {
   friend class TComTimeouts;
   friend class TComBuffer;
 
+  int WriteWhole(const std::string& text, bool ahead);
   void ApplyLineSettings();  // at once if open (code 7)
   void ApplyTimeouts();      // code 8
   void ApplyBuffer();        // code 9

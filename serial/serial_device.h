@@ -25,6 +25,12 @@ class WriteJob {
   const std::string& data() const { return data_; }
   // Zero or less: no time limit.
   std::chrono::milliseconds timeout() const { return timeout_; }
+  // The job goes ahead of the jobs started before it: what the device still holds of
+  // them beyond its hardware FIFO is dropped (they complete with ECANCELED), so the
+  // job follows the FIFO's last characters on the line at once. Those may end in the
+  // middle of a packet of theirs.
+  bool ahead() const { return ahead_; }
+  void SetAhead() { ahead_ = true; }
 
   // Called once by the device. `error` is 0 or an errno value (ECANCELED when a purge
   // dropped the job).
@@ -44,6 +50,7 @@ class WriteJob {
  private:
   const std::string data_;
   const std::chrono::milliseconds timeout_;
+  bool ahead_ = false;
   std::function<void()> driver_;
   mutable std::mutex mutex_;
   mutable std::condition_variable completed_;
@@ -55,7 +62,9 @@ class WriteJob {
 // A device reports transmit-empty once what it still holds to send (beyond a UART's
 // own FIFO) lasts less than this: the next characters are then queued while the line
 // is still busy, and the program has this long to answer before the line runs idle.
-constexpr std::chrono::milliseconds kTransmitRefillAhead{40};
+// Commands do not wait behind it (they are written ahead of the background), so it is
+// as deep as a plain user's program may be held off by a busy machine.
+constexpr std::chrono::milliseconds kTransmitRefillAhead{100};
 
 // What a device reports from WaitEvents.
 struct EventWait {

@@ -107,9 +107,10 @@ namespace {
 // --- Ports left as they were found, also when a signal ends the program ------------
 //
 // Every open tty is noted with the settings it had; Close puts them back after
-// dropping DTR and RTS. SIGINT and SIGTERM do the same for every port still open
-// (async-signal-safe: ioctl and tcsetattr only) before the signal goes on to whatever
-// handled it before, by default ending the program.
+// dropping DTR and RTS. The terminating signals (SIGINT, SIGTERM, SIGHUP, SIGQUIT) do
+// the same for every port still open (async-signal-safe: ioctl and tcsetattr only)
+// before the signal goes on to whatever handled it before, by default ending the
+// program.
 
 constexpr int kMaxOpenPorts = 16;
 struct OpenPort {
@@ -578,11 +579,16 @@ EventWait TtyDevice::WaitEvents() {
 int TtyDevice::StartWrite(std::shared_ptr<WriteJob> job) {
   if (!job) return EINVAL;
   if (fd_ < 0) return EBADF;
-  std::lock_guard lock(mutex_);
-  if (closing_) return EBADF;
-  if (failure_) return failure_;
-  jobs_.push_back(std::move(job));
-  writer_wake_.Raise();
+  std::deque<std::shared_ptr<WriteJob>> dropped;
+  {
+    std::lock_guard lock(mutex_);
+    if (closing_) return EBADF;
+    if (failure_) return failure_;
+    if (job->ahead()) dropped.swap(jobs_);  // the writer drops what the driver holds
+    jobs_.push_back(std::move(job));
+    writer_wake_.Raise();
+  }
+  for (const auto& earlier : dropped) earlier->Complete(0, ECANCELED);
   return 0;
 }
 
@@ -656,6 +662,16 @@ void TtyDevice::RunWriter() {
       WaitOn(-1, 0, writer_wake_, std::nullopt);
       lock.lock();
       continue;
+    }
+    if (!jobs_.empty() && jobs_.front()->ahead() && (current || !sent.empty())) {
+      // A job ahead of the background: what the driver still holds of that goes
+      // (only the UART's FIFO still sends), and the job follows at once.
+      lock.unlock();
+      tcflush(fd, TCOFLUSH);
+      end_everything(ECANCELED);
+      written_total = outq = 0;
+      lock.lock();
+      untold_characters_ = 0;
     }
     if (!current && !jobs_.empty()) {
       Sending next{std::move(jobs_.front()), written_total, written_total, std::nullopt};

@@ -74,6 +74,7 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
       serial::WriteJob* waited = job.get();
       job->SetWaitDriver([this, waited] { track_.clock_.Drive([waited] { return waited->done(); }); });
     }
+    if (job->ahead()) DropBeyondFifo();
     const std::string& data = job->data();
     const bool line_was_idle = pending_.empty();
     for (std::size_t i = 0; i < data.size(); ++i) {
@@ -391,6 +392,16 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
                     pulses_.end());
       for (Pulse& p : pulses_) p.end = std::min(p.end, now);
     }
+  }
+
+  // What is queued beyond the FIFO goes (a job ahead of it was started); the FIFO's
+  // characters still go out.
+  void DropBeyondFifo() {
+    const std::size_t in_fifo = std::min(pending_.size(), track_.options_.fifo);
+    for (std::size_t i = in_fifo; i < pending_.size(); ++i) {
+      if (pending_[i].job && !pending_[i].job->done()) pending_[i].job->Complete(0, ECANCELED);
+    }
+    pending_.resize(in_fifo);
   }
 
   void DropQueues() {

@@ -82,7 +82,7 @@ void TryOutCommands::ChooseTurnout(bool links) {
   const std::string stream = encoding::EncodeOperationsPacket(*packet);
   std::string copies;
   for (int i = 0; i < kTurnoutCopies; ++i) copies += stream;
-  link_.Port().WriteText(copies);
+  link_.WriteAhead(copies);
 }
 
 void TryOutCommands::End() {
@@ -102,7 +102,8 @@ void TryOutCommands::SendTryOutPackets() {
   // The background first: the port asks for more while this write still goes out,
   // and what it is given then must already be the new stream, never the old one.
   link_.BackgroundStream = stream;
-  link_.Port().WriteText(stream);
+  // Ahead of the old stream still queued: the change is on the track at once.
+  link_.WriteAhead(stream);
 }
 
 }  // namespace qarn2::tryout

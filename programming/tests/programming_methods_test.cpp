@@ -115,7 +115,8 @@ class ProgrammingMethodsTest : public ::testing::Test, protected engine::testing
     std::vector<Burst> bursts;
     bool after_other = true;
     for (const TrackLogEntry& e : track_.Log()) {
-      if (e.kind != TrackLogEntry::kPacket) continue;
+      // (A background reset cut for a burst may leave "00 00", too short for a decoder.)
+      if (e.kind != TrackLogEntry::kPacket || e.bytes.size() < 3) continue;
       const Packet packet(e.bytes.begin(), e.bytes.end() - 1);
       if (packet == Packet{0x00, 0x00}) {
         after_other = true;

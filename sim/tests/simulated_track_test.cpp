@@ -211,6 +211,37 @@ TEST(SimulatedTrackTest, DecoderTraitsShowOnTheRingInput) {
   EXPECT_EQ(DescribeTraits(traits), "ack-pulse=7");
 }
 
+// A burst written ahead of the background goes on the line within the FIFO's time;
+// written behind it, it waits for what the port holds (the refill depth).
+TEST(SimulatedTrackTest, ABurstAheadOfTheBackgroundDoesNotWaitForIt) {
+  const encoding::FixedStreams fixed = encoding::MakeFixedStreams();
+  const std::vector<std::uint8_t> verify = {0x74, 0x1C, 0x06, 0x6E};
+  for (const bool ahead : {true, false}) {
+    SCOPED_TRACE(ahead ? "ahead" : "behind");
+    VirtualClock clock;
+    Bench bench(clock);
+    bench.background = fixed.LongResetStream;
+    bench.port.SetDTR(true);
+    bench.port.WriteText(fixed.LongResetStream);
+    bench.Pass(100ms);  // the background queued kTransmitRefillAhead deep
+    const SimTime start = clock.Now();
+    const std::string burst = encoding::EncodeServicePacket({0x74, 0x1C, 0x06});
+    ahead ? bench.port.WriteTextAhead(burst) : bench.port.WriteText(burst);
+    bench.Pass(150ms);
+    SimTime end{-1};
+    for (const TrackLogEntry& e : bench.track.Log()) {
+      if (e.kind == TrackLogEntry::kPacket && e.bytes == verify && end < SimTime{0}) end = e.time - start;
+    }
+    // The FIFO's 16 characters (8.3 ms), then the packet itself (about 10 ms).
+    if (ahead) {
+      EXPECT_GT(end, 0ms);
+      EXPECT_LT(end, 25ms);
+    } else {
+      EXPECT_GT(end, serial::kTransmitRefillAhead);
+    }
+  }
+}
+
 TEST(SimulatedTrackTest, TheRealClockGivesTheSameLog) {
   VirtualClock virtual_clock;
   Bench on_virtual(virtual_clock);
