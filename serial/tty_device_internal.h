@@ -50,10 +50,31 @@ void ReleaseLines(int fd, const termios& original);
 bool NoteOpenPort(int fd, const termios& original);
 void ForgetOpenPort(int fd);
 
-// The device behind MakeTtyDevice (see tty_device.h).
+// A line whose device cannot tell what it still holds to send (a pseudo-terminal
+// takes everything at once and reports nothing held): the writer plays the UART by the
+// clock. Characters are handed over no more than kAhead before the line would send
+// them, and count as held until then.
+class ClockPacedLine {
+ public:
+  static constexpr nanoseconds kAhead = std::chrono::milliseconds(50);
+  // How many characters may be handed over at `now`.
+  long long Room(Clock::time_point now, nanoseconds character) const;
+  void Handed(Clock::time_point now, nanoseconds character, long long count);
+  // Characters handed over that the line has not sent by `now`.
+  int Held(Clock::time_point now, nanoseconds character) const;
+  // How long from `now` until there is room again.
+  nanoseconds UntilRoom(Clock::time_point now, nanoseconds character) const;
+
+ private:
+  Clock::time_point free_at_{};  // when the line has sent all it was handed
+};
+
+// The device behind MakeTtyDevice (see tty_device.h). With `pace_pseudo_terminals`, a
+// pseudo-terminal (whose queue reads as empty) is paced by the clock.
 class TtyDevice final : public SerialDevice {
  public:
-  explicit TtyDevice(TransmitQueueProbe probe) : probe_(std::move(probe)) {}
+  TtyDevice(TransmitQueueProbe probe, bool pace_pseudo_terminals)
+      : probe_(std::move(probe)), pace_pseudo_terminals_(pace_pseudo_terminals) {}
   ~TtyDevice() override { Close(); }
 
   int Open(const std::string& path) override;
@@ -96,7 +117,8 @@ class TtyDevice final : public SerialDevice {
   void RunWriter();
   // Hands what it can of `job` to the driver; false when the driver's queue is full.
   // Sets `error` when the write failed.
-  bool WriteSome(Sending& job, long long& written_total, int& error);
+  // At most `allowed` characters.
+  bool WriteSome(Sending& job, long long& written_total, long long allowed, int& error);
   // Completes the jobs whose last character has left the driver (`sent` characters of
   // all written have).
   static void CompleteSent(std::deque<Sending>& sent, long long sent_total);
@@ -108,6 +130,8 @@ class TtyDevice final : public SerialDevice {
   int LowWater() const;
 
   const TransmitQueueProbe probe_;
+  const bool pace_pseudo_terminals_;
+  std::atomic<bool> paced_{false};  // the open device is paced by the clock
   std::atomic<int> fd_{-1};
   termios original_{};  // the settings the port had when it was opened
   bool has_original_ = false;

@@ -9,6 +9,8 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -27,6 +29,15 @@ namespace {
 constexpr int kRxRecheckMs = 10;
 
 bool HungUp(short revents) { return (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0; }
+
+// The slave side of a Unix 98 pseudo-terminal (/dev/pts/N: majors 136..143), as a
+// virtual port or a bridge to a remote one gives it.
+bool IsPseudoTerminal(int fd) {
+  struct stat st = {};
+  if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+  const unsigned int kind = major(st.st_rdev);
+  return kind >= 136 && kind <= 143;
+}
 
 // USB adapters otherwise hold received characters back for several milliseconds.
 void AskLowLatency(int fd) {
@@ -78,6 +89,7 @@ int TtyDevice::Open(const std::string& path) {
     NoteOpenPort(fd, original_);
   }
   AskLowLatency(fd);
+  paced_ = pace_pseudo_terminals_ && IsPseudoTerminal(fd);
   if (int error = event_wake_.Open()) return give_up(error);
   if (int error = writer_wake_.Open()) {
     event_wake_.Close();
@@ -367,11 +379,12 @@ EventWait TtyDevice::WaitEvents() {
 }  // namespace tty
 
 std::unique_ptr<SerialDevice> MakeTtyDevice() {
-  return MakeTtyDevice([](int fd, int& held) { return ioctl(fd, TIOCOUTQ, &held) < 0 ? errno : 0; });
+  return std::make_unique<tty::TtyDevice>(
+      [](int fd, int& held) { return ioctl(fd, TIOCOUTQ, &held) < 0 ? errno : 0; }, true);
 }
 
 std::unique_ptr<SerialDevice> MakeTtyDevice(TransmitQueueProbe probe) {
-  return std::make_unique<tty::TtyDevice>(std::move(probe));
+  return std::make_unique<tty::TtyDevice>(std::move(probe), false);
 }
 
 }  // namespace qarn2::serial

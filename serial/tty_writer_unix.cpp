@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <limits>
 
 #include "serial/thread_priority.h"
 #include "serial/tty_device_internal.h"
@@ -22,6 +23,26 @@ constexpr nanoseconds kMinDrainPause = std::chrono::microseconds(200);
 constexpr nanoseconds kMaxDrainPause = std::chrono::milliseconds(2);
 
 }  // namespace
+
+long long ClockPacedLine::Room(Clock::time_point now, nanoseconds character) const {
+  const nanoseconds queued = std::max(nanoseconds(0), free_at_ - now);
+  if (queued == nanoseconds(0)) return std::max<long long>(1, kAhead / character);
+  return queued >= kAhead ? 0 : (kAhead - queued) / character;
+}
+
+void ClockPacedLine::Handed(Clock::time_point now, nanoseconds character, long long count) {
+  free_at_ = std::max(free_at_, now) + character * count;
+}
+
+int ClockPacedLine::Held(Clock::time_point now, nanoseconds character) const {
+  const nanoseconds queued = free_at_ - now;
+  if (queued <= nanoseconds(0)) return 0;
+  return static_cast<int>((queued + character - nanoseconds(1)) / character);
+}
+
+nanoseconds ClockPacedLine::UntilRoom(Clock::time_point now, nanoseconds character) const {
+  return std::max(nanoseconds(0), free_at_ - kAhead + character - now);
+}
 
 int TtyDevice::StartWrite(std::shared_ptr<WriteJob> job) {
   if (!job) return EINVAL;
@@ -64,8 +85,9 @@ int TtyDevice::Purge() {
 // The writer hands each job's characters to the driver as soon as the driver takes
 // them, so that one job follows the other without a pause on the line, and completes
 // each job when its last character has left the driver (or when its time is up).
-// Transmit-empty is reported when nothing waits to be written and what the driver
-// still holds is short: the next characters come while the line is still busy.
+// Transmit-empty is reported when what waits to be written and what the driver still
+// holds is short: the next characters come while the line is still busy. A paced
+// line (a pseudo-terminal) takes them only as fast as a UART would send them.
 void TtyDevice::RunWriter() {
   RaiseThreadPriority(Urgency::kLine);  // it feeds the driver
   std::deque<Sending> sent;  // handed to the driver, not all gone out
@@ -74,6 +96,8 @@ void TtyDevice::RunWriter() {
   std::uint64_t generation = 0;
   int outq = 0;  // what the driver held at the last look
   const int fd = fd_;
+  const bool paced = paced_;
+  ClockPacedLine line;
 
   const auto sent_total = [&] { return written_total - outq; };
   // Returns how many characters of those jobs the driver had taken and sent.
@@ -128,30 +152,38 @@ void TtyDevice::RunWriter() {
         // Its time starts when its turn comes: what the driver still holds goes first.
         next.deadline = Clock::now() + job.timeout() + nanoseconds(character_ns_.load()) * outq;
       }
+      untold_characters_ += static_cast<long>(job.data().size());
       current = std::move(next);
     }
     lock.unlock();
 
-    // Hand over what the driver takes.
+    // Hand over what the driver takes (a paced line: what is due).
+    const nanoseconds character(character_ns_.load());
     bool queue_full = false;
+    bool held_back = false;  // by the pace, not by the driver
     if (current) {
       int error = 0;
-      queue_full = !WriteSome(*current, written_total, error);
+      const Clock::time_point before = Clock::now();
+      const long long allowed = paced ? line.Room(before, character) : std::numeric_limits<long long>::max();
+      const long long had = written_total;
+      queue_full = !WriteSome(*current, written_total, allowed, error);
+      if (paced) line.Handed(before, character, written_total - had);
+      held_back = queue_full && paced && written_total - had == allowed;
       if (error) {
         if (error == EIO) Fail(error);
         // What the driver took of it, and of the jobs before it, still goes out.
         const Sending failed = *std::exchange(current, std::nullopt);
         failed.job->Complete(static_cast<int>(failed.end - failed.start), error);
       } else if (!queue_full && current->end - current->start == static_cast<long long>(current->job->data().size())) {
-        std::lock_guard untold(mutex_);
-        untold_characters_ += static_cast<long>(current->job->data().size());
         sent.push_back(*std::exchange(current, std::nullopt));
       }
     }
 
     // See what has left the driver.
     int held = 0;
-    if (!sent.empty() || current) {
+    if (paced) {
+      held = line.Held(Clock::now(), character);
+    } else if (!sent.empty() || current) {
       if (const int error = probe_(fd, held)) {
         // A driver that cannot tell has sent the characters once it has taken them.
         held = 0;
@@ -182,9 +214,14 @@ void TtyDevice::RunWriter() {
 
     lock.lock();
     if (stop_writer_ || generation != generation_ || failure_) continue;
-    if (!current && jobs_.empty() && untold_characters_ > 0 && outq <= LowWater()) {
-      untold_characters_ = 0;
-      Raise(evTxEmpty);
+    if (untold_characters_ > 0) {
+      long long queued = outq;
+      if (current) queued += static_cast<long long>(current->job->data().size()) - (current->end - current->start);
+      for (const auto& job : jobs_) queued += static_cast<long long>(job->data().size());
+      if (queued <= LowWater()) {
+        untold_characters_ = 0;
+        Raise(evTxEmpty);
+      }
     }
     if (current && !queue_full) continue;  // the next piece at once
     if (!current && !jobs_.empty()) continue;
@@ -197,8 +234,11 @@ void TtyDevice::RunWriter() {
         if (s && s->deadline) limit = std::min(*limit, std::chrono::duration_cast<nanoseconds>(*s->deadline - now));
       }
     }
+    // Held back by the pace, the driver would take more at once: wait for the line.
+    if (held_back) limit = std::min(*limit, std::max(kMinDrainPause, line.UntilRoom(now, character)));
+    const bool want_room = current && !held_back;
     lock.unlock();
-    WaitOn(current ? fd : -1, current ? POLLOUT : 0, writer_wake_, limit);
+    WaitOn(want_room ? fd : -1, want_room ? POLLOUT : 0, writer_wake_, limit);
     lock.lock();
   }
   // Closing: the port has purged; anything left is dropped.
@@ -209,15 +249,18 @@ void TtyDevice::RunWriter() {
   settled_.notify_all();
 }
 
-bool TtyDevice::WriteSome(Sending& sending, long long& written_total, int& error) {
+bool TtyDevice::WriteSome(Sending& sending, long long& written_total, long long allowed, int& error) {
   const std::string& data = sending.job->data();
   for (;;) {
     const long long done = sending.end - sending.start;
     if (done >= static_cast<long long>(data.size())) return true;
-    const ssize_t n = ::write(fd_, data.data() + done, data.size() - static_cast<std::size_t>(done));
+    if (allowed <= 0) return false;
+    const std::size_t size = static_cast<std::size_t>(std::min<long long>(allowed, static_cast<long long>(data.size()) - done));
+    const ssize_t n = ::write(fd_, data.data() + done, size);
     if (n > 0) {
       sending.end += n;
       written_total += n;
+      allowed -= n;
       continue;
     }
     if (n < 0 && errno == EINTR) continue;

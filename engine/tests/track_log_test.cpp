@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -206,34 +207,17 @@ class PacedPty {
 
   const std::string& Path() const { return path_; }
 
-  // The port's devices: the tty back-end, told by the line how much it still holds.
+  // The port's devices: the tty back-end, told by the line how much it still holds:
+  // what the master side has not taken (a flush for a burst ahead drops it there too).
   serial::DeviceFactory Devices() {
     return [this](const std::string&) -> std::unique_ptr<serial::SerialDevice> {
-      return std::make_unique<Counting>(
-          serial::MakeTtyDevice([this](int, int& held) {
-            held = static_cast<int>(started_.load() - taken_.load());
-            return 0;
-          }),
-          started_);
+      return serial::MakeTtyDevice([this](int, int& held) {
+        return ioctl(master_, FIONREAD, &held) < 0 ? errno : 0;
+      });
     };
   }
 
  private:
-  class Counting : public serial::ForwardingDevice {
-   public:
-    Counting(std::unique_ptr<serial::SerialDevice> tty, std::atomic<std::size_t>& started)
-        : ForwardingDevice(std::move(tty)), started_(started) {}
-    int StartWrite(std::shared_ptr<serial::WriteJob> job) override {
-      const std::size_t size = job->data().size();
-      const int error = ForwardingDevice::StartWrite(std::move(job));
-      if (error == 0) started_ += size;
-      return error;
-    }
-
-   private:
-    std::atomic<std::size_t>& started_;
-  };
-
   void RunLine() {
     constexpr double kCharactersPerSecond = 1920.0;
     double credit = 0;  // characters the line could have sent by now
@@ -247,7 +231,6 @@ class PacedPty {
       const auto want = static_cast<std::size_t>(std::min<double>(credit, sizeof buffer));
       const ssize_t got = want > 0 ? read(master_, buffer, want) : 0;
       const std::size_t taken = got > 0 ? static_cast<std::size_t>(got) : 0;
-      taken_ += taken;
       credit -= static_cast<double>(taken);
       if (taken < want) credit = std::min(credit, 1.0);  // an idle line saves up nothing
     }
@@ -256,8 +239,6 @@ class PacedPty {
   int master_ = -1;
   int slave_ = -1;
   std::string path_;
-  std::atomic<std::size_t> started_{0};
-  std::atomic<std::size_t> taken_{0};
   std::atomic<bool> stop_{false};
   std::thread line_;
 };

@@ -85,10 +85,12 @@ class TtyDeviceTest : public ::testing::Test {
     if (slave_ >= 0) ::close(slave_);
   }
 
-  void OpenDevice(TComEvents events = {}) {
+  // A pseudo-terminal is paced by the clock at the line's rate: the fixture's tests run
+  // it fast unless they are about the pace.
+  void OpenDevice(TComEvents events = {}, int rate = 4000000) {
     ASSERT_EQ(device_->Open(path_), 0);
     LineSettings settings;
-    settings.baud_rate = 19200;
+    settings.baud_rate = rate;
     ASSERT_EQ(device_->SetLineSettings(settings), 0);
     ASSERT_EQ(device_->SetEventMask(events), 0);
   }
@@ -540,7 +542,7 @@ TEST_F(PacedLineTest, TheNextCharactersAreAskedForWhileTheLineIsStillBusy) {
   // As the link keeps the background going: a copy (17 characters, 8.9 ms) written at
   // every transmit-empty, and now and then 8 ms late, as on a loaded machine. Asked
   // for only once the driver is empty, such a copy would follow a pause.
-  OpenDevice({evTxEmpty});
+  OpenDevice({evTxEmpty}, 19200);
   const std::string copy(17, 'r');
   constexpr int kCopies = 40;
   std::thread program([&] {
@@ -559,7 +561,7 @@ TEST_F(PacedLineTest, AJobCompletesWhenItsLastCharacterHasLeftNotBefore) {
   // Two jobs back to back: the first completes once the line has taken its 100
   // characters (within a look at the queue, a few characters), though the second is
   // already in the driver behind it.
-  OpenDevice();
+  OpenDevice({}, 19200);
   const auto first = Start(std::string(100, 'a'));
   const auto second = Start(std::string(40, 'b'));
   std::size_t taken_when_done = 0;
@@ -570,6 +572,42 @@ TEST_F(PacedLineTest, AJobCompletesWhenItsLastCharacterHasLeftNotBefore) {
   EXPECT_LE(taken_when_done, 106u);
   EXPECT_EQ(Finish(first), Outcome(100, 0));
   EXPECT_EQ(Finish(second), Outcome(40, 0));
+}
+
+// A pseudo-terminal reports nothing held, so the device plays the UART by the clock:
+// the far side, reading as fast as it can, gets the characters at the line's pace (a
+// little ahead, never faster on the whole), and the writer spends little time on it.
+TEST_F(TtyDeviceTest, APseudoTerminalIsPacedAtTheLinesRate) {
+  OpenDevice({evTxEmpty}, 19200);
+  constexpr auto kCharacter = std::chrono::nanoseconds(10 * 1'000'000'000LL / 19200);
+  constexpr std::size_t kTotal = 1920;  // one second of line
+  timespec cpu_start = {}, cpu_end = {};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu_start);
+  const auto start = Clock::now();
+  std::vector<std::shared_ptr<WriteJob>> jobs;
+  for (int i = 0; i < 8; ++i) jobs.push_back(Write(std::string(kTotal / 8, static_cast<char>('a' + i))));
+  std::string line;
+  std::vector<Clock::duration> arrived;  // when each character came, from the start
+  while (line.size() < kTotal && Clock::now() - start < kPatience) {
+    pollfd watched = {master_, POLLIN, 0};
+    if (poll(&watched, 1, 100) <= 0) continue;
+    char buffer[256];
+    const ssize_t n = ::read(master_, buffer, sizeof buffer);
+    for (ssize_t i = 0; i < n; ++i) arrived.push_back(Clock::now() - start);
+    if (n > 0) line.append(buffer, static_cast<std::size_t>(n));
+  }
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu_end);
+  ASSERT_EQ(line.size(), kTotal);
+  for (std::size_t k = 0; k < kTotal; k += 64) {
+    // Never more than the pace's lead ahead of the line, and not lagging behind it.
+    EXPECT_GE(arrived[k], kCharacter * static_cast<long long>(k) - 60ms) << k;
+    EXPECT_LE(arrived[k], kCharacter * static_cast<long long>(k) + 100ms) << k;
+  }
+  // A job is done when the line has sent its last character.
+  EXPECT_GE(Finish(jobs.back()).first, static_cast<int>(kTotal / 8));
+  EXPECT_GE(Clock::now() - start, kCharacter * static_cast<long long>(kTotal) - 5ms);
+  const double cpu_ms = (cpu_end.tv_sec - cpu_start.tv_sec) * 1e3 + (cpu_end.tv_nsec - cpu_start.tv_nsec) / 1e6;
+  EXPECT_LT(cpu_ms, 250.0) << "milliseconds of CPU for one second of line";
 }
 
 TEST_F(TtyDeviceTest, CancelEndsTheCurrentAndLaterWaitsUntilTheMaskIsSetAgain) {
