@@ -22,6 +22,11 @@ namespace {
 constexpr nanoseconds kMinDrainPause = std::chrono::microseconds(200);
 constexpr nanoseconds kMaxDrainPause = std::chrono::milliseconds(2);
 
+bool HungUpNow(int fd) {
+  pollfd watched = {fd, 0, 0};
+  return poll(&watched, 1, 0) > 0 && (watched.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 }  // namespace
 
 long long ClockPacedLine::Room(Clock::time_point now, nanoseconds character) const {
@@ -197,6 +202,13 @@ void TtyDevice::RunWriter() {
       }
     }
     outq = static_cast<int>(std::min<long long>(held, written_total));
+    if (!sent.empty() && HungUpNow(fd)) {
+      // The far end is gone (a bridge closed, an adapter unplugged): what it had not
+      // taken is lost, and no job is counted as sent after it.
+      Fail(EIO);
+      lock.lock();
+      continue;
+    }
     CompleteSent(sent, sent_total());
 
     // The oldest job whose time is up: the port takes nothing any more. What the

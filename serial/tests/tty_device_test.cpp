@@ -610,6 +610,23 @@ TEST_F(TtyDeviceTest, APseudoTerminalIsPacedAtTheLinesRate) {
   EXPECT_LT(cpu_ms, 250.0) << "milliseconds of CPU for one second of line";
 }
 
+TEST_F(TtyDeviceTest, AWriteCutByAHangUpIsNeverComplete) {
+  // On a paced pseudo-terminal the far end goes while a job is still being handed
+  // over (a second of line), or once all of it is written but not yet sent (50 ms).
+  for (const auto& [size, after] : {std::pair{1920, 200ms}, std::pair{90, 10ms}}) {
+    SCOPED_TRACE(size);
+    TearDown();
+    SetUp();
+    OpenDevice({}, 19200);
+    const auto job = Write(std::string(static_cast<std::size_t>(size), 'h'));
+    std::this_thread::sleep_for(after);
+    CloseMaster();
+    const auto [written, error] = Finish(job);
+    EXPECT_EQ(error, EIO);
+    EXPECT_LT(written, size);
+  }
+}
+
 TEST_F(TtyDeviceTest, CancelEndsTheCurrentAndLaterWaitsUntilTheMaskIsSetAgain) {
   OpenDevice({evRxChar});
   auto waiting = WaitInBackground();
