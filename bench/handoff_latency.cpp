@@ -23,11 +23,13 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
+#include "bench/bench_arguments.h"
 #include "qtadapter/qt_hand_off.h"
 #include "serial/com_port.h"
 #include "serial/serial_device.h"
@@ -200,25 +202,10 @@ void PrintHelp() {
       kProgram, kWarmUp, kMaxSamples, kMaxGapUs);
 }
 
-// Refuses the command line: one line on standard error, exit status 2.
-[[noreturn]] void Refuse(const std::string& problem) {
-  std::fprintf(stderr, "%s: %s; see --help\n", kProgram, problem.c_str());
-  std::exit(2);
-}
+[[noreturn]] void Refuse(const std::string& problem) { qarn2::bench::Refuse(kProgram, problem); }
 
-// The whole number from `low` to `high` that follows the option argv[i]; moves i onto it.
-int NumberAfter(int argc, char** argv, int& i, int low, int high) {
-  const std::string option = argv[i];
-  if (++i == argc) Refuse(option + " needs a value");
-  const std::string_view text = argv[i];
-  int number = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
-  if (error != std::errc() || end != text.data() + text.size() || number < low ||
-      number > high) {
-    Refuse(option + " takes a whole number from " + std::to_string(low) + " to " +
-           std::to_string(high) + ", not '" + std::string(text) + "'");
-  }
-  return number;
+int NumberAfter(int argc, char** argv, int& i, int low, int high = std::numeric_limits<int>::max()) {
+  return qarn2::bench::NumberAfter(kProgram, argc, argv, i, low, high);
 }
 
 }  // namespace
@@ -243,8 +230,7 @@ int main(int argc, char** argv) {
     } else if (arg == "--gap-us") {
       gap_us = NumberAfter(argc, argv, i, 0, kMaxGapUs);
     } else {
-      Refuse((arg.size() > 1 && arg[0] == '-' ? "unknown option '" : "unexpected argument '") +
-             arg + "'");
+      qarn2::bench::RefuseUnknown(kProgram, arg);
     }
   }
 

@@ -28,10 +28,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "bench/bench_arguments.h"
 #include "engine/engine.h"
 #include "engine/track_log.h"
 #include "link/hardware_kind.h"
@@ -67,24 +69,8 @@ void PrintHelp() {
       kProgram, refill_ms);
 }
 
-// Refuses the command line: one line on standard error, exit status 2.
-[[noreturn]] void Refuse(const std::string& problem) {
-  std::fprintf(stderr, "%s: %s; see --help\n", kProgram, problem.c_str());
-  std::exit(2);
-}
-
-// The whole number of at least `low` that follows the option argv[i]; moves i onto it.
-int NumberAfter(int argc, char** argv, int& i, int low) {
-  const std::string option = argv[i];
-  if (++i == argc) Refuse(option + " needs a value");
-  const std::string_view text = argv[i];
-  int number = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
-  if (error != std::errc() || end != text.data() + text.size() || number < low) {
-    Refuse(option + " takes a whole number of at least " + std::to_string(low) + ", not '" +
-           std::string(text) + "'");
-  }
-  return number;
+int NumberAfter(int argc, char** argv, int& i, int low, int high = std::numeric_limits<int>::max()) {
+  return qarn2::bench::NumberAfter(kProgram, argc, argv, i, low, high);
 }
 
 // Everything on CPU 0: the program's threads and the busy processes compete there.
@@ -182,8 +168,7 @@ int main(int argc, char** argv) {
     } else if (arg == "--refill-ahead") {
       refill_ahead_ms = NumberAfter(argc, argv, i, 0);
     } else {
-      Refuse((arg.size() > 1 && arg[0] == '-' ? "unknown option '" : "unexpected argument '") +
-             arg + "'");
+      qarn2::bench::RefuseUnknown(kProgram, arg);
     }
   }
   OnCpuZero();  // before any thread is made: they all inherit it

@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bench/bench_arguments.h"
 #include "encoding/fixed_streams.h"
 #include "encoding/serial_encoder.h"
 #include "engine/engine.h"
@@ -58,28 +59,8 @@ void PrintHelp() {
       kProgram);
 }
 
-// Refuses the command line: one line on standard error, exit status 2.
-[[noreturn]] void Refuse(const std::string& problem) {
-  std::fprintf(stderr, "%s: %s; see --help\n", kProgram, problem.c_str());
-  std::exit(2);
-}
-
-// The whole number from `low` to `high` that follows the option argv[i]; moves i onto it.
-int NumberAfter(int argc, char** argv, int& i, int low,
-                int high = std::numeric_limits<int>::max()) {
-  const std::string option = argv[i];
-  if (++i == argc) Refuse(option + " needs a value");
-  const std::string_view text = argv[i];
-  int number = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
-  if (error != std::errc() || end != text.data() + text.size() || number < low ||
-      number > high) {
-    const std::string range = high == std::numeric_limits<int>::max()
-                                  ? "of at least " + std::to_string(low)
-                                  : "from " + std::to_string(low) + " to " + std::to_string(high);
-    Refuse(option + " takes a whole number " + range + ", not '" + std::string(text) + "'");
-  }
-  return number;
+int NumberAfter(int argc, char** argv, int& i, int low, int high = std::numeric_limits<int>::max()) {
+  return qarn2::bench::NumberAfter(kProgram, argc, argv, i, low, high);
 }
 
 double BurstMs(const enc::Packet& packet) {
@@ -124,8 +105,7 @@ int main(int argc, char** argv) {
     } else if (arg == "--repeats") {
       repeats = NumberAfter(argc, argv, i, 1);
     } else {
-      Refuse((arg.size() > 1 && arg[0] == '-' ? "unknown option '" : "unexpected argument '") +
-             arg + "'");
+      qarn2::bench::RefuseUnknown(kProgram, arg);
     }
   }
   QCoreApplication application(argc, argv);
