@@ -73,7 +73,7 @@ void TrackLink::AwaitAcknowledge() {
   }
   TickCount = 0;
   if (last_burst_ == Burst::kWrite) {
-    while (ticks_ < acknowledges_end_ && !AckFlag) time_.HandlePendingEvents();
+    while (ticks_ < AcknowledgesEnd() && !AckFlag) time_.HandlePendingEvents();
   } else {
     while (TickCount <= 3 && !AckFlag) time_.HandlePendingEvents();
   }
@@ -89,21 +89,22 @@ void TrackLink::WriteBurst(const std::string& text, Burst kind) {
   WriteAhead(text);
   burst_taken_ = ticks_;
   last_burst_ = kind;
-  acknowledges_end_ =
-      ticks_ + 1 + (kind == Burst::kWrite ? kWriteAcknowledgeTicks : kVerifyAcknowledgeTicks);
+}
+
+long long TrackLink::AcknowledgesEnd() const {
+  if (last_burst_ == Burst::kVerify) return burst_taken_ + 1 + kVerifyAcknowledgeTicks;
+  const long long longest = burst_taken_ + 1 + kWriteAcknowledgeTicks;
+  if (first_ring_ < 0) return longest;
+  // The decoder took at most this long from a copy to its acknowledge (the burst may
+  // have waited behind the background, which only makes it longer).
+  const long long write_time = first_ring_ - burst_started_ + 1;
+  return std::min(longest, burst_taken_ + write_time + kVerifyAcknowledgeTicks + 1);
 }
 
 void TrackLink::SettleAcknowledges() {
   // The LGB interface answers each request itself; nothing of it comes late on RI.
   if (HardwareKind != kLgbInterface) {
-    long long end = acknowledges_end_;
-    if (last_burst_ == Burst::kWrite && first_ring_ >= 0) {
-      // The decoder took at most this long from a copy to its acknowledge (the burst
-      // may have waited behind the background, which only makes it longer).
-      const long long write_time = first_ring_ - burst_started_ + 1;
-      end = std::min(end, burst_taken_ + write_time + kVerifyAcknowledgeTicks + 1);
-    }
-    while (ticks_ < end) time_.HandlePendingEvents();
+    while (ticks_ < AcknowledgesEnd()) time_.HandlePendingEvents();
   }
   ClearAcknowledges();
 }

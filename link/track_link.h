@@ -25,8 +25,8 @@ class TrackLink {
   // --- Shared state (as the program names it).
   int TickCount = 0;            // timer ticks since the last wait began
   bool AckFlag = false;         // the decoder's acknowledge was seen on RI
-  int AckCount = 0;             // acknowledges seen on RI and not yet taken (see
-                                // TakeAcknowledge): two rings are never one
+  int AckCount = 0;             // acknowledges seen on RI since cleared: two rings are
+                                // never one
   bool AckResult = false;       // outcome of the last acknowledge wait
   std::string RxBuffer;         // characters received (NUL included) since cleared
   std::string BackgroundStream; // written again at every transmit-empty
@@ -109,9 +109,10 @@ class TrackLink {
  private:
   serial::TComPort& port_;
   TimeBase& time_;
-  long long ticks_ = 0;            // timer ticks since the start, never reset
-  long long acknowledges_end_ = 0;  // the tick from which the last burst's acknowledge
-                                    // can no longer come
+  // The tick from which the last burst's acknowledge can no longer come.
+  long long AcknowledgesEnd() const;
+
+  long long ticks_ = 0;  // timer ticks since the start, never reset
   Burst last_burst_ = Burst::kVerify;
   long long burst_started_ = 0;  // ticks_ when the last burst was handed to the port
   long long burst_taken_ = 0;    // ... and when the port had taken all of it

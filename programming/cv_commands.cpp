@@ -176,6 +176,16 @@ std::string TryText(int tries, const SheetRun& run) {
 
 }  // namespace
 
+bool CvCommands::ReadTrying(int cv, int address, const std::string& purpose, const SheetRun& run, int& tries) {
+  do {
+    ++tries;
+    view_->SetCvPrompt("lese CV " + std::to_string(cv) + purpose + TryText(tries, run));
+    link_.CvNumber = address;
+    programmer_.ReadCv();
+  } while (!link_.AckResult && tries <= run.retries && !state_.AbortFlag);
+  return link_.AckResult;
+}
+
 std::optional<int> CvCommands::ReadAllCvs(SheetLines& sheet, const SheetRun& run) {
   if (busy_) return std::nullopt;
   BusyScope busy(busy_);
@@ -191,15 +201,7 @@ std::optional<int> CvCommands::ReadAllCvs(SheetLines& sheet, const SheetRun& run
     outcome.cv = cv;
     const int address = SheetLineAddress(state_.ProgrammingMode, cv);
     outcome.unreachable = address == 0;
-    bool read = false;
-    while (!outcome.unreachable) {
-      ++outcome.tries;
-      view_->SetCvPrompt("lese CV " + std::to_string(cv) + TryText(outcome.tries, run));
-      link_.CvNumber = address;
-      programmer_.ReadCv();
-      read = link_.AckResult;
-      if (read || outcome.tries > run.retries || state_.AbortFlag) break;
-    }
+    const bool read = !outcome.unreachable && ReadTrying(cv, address, "", run, outcome.tries);
     if (outcome.unreachable) view_->SetCvResult(UnreachableText(cv, state_.ProgrammingMode));
     if (!read) ++errors;
     outcome.ok = read;
@@ -267,16 +269,9 @@ std::optional<int> CvCommands::WriteAllCvs(SheetLines& sheet, const SheetRun& ru
       // took a packet, not that it holds the value.
       // The read back is tried as often as the write.
       outcome.verified = true;
-      bool read = false;
-      do {
-        ++outcome.read_back_tries;
-        view_->SetCvPrompt("lese CV " + std::to_string(cv) + " zur Kontrolle" +
-                           TryText(outcome.read_back_tries, run));
-        link_.CvNumber = address;
-        programmer_.ReadCv();
-        read = link_.AckResult;
-      } while (!read && outcome.read_back_tries <= run.retries && !state_.AbortFlag);
-      if (read) outcome.read_back = state_.CvValue;
+      if (ReadTrying(cv, address, " zur Kontrolle", run, outcome.read_back_tries)) {
+        outcome.read_back = state_.CvValue;
+      }
       confirmed = outcome.read_back == value;
       state_.CvValue = value;
       link_.AckResult = confirmed;

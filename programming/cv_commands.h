@@ -121,6 +121,10 @@ class CvCommands {
   // panels hidden, the box shown without its entry field.
   void StartSheetCommand(bool writing, const std::string& caption);
   void TakeLocoAddress(int value);
+  // Reads sheet line `cv` through `address` (see SheetLineAddress), tried up to
+  // 1 + run.retries times, each counted in `tries`; the prompt names the CV and
+  // `purpose`. Whether it was read (the value in CvValue).
+  bool ReadTrying(int cv, int address, const std::string& purpose, const SheetRun& run, int& tries);
 
   link::TrackLink& link_;
   const encoding::FixedStreams& streams_;

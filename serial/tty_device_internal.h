@@ -5,6 +5,7 @@
 // the paced writer (tty_writer_unix.cpp), and the settings a port is given and left
 // with (tty_port_settings_unix.cpp). Nothing outside serial/ includes it.
 
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 
@@ -33,6 +34,9 @@ using std::chrono::nanoseconds;
 inline bool Refused(int error) {
   return error == ENOTTY || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
 }
+
+// poll's answer for a device that is gone: hung up, broken or closed.
+inline bool HungUp(short revents) { return (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0; }
 
 // One character in the format of `settings`.
 nanoseconds CharacterTime(const LineSettings& settings);

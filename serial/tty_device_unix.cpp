@@ -28,8 +28,6 @@ namespace {
 // looked at this often for new arrivals (the line stays readable, so poll cannot tell).
 constexpr int kRxRecheckMs = 10;
 
-bool HungUp(short revents) { return (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0; }
-
 // The slave side of a Unix 98 pseudo-terminal (/dev/pts/N: majors 136..143), as a
 // virtual port or a bridge to a remote one gives it.
 bool IsPseudoTerminal(int fd) {

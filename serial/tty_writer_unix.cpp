@@ -24,7 +24,7 @@ constexpr nanoseconds kMaxDrainPause = std::chrono::milliseconds(2);
 
 bool HungUpNow(int fd) {
   pollfd watched = {fd, 0, 0};
-  return poll(&watched, 1, 0) > 0 && (watched.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+  return poll(&watched, 1, 0) > 0 && HungUp(watched.revents);
 }
 
 }  // namespace
@@ -202,9 +202,10 @@ void TtyDevice::RunWriter() {
       }
     }
     outq = static_cast<int>(std::min<long long>(held, written_total));
-    if (!sent.empty() && HungUpNow(fd)) {
-      // The far end is gone (a bridge closed, an adapter unplugged): what it had not
-      // taken is lost, and no job is counted as sent after it.
+    if (paced && !sent.empty() && HungUpNow(fd)) {
+      // The clock says what has left, but the far end may be gone (a bridge closed):
+      // then what it had not taken is lost, and no job counts as sent. (A hung-up
+      // tty's driver answers the queue probe with EIO instead.)
       Fail(EIO);
       lock.lock();
       continue;

@@ -61,7 +61,6 @@ class DecoderModel {
     SimTime acknowledge_after{0};
   };
 
-
   static constexpr int kCvCount = 1024;
   // Service mode ends when no reset or service packet has ended for this long.
   static constexpr SimTime kServiceModeHold = std::chrono::milliseconds(20);

@@ -319,7 +319,7 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
           Note(event.time, TrackLogEntry::kPacket, event.bytes, reaction.meaning);
           if (reaction.acknowledge) {
             const SimTime start = event.time + track_.options_.ack_delay + reaction.acknowledge_after;
-            AddPulse(start, start + track_.options_.decoder.ack_pulse);
+            pulses_.push_back({start, start + track_.options_.decoder.ack_pulse});
           }
           break;
         }
@@ -345,20 +345,6 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
     for (const auto& entry : track_.lgb_.TakeLog()) Note(entry.time, TrackLogEntry::kLgb, {}, entry.text);
     std::stable_sort(arrivals_.begin(), arrivals_.end(),
                      [](const Arrival& a, const Arrival& b) { return a.time < b.time; });
-  }
-
-  // The ring input is one line: a pulse that begins while another is still on it
-  // only makes that one longer (no new ring).
-  void AddPulse(SimTime start, SimTime end) {
-    for (Pulse& p : pulses_) {
-      if (start <= p.end && end >= p.start) {
-        if (!p.raised) p.start = std::min(p.start, start);
-        p.end = std::max(p.end, end);
-        return;
-      }
-    }
-    pulses_.push_back({start, end});
-    std::sort(pulses_.begin(), pulses_.end(), [](const Pulse& a, const Pulse& b) { return a.start < b.start; });
   }
 
   // An acknowledge is one pulse on the ring input: one ring at its rising edge.
@@ -441,7 +427,6 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
 SimulatedTrack::SimulatedTrack(SimClock& clock, Options options)
     : clock_(clock), options_(options), lgb_(decoder_), ack_loss_draws_(options.ack_loss_seed) {
   decoder_.SetTraits(options.decoder);
-  receiver_.SetReversedPolarity(options.reversed_polarity);
 }
 
 SimulatedTrack::~SimulatedTrack() = default;

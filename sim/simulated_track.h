@@ -45,8 +45,6 @@ class SimulatedTrack {
     SimTime ack_delay = std::chrono::microseconds(500);  // packet end to pulse start
     // How the decoder behaves (--sim-trait); the pulse's length among it.
     DecoderTraits decoder;
-    // The decoder meets the line in the other polarity (see TrackReceiver).
-    bool reversed_polarity = false;
     // The chance that an acknowledge the decoder gives never reaches the port (a
     // weak one, as sound decoders give), drawn from a generator seeded with
     // `ack_loss_seed`, so that a run can be repeated.

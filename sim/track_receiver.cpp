@@ -158,7 +158,7 @@ void TrackReceiver::Break(SimTime when, std::string problem) {
 
 std::size_t TrackReceiver::MinPreamble() const {
   if (!after_idle_) return min_preamble_;
-  return std::max(min_preamble_, kPreambleAfterIdle + (reversed_ ? 1 : 0));
+  return std::max(min_preamble_, kPreambleAfterIdle);
 }
 
 }  // namespace qarn2::sim

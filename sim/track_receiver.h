@@ -25,8 +25,7 @@ struct TrackEvent {
 // a decoder does. An idle stretch between two characters lengthens the last mark half,
 // so the bit before a gap is lost, unless it lasts no more than kToleratedPause (a
 // decoder's timing takes that much). After an idle line or any fault the next packet
-// needs a longer preamble: 11 bits, or 12 where the decoder meets the line in the
-// other polarity and needs a bit more to find the halves' order.
+// needs a longer preamble, 11 bits: the decoder first finds the halves' order again.
 class TrackReceiver {
  public:
   static constexpr SimTime kToleratedPause = std::chrono::microseconds(20);
@@ -35,8 +34,6 @@ class TrackReceiver {
   // '1' bits a packet needs before its start bit (10..12) on a busy line.
   explicit TrackReceiver(std::size_t min_preamble = 10) : min_preamble_(min_preamble) {}
   void SetMinPreamble(std::size_t bits) { min_preamble_ = bits; }
-  // The decoder meets the line in the other polarity: one more preamble bit after idle.
-  void SetReversedPolarity(bool reversed) { reversed_ = reversed; }
 
   // One character whose start bit begins at `start`; `bit_time` is one serial bit.
   // `dcc_format` is false unless the line runs 19200 bit/s 8N1: then nothing the
@@ -57,7 +54,6 @@ class TrackReceiver {
   std::size_t MinPreamble() const;
 
   std::size_t min_preamble_;
-  bool reversed_ = false;
   bool after_idle_ = true;     // nothing whole since the line was idle or broke
   SimTime paused_{0};          // short pauses inside the current mark run
   bool line_mark_ = true;      // idle line is mark

@@ -1,6 +1,7 @@
 #include "cli/testing/conformance_matrix.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <set>
@@ -99,6 +100,7 @@ class Cell {
     Cvs before, after;
     std::vector<Store> stores;
     QJsonObject json;
+    bool refused = false;  // as the hardware cannot do it
   };
 
   // `qarn2-cli COMMAND ARGS... --json --trace` on the cell's hardware, mode and traits,
@@ -126,6 +128,14 @@ class Cell {
     run.err = err.str();
     run.after = DecoderCvs(testsupport::Get(decoder));
     run.stores = StoresIn(run.err);
+    if (HardwareRefuses(command, args)) {
+      // Nothing sent, nothing changed, and nothing to judge.
+      if (run.status != kExitUsage) Wrong(command + ": not refused (exit " + std::to_string(run.status) + ")");
+      if (!run.stores.empty() || run.after != run.before) Wrong(command + ": refused, but the decoder changed");
+      if (cell_.verdict == MatrixCell::kTrue) cell_.verdict = MatrixCell::kRefused;
+      run.refused = true;
+      return run;
+    }
     if (json && run.status != kExitUsage) {
       run.json = QJsonDocument::fromJson(QByteArray::fromStdString(run.out)).object();
       if (run.json.isEmpty() && run.status != 3) Wrong(command + ": no JSON report");
@@ -173,13 +183,16 @@ class Cell {
     }
   }
 
-  // Refused by the tool: nothing sent, nothing changed.
-  void ExpectRefused(const Run& run, const std::string& what) {
-    if (run.status != kExitUsage) Wrong(what + ": not refused (exit " + std::to_string(run.status) + ")");
-    if (!run.stores.empty() || run.after != run.before) Wrong(what + ": refused, but the decoder changed");
+ private:
+  // What the tool refuses on the cell's hardware: reading through a bare booster, and
+  // with the LGB interface any mode but dir and dio, and the factory reset.
+  bool HardwareRefuses(const std::string& command, const std::vector<std::string>& args) const {
+    const bool verify = std::find(args.begin(), args.end(), "--verify") != args.end();
+    if (cell_.hardware == "booster") return command == "read" || command == "read-all" || verify;
+    if (cell_.hardware != "lgb") return false;
+    return command == "reset" || (cell_.mode != "dir" && cell_.mode != "dio");
   }
 
- private:
   void Note(MatrixCell::Verdict verdict, const std::string& what) {
     if (verdict > cell_.verdict || cell_.verdict == MatrixCell::kRefused) cell_.verdict = verdict;
     if (!cell_.detail.empty()) cell_.detail += "; ";
@@ -249,7 +262,6 @@ void RunCell(MatrixCell& out) {
   const std::string& hw = out.hardware;
   const std::string& mode = out.mode;
   const std::string& command = out.command;
-  const bool lgb_refuses = hw == "lgb" && mode != "dir" && mode != "dio";
   const bool booster = hw == "booster";
   const auto reachable = [&](int cv) { return Reaches(mode, hw, cv); };
   const auto confirmable = [&](int cv) { return reachable(cv) && cv != kReadOnlyCv; };
@@ -258,31 +270,18 @@ void RunCell(MatrixCell& out) {
 
   if (command == "reset") {
     const Cell::Run run = cell.Tool("reset", {}, false);
-    if (hw == "lgb") {
-      cell.ExpectRefused(run, "reset");
-      if (out.verdict == MatrixCell::kTrue) out.verdict = MatrixCell::kRefused;
-    } else if (run.status != kExitOk) {
+    if (run.refused) return;
+    if (run.status != kExitOk) {
       cell.Failed("reset: exit " + std::to_string(run.status));
-    } else {
-      cell.OnlyAsked(run, {}, true);
-      for (const auto& [cv, value] : run.after) {
-        if (value != sim::DecoderModel::DefaultCv(cv)) {
-          cell.Wrong("factory reset sent, but CV " + std::to_string(cv) + " = " + std::to_string(value));
-          break;
-        }
+      return;
+    }
+    cell.OnlyAsked(run, {}, true);
+    for (const auto& [cv, value] : run.after) {
+      if (value != sim::DecoderModel::DefaultCv(cv)) {
+        cell.Wrong("factory reset sent, but CV " + std::to_string(cv) + " = " + std::to_string(value));
+        break;
       }
     }
-  } else if (lgb_refuses || (booster && (command == "read" || command == "read-all" || command == "--verify"))) {
-    const std::vector<std::string> args =
-        command == "read" ? std::vector<std::string>{"3"}
-        : command == "--verify" ? std::vector<std::string>{"--verify", "1", "4"}
-        : command == "write" ? std::vector<std::string>{"3", "131"}
-                               : std::vector<std::string>{cell.SheetPath()};
-    const std::string tool = command == "--verify" || command == "write" ? "write"
-                             : command == "--retries"                  ? "read-all"
-                                                                       : command;
-    cell.ExpectRefused(cell.Tool(tool, args), command);
-    if (out.verdict == MatrixCell::kTrue) out.verdict = MatrixCell::kRefused;
   } else if (command == "read") {
     for (const int cv : {3, 2}) {
       const Cell::Run run = cell.Tool("read", {std::to_string(cv)});

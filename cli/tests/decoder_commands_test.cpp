@@ -274,22 +274,11 @@ TEST(ReadAllCommandTest, RegisterModeReachesTheCvsTheLinesNameOrNone) {
   EXPECT_THAT(r.err, HasSubstr("CV 5 in reg nicht erreichbar"));
   EXPECT_THAT(r.err, HasSubstr("2 Fehler beim Auslesen\n"));
 
-  const Result w = RunCli({"write-all", "--virtual-time", "--mode", "reg", "--json", "--trace", sheet.Path()});
+  // What write-all then stores is the conformance matrix's to check.
+  const Result w = RunCli({"write-all", "--virtual-time", "--mode", "reg", "--json", sheet.Path()});
   EXPECT_EQ(w.status, kExitNotConfirmed) << w.err;
   EXPECT_THAT(w.out, HasSubstr("\"failures\": 2"));
   EXPECT_THAT(w.out, HasSubstr("\"result\": \"not reachable in this mode\""));
-  std::vector<std::string> stored;
-  for (const std::string& line : ServiceLines(w.err)) {
-    if (line.find("stored") != std::string::npos) stored.push_back(line.substr(line.find("write")));
-  }
-  // The page preset before each write, and the three lines the mode reaches.
-  EXPECT_THAT(stored, ::testing::Contains("write register 1 (CV 1) = 3 (stored)"));
-  EXPECT_THAT(stored, ::testing::Contains("write register 5 (CV 29) = 6 (stored)"));
-  EXPECT_THAT(stored, ::testing::Contains("write register 3 (CV 3) = 1 (stored)"));
-  for (const std::string& line : stored) {
-    EXPECT_THAT(line, ::testing::AnyOf(::testing::HasSubstr("(page register) = 1 "), ::testing::HasSubstr("= 3 "),
-                                       ::testing::HasSubstr("(CV 29) = 6 "), ::testing::HasSubstr("(CV 3) = 1 ")));
-  }
 }
 
 TEST(ReadAllCommandTest, TheFilesModeLineHoldsUnlessModeIsGiven) {

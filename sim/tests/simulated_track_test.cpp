@@ -202,13 +202,6 @@ TEST(SimulatedTrackTest, DecoderTraitsShowOnTheRingInput) {
     for (const TrackLogEntry& e : bench.track.Log()) logged = logged || e.text.find(c.logged) != std::string::npos;
     EXPECT_TRUE(logged);
   }
-  EXPECT_EQ(DescribeTraits({}), "default");
-  DecoderTraits traits;
-  EXPECT_NE(ApplyDecoderTrait("write-delay=201", traits), "");
-  EXPECT_NE(ApplyDecoderTrait("ack-pulse=4", traits), "");
-  EXPECT_NE(ApplyDecoderTrait("ack-every-packet=1", traits), "");
-  EXPECT_EQ(ApplyDecoderTrait("ack-pulse=7", traits), "");
-  EXPECT_EQ(DescribeTraits(traits), "ack-pulse=7");
 }
 
 // A burst written ahead of the background goes on the line within the FIFO's time;
