@@ -70,6 +70,10 @@ std::string PortAdvice(int system_error, const std::string& device, bool console
       advice += " Ein anderes Programm h\xC3\xA4lt den Anschluss (ein Terminalprogramm, ModemManager); es muss ihn "
                 "erst freigeben.";
       break;
+    case ETIMEDOUT:
+      advice += " Der Anschluss nimmt keine Zeichen mehr an: Liest die Gegenseite eines virtuellen Anschlusses "
+                "nicht mehr, oder h\xC3\xA4ngt der Adapter?";
+      break;
     default:
       break;
   }

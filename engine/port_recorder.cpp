@@ -26,6 +26,9 @@ constexpr double kCharacterTimeUs = 10 * encoding::kSerialBitTimeUs;
 // times off ever further.
 constexpr SimTime kMaxLineLag = std::chrono::milliseconds(200);
 
+// A write ahead of the queued background follows what the UART's FIFO still holds.
+constexpr std::size_t kFifoCharacters = 16;
+
 SimTime AfterCharacters(SimTime start, std::size_t characters) {
   return start + std::chrono::duration_cast<SimTime>(std::chrono::duration<double, std::micro>(
                      static_cast<double>(characters) * kCharacterTimeUs));
@@ -54,14 +57,14 @@ struct PortRecorder::Record {
   explicit Record(Clock clock) : now(std::move(clock)) {}
 
   // The data is copied by the caller, outside the lock.
-  void NoteWrite(std::string data) {
+  void NoteWrite(std::string data, bool ahead) {
     std::lock_guard lock(mutex);
     if (below_track_rate) {
       // Not a track signal: the LGB interface's messages, shown as they are.
       Add({{now(), TrackLogEntry::kLgb, {}, "to the interface: " + encoding::ToHex(data)}, {}, false});
       return;
     }
-    Add({{now(), TrackLogEntry::kPacket, {}, {}}, std::move(data), true});
+    Add({{now(), TrackLogEntry::kPacket, {}, {}}, std::move(data), true, ahead});
   }
   void NoteRead(const char* data, int count) {
     if (count <= 0) return;
@@ -80,6 +83,7 @@ struct PortRecorder::Record {
     TrackLogEntry entry;
     std::string written;
     bool is_write = false;
+    bool ahead = false;  // written ahead of the queued background
   };
   // Under `mutex`. Past the bound (nobody has read the record for long) the oldest
   // note goes undecoded.
@@ -114,8 +118,9 @@ class PortRecorder::RecordingDevice : public serial::ForwardingDevice {
   }
   int StartWrite(std::shared_ptr<serial::WriteJob> job) override {
     std::string data = job ? job->data() : std::string();
+    const bool ahead = job && job->ahead();
     const int error = ForwardingDevice::StartWrite(std::move(job));
-    if (error == 0) record_->NoteWrite(std::move(data));
+    if (error == 0) record_->NoteWrite(std::move(data), ahead);
     return error;
   }
   int Read(char* buffer, int max, int& got) override {
@@ -181,7 +186,17 @@ bool PortRecorder::Decode(std::size_t max_notes) const {
   next_number_ += dropped;
 
   for (Record::Noted& note : taken) {
-    if (note.is_write) {
+    if (note.is_write && note.ahead) {
+      // Written ahead: what was queued before goes but for the FIFO's characters, and
+      // its packets that would have begun later never reach the line.
+      const SimTime start =
+          std::max(note.entry.time, std::min(line_free_, AfterCharacters(note.entry.time, kFifoCharacters)));
+      std::erase_if(held_, [start](const TrackLogEntry& e) {
+        return e.time >= start && (e.kind == TrackLogEntry::kPacket || e.kind == TrackLogEntry::kBadPacket);
+      });
+      line_free_ = AfterCharacters(start, note.written.size());
+      DecodeWrite(start, note.written, held_);
+    } else if (note.is_write) {
       // The characters go out once the line has sent those written before them.
       const SimTime start = std::max(note.entry.time, std::min(line_free_, note.entry.time + kMaxLineLag));
       line_free_ = AfterCharacters(start, note.written.size());

@@ -57,7 +57,9 @@ void ForgetOpenPort(int fd);
 // A line whose device cannot tell what it still holds to send (a pseudo-terminal
 // takes everything at once and reports nothing held): the writer plays the UART by the
 // clock. Characters are handed over no more than kAhead before the line would send
-// them, and count as held until then.
+// them, and count as held until then. They are handed over in pieces: once what is held
+// lasts no more than half of kAhead, up to kAhead again, so that the writer wakes a few
+// dozen times a second instead of once a character.
 class ClockPacedLine {
  public:
   static constexpr nanoseconds kAhead = std::chrono::milliseconds(50);
@@ -67,7 +69,9 @@ class ClockPacedLine {
   // Characters handed over that the line has not sent by `now`.
   int Held(Clock::time_point now, nanoseconds character) const;
   // How long from `now` until there is room again.
-  nanoseconds UntilRoom(Clock::time_point now, nanoseconds character) const;
+  nanoseconds UntilRoom(Clock::time_point now) const;
+  // How long from `now` until all but the last `behind` characters handed over are sent.
+  nanoseconds UntilSent(Clock::time_point now, nanoseconds character, long long behind) const;
 
  private:
   Clock::time_point free_at_{};  // when the line has sent all it was handed

@@ -31,8 +31,8 @@ bool HungUpNow(int fd) {
 
 long long ClockPacedLine::Room(Clock::time_point now, nanoseconds character) const {
   const nanoseconds queued = std::max(nanoseconds(0), free_at_ - now);
-  if (queued == nanoseconds(0)) return std::max<long long>(1, kAhead / character);
-  return queued >= kAhead ? 0 : (kAhead - queued) / character;
+  if (queued > kAhead / 2) return 0;
+  return std::max<long long>(1, (kAhead - queued) / character);
 }
 
 void ClockPacedLine::Handed(Clock::time_point now, nanoseconds character, long long count) {
@@ -45,8 +45,12 @@ int ClockPacedLine::Held(Clock::time_point now, nanoseconds character) const {
   return static_cast<int>((queued + character - nanoseconds(1)) / character);
 }
 
-nanoseconds ClockPacedLine::UntilRoom(Clock::time_point now, nanoseconds character) const {
-  return std::max(nanoseconds(0), free_at_ - kAhead + character - now);
+nanoseconds ClockPacedLine::UntilRoom(Clock::time_point now) const {
+  return std::max(nanoseconds(0), free_at_ - kAhead / 2 - now);
+}
+
+nanoseconds ClockPacedLine::UntilSent(Clock::time_point now, nanoseconds character, long long behind) const {
+  return std::max(nanoseconds(0), std::chrono::duration_cast<nanoseconds>(free_at_ - character * behind - now));
 }
 
 int TtyDevice::StartWrite(std::shared_ptr<WriteJob> job) {
@@ -104,6 +108,14 @@ void TtyDevice::RunWriter() {
   const bool paced = paced_;
   ClockPacedLine line;
 
+  // Drops what the driver holds and has not sent. Not on a paced line: a
+  // pseudo-terminal's flush throws away what its far side has not read yet, which would
+  // hide a reader that stopped (it would never refuse more); what the clock counts as
+  // held there is at most the pace's lead, and the far side gets it as a UART's FIFO
+  // would send it.
+  const auto drop_driver_queue = [&] {
+    if (!paced) tcflush(fd, TCOFLUSH);
+  };
   const auto sent_total = [&] { return written_total - outq; };
   // Returns how many characters of those jobs the driver had taken and sent.
   const auto end_everything = [&](int error) {
@@ -121,7 +133,7 @@ void TtyDevice::RunWriter() {
       outq = 0;
       written_total = 0;
       end_everything(ECANCELED);
-      tcflush(fd, TCOFLUSH);
+      drop_driver_queue();
       lock.lock();
       writer_generation_ = generation;
       settled_.notify_all();
@@ -141,9 +153,10 @@ void TtyDevice::RunWriter() {
     }
     if (!jobs_.empty() && jobs_.front()->ahead() && (current || !sent.empty())) {
       // A job ahead of the background: what the driver still holds of that goes
-      // (only the UART's FIFO still sends), and the job follows at once.
+      // (only the UART's FIFO still sends; on a paced line, the pace's lead), and the
+      // job follows at once.
       lock.unlock();
-      tcflush(fd, TCOFLUSH);
+      drop_driver_queue();
       end_everything(ECANCELED);
       written_total = outq = 0;
       lock.lock();
@@ -161,6 +174,15 @@ void TtyDevice::RunWriter() {
       current = std::move(next);
     }
     lock.unlock();
+
+    if (paced && (current || !sent.empty()) && HungUpNow(fd)) {
+      // The clock says what has left, but the far end may be gone (a bridge closed):
+      // only what had left at the last look before counts as sent, the rest is lost.
+      // (A hung-up tty's driver answers the queue probe with EIO instead.)
+      Fail(EIO);
+      lock.lock();
+      continue;
+    }
 
     // Hand over what the driver takes (a paced line: what is due).
     const nanoseconds character(character_ns_.load());
@@ -202,14 +224,6 @@ void TtyDevice::RunWriter() {
       }
     }
     outq = static_cast<int>(std::min<long long>(held, written_total));
-    if (paced && !sent.empty() && HungUpNow(fd)) {
-      // The clock says what has left, but the far end may be gone (a bridge closed):
-      // then what it had not taken is lost, and no job counts as sent. (A hung-up
-      // tty's driver answers the queue probe with EIO instead.)
-      Fail(EIO);
-      lock.lock();
-      continue;
-    }
     CompleteSent(sent, sent_total());
 
     // The oldest job whose time is up: the port takes nothing any more. What the
@@ -217,7 +231,7 @@ void TtyDevice::RunWriter() {
     const Clock::time_point now = Clock::now();
     const auto overdue = [now](const Sending& s) { return s.deadline && *s.deadline <= now; };
     if (std::any_of(sent.begin(), sent.end(), overdue) || (current && overdue(*current))) {
-      tcflush(fd, TCOFLUSH);
+      drop_driver_queue();
       const long long gone = end_everything(0);
       written_total = 0;
       outq = 0;
@@ -242,13 +256,18 @@ void TtyDevice::RunWriter() {
     // Wait: for room in the driver's queue, for characters to leave it, or for news.
     std::optional<nanoseconds> limit;
     if (!sent.empty() || current) {
-      limit = std::clamp(nanoseconds(character_ns_.load()), kMinDrainPause, kMaxDrainPause);
+      if (paced) {
+        // The clock tells when the line has room again and when the next job is done.
+        nanoseconds next = !current ? nanoseconds::max() : held_back ? line.UntilRoom(now) : kMaxDrainPause;
+        if (!sent.empty()) next = std::min(next, line.UntilSent(now, character, written_total - sent.front().end));
+        limit = std::max(kMinDrainPause, next);
+      } else {
+        limit = std::clamp(character, kMinDrainPause, kMaxDrainPause);
+      }
       for (const Sending* s : {current ? &*current : nullptr, sent.empty() ? nullptr : &sent.front()}) {
         if (s && s->deadline) limit = std::min(*limit, std::chrono::duration_cast<nanoseconds>(*s->deadline - now));
       }
     }
-    // Held back by the pace, the driver would take more at once: wait for the line.
-    if (held_back) limit = std::min(*limit, std::max(kMinDrainPause, line.UntilRoom(now, character)));
     const bool want_room = current && !held_back;
     lock.unlock();
     WaitOn(want_room ? fd : -1, want_room ? POLLOUT : 0, writer_wake_, limit);

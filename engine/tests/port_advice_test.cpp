@@ -31,6 +31,7 @@ TEST(PortAdviceTest, TheSystemsWordsAndWhatToDo) {
   EXPECT_THAT(missing, HasSubstr("eingesteckt"));
   EXPECT_THAT(PortAdvice(EACCES, "/dev/ttyUSB7", false), HasSubstr("usermod -aG dialout $USER"));
   EXPECT_THAT(PortAdvice(EBUSY, "/dev/ttyUSB7", false), HasSubstr("anderes Programm"));
+  EXPECT_THAT(PortAdvice(ETIMEDOUT, "/dev/pts/3", false), HasSubstr("nimmt keine Zeichen mehr an"));
   EXPECT_THAT(PortAdvice(EBUSY, "/dev/ttyS0", true), HasSubstr("--port COM1=/dev/ttyS0"));
 }
 

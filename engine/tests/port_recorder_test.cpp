@@ -288,7 +288,8 @@ TEST_F(PortRecorderTest, TakenAPartAtATimeEveryEntryComesOnceInTimeOrder) {
 // The line sends one write after the other: a write made while the one before still
 // goes out (the port asks for more 40 ms ahead) starts where that one ends, and a ring
 // in the middle of a burst falls between its copies. A device that takes characters
-// faster than any line does not run the times off.
+// faster than any line does not run the times off; a write ahead of the background
+// drops what had not begun.
 TEST_F(PortRecorderTest, AWriteMadeWhileTheLineIsBusyGoesOutAfterTheOneBefore) {
   const encoding::FixedStreams fixed = encoding::MakeFixedStreams();
   const std::string verify = encoding::EncodeServicePacket({0x74, 0x1C, 0x06});
@@ -316,6 +317,21 @@ TEST_F(PortRecorderTest, AWriteMadeWhileTheLineIsBusyGoesOutAfterTheOneBefore) {
   EXPECT_LT(packets.back().time, 1s + 200ms + std::chrono::nanoseconds(static_cast<long>(
                                                      fixed.LongResetStream.size() * kCharacterNs)));
   EXPECT_GT(packets[1].time, packets[0].time);  // until then one after the other
+
+  // A write ahead of the queued background: of that, only what the UART's FIFO still
+  // held goes out, and the write follows at once.
+  recorder_.Clear();
+  now_ = 10s;
+  ASSERT_EQ(Write(*device, verify + verify + verify + verify + verify), 0);
+  now_ += std::chrono::nanoseconds(static_cast<long>(1.2 * verify_ns));
+  auto ahead = std::make_shared<serial::WriteJob>(fixed.LongResetStream, 0ms);
+  ahead->SetAhead();
+  ASSERT_EQ(device->StartWrite(ahead), 0);
+  seen.clear();
+  for (const TrackLogEntry& e : Packets()) seen.push_back(e.text);
+  EXPECT_EQ(seen, (std::vector<std::string>{v, v, "reset"}));
+  EXPECT_LT(Packets().back().time, now_ + std::chrono::nanoseconds(static_cast<long>(
+                                              (16 + fixed.LongResetStream.size()) * kCharacterNs)));
 }
 
 // A port nobody reads the record of, for days: the notes waiting to be decoded stay

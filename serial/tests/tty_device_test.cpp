@@ -610,6 +610,28 @@ TEST_F(TtyDeviceTest, APseudoTerminalIsPacedAtTheLinesRate) {
   EXPECT_LT(cpu_ms, 250.0) << "milliseconds of CPU for one second of line";
 }
 
+// A job ahead of the background does not wait for it: what is not yet handed over of
+// the background is dropped, and the job follows what the line still holds (the pace's
+// lead, which a pseudo-terminal's far side has and gets).
+TEST_F(TtyDeviceTest, AJobAheadFollowsWhatTheLineHoldsNotTheBackground) {
+  OpenDevice({}, 19200);
+  const auto background = Write(std::string(1920, 'b'));  // a second of line
+  std::this_thread::sleep_for(200ms);
+  auto ahead = std::make_shared<WriteJob>("ahead", 0ms);
+  ahead->SetAhead();
+  const auto started = Clock::now();
+  ASSERT_EQ(device_->StartWrite(ahead), 0);
+  EXPECT_EQ(Finish(ahead), Outcome(5, 0));
+  EXPECT_LT(Clock::now() - started, 150ms);
+  const auto [written, error] = Finish(background);
+  EXPECT_EQ(error, ECANCELED);
+  const std::string line = MasterRead(2000);
+  ASSERT_GE(line.size(), 5u);
+  EXPECT_EQ(line.substr(line.size() - 5), "ahead");
+  EXPECT_EQ(line.find_first_not_of('b'), line.size() - 5);
+  EXPECT_LT(line.size(), 1000u) << "the background's rest went out";
+}
+
 TEST_F(TtyDeviceTest, AWriteCutByAHangUpIsNeverComplete) {
   // On a paced pseudo-terminal the far end goes while a job is still being handed
   // over (a second of line), or once all of it is written but not yet sent (50 ms).
