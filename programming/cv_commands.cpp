@@ -27,13 +27,19 @@ bool InRange(const std::optional<int>& n, int low, int high) { return n && *n >=
 
 class CvCommands::BusyScope {
  public:
-  explicit BusyScope(bool& busy) : busy_(busy) { busy_ = true; }
-  ~BusyScope() { busy_ = false; }
+  explicit BusyScope(CvCommands& commands) : commands_(commands) {
+    commands_.busy_ = true;
+    commands_.view_->CommandRunning(true);
+  }
+  ~BusyScope() {
+    commands_.busy_ = false;
+    commands_.view_->CommandRunning(false);
+  }
   BusyScope(const BusyScope&) = delete;
   BusyScope& operator=(const BusyScope&) = delete;
 
  private:
-  bool& busy_;
+  CvCommands& commands_;
 };
 
 CvCommands::CvCommands(link::TrackLink& link, const encoding::FixedStreams& streams,
@@ -74,7 +80,12 @@ void CvCommands::OpenCvBox(bool writing) {
 }
 
 void CvCommands::EnterInCvBox(const std::string& entry) {
-  if (busy_) return;
+  if (busy_) {
+    // Refused: nothing is sent, and the running command goes on (it shows its own
+    // outcome when it ends).
+    view_->SetCvResult("Bitte warten, der Befehl l\xE4uft noch");
+    return;
+  }
   state_.AbortFlag = false;
   view_->SetCvResult("");
   const std::optional<int> number = ParseInteger(entry);
@@ -124,7 +135,7 @@ void CvCommands::TakeLocoAddress(int value) {
 }
 
 void CvCommands::ReadCvAndShow() {
-  BusyScope busy(busy_);
+  BusyScope busy(*this);
   ResetsAsBackground();
   state_.CvValue = 0;
   programmer_.ReadCv();
@@ -138,7 +149,7 @@ void CvCommands::ReadCvAndShow() {
 }
 
 void CvCommands::WriteCvAndShow() {
-  BusyScope busy(busy_);
+  BusyScope busy(*this);
   ResetsAsBackground();
   if (link_.CvNumber == 1) TakeLocoAddress(state_.CvValue);
   programmer_.WriteCv();
@@ -188,7 +199,7 @@ bool CvCommands::ReadTrying(int cv, int address, const std::string& purpose, con
 
 std::optional<int> CvCommands::ReadAllCvs(SheetLines& sheet, const SheetRun& run) {
   if (busy_) return std::nullopt;
-  BusyScope busy(busy_);
+  BusyScope busy(*this);
   StartSheetCommand(false, "Decoder auslesen");
   int errors = 0;
   // The number of lines is taken once; each line is read when its turn comes.
@@ -225,7 +236,7 @@ std::optional<int> CvCommands::ReadAllCvs(SheetLines& sheet, const SheetRun& run
 
 std::optional<int> CvCommands::WriteAllCvs(SheetLines& sheet, const SheetRun& run) {
   if (busy_) return std::nullopt;
-  BusyScope busy(busy_);
+  BusyScope busy(*this);
   StartSheetCommand(true, "Decoder programmieren");
   int failures = 0;
   const int count = sheet.LineCount();
@@ -305,7 +316,7 @@ void CvCommands::OfferFactoryReset() {
 
 bool CvCommands::ConfirmFactoryReset() {
   if (busy_) return false;
-  BusyScope busy(busy_);
+  BusyScope busy(*this);
   view_->ShowResetBox(false);
   if (link_.BackgroundStream != streams_.ResetBurst) {
     // A try-out opened while the question stood took the track: its packets keep a

@@ -33,6 +33,9 @@ class CvCommandsView {
   // "schreibealleCVs" and "Kennlinie" follow the sheet.
   virtual void SetMenuItemEnabled(std::string_view /*name*/, bool /*enabled*/) {}
   virtual void ShowResetBox(bool /*shown*/) {}
+  // A CV command has started or ended: what a running one refuses (another sheet, the
+  // whole-sheet commands, the factory reset) is not offered meanwhile.
+  virtual void CommandRunning(bool /*running*/) {}
 };
 
 // One CV of a whole-sheet command, as it ended.

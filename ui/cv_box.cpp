@@ -111,4 +111,6 @@ void CvBox::SetMenuItemEnabled(std::string_view name, bool enabled) {
 
 void CvBox::ShowResetBox(bool shown) { hooks_.show_reset_box(shown); }
 
+void CvBox::CommandRunning(bool running) { hooks_.command_running(running); }
+
 }  // namespace qarn2::ui

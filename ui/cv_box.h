@@ -24,6 +24,7 @@ class CvBox : public programming::CvCommandsView {
     std::function<void()> hide_all_panels;
     std::function<void(std::string_view item, bool enabled)> set_menu_item_enabled;
     std::function<void(bool shown)> show_reset_box;
+    std::function<void(bool running)> command_running;
     // The write box has taken the CV number and waits for the value.
     std::function<bool()> entry_takes_value;
   };
@@ -50,6 +51,7 @@ class CvBox : public programming::CvCommandsView {
   void ClearCvEntry() override;
   void SetMenuItemEnabled(std::string_view name, bool enabled) override;
   void ShowResetBox(bool shown) override;
+  void CommandRunning(bool running) override;
 
  private:
   // "CV-Nummer" or, at the write box's value step, "CV-Wert".

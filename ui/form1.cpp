@@ -27,6 +27,8 @@
 #include "ui/hardware_panel.h"
 #include "ui/main_menu.h"
 #include "ui/mode_panel.h"
+#include "ui/panel_focus.h"
+#include "ui/panel_places.h"
 #include "ui/port_panel.h"
 #include "ui/sheet_files.h"
 #include "ui/sheet_pane.h"
@@ -91,8 +93,8 @@ TForm1::TForm1(engine::Engine& engine, MessageSink sink, std::unique_ptr<FileDia
   SheetFiles::WindowHooks file_hooks;
   file_hooks.show_programming_mode = [this] { ShowProgrammingMode(); };
   file_hooks.scan_sheet = [this] { cv_commands_.ScanSheet(*sheet_); };
-  file_hooks.enable_menu_item = [this](std::string_view item) { menu_->Item(item)->setEnabled(true); };
-  file_hooks.disable_menu_item = [this](std::string_view item) { menu_->Item(item)->setEnabled(false); };
+  file_hooks.enable_menu_item = [this](std::string_view item) { menu_->SetEnabled(item, true); };
+  file_hooks.disable_menu_item = [this](std::string_view item) { menu_->SetEnabled(item, false); };
   file_hooks.hardware_kind = [this] { return link_.HardwareKind; };
   file_hooks.cv_command_running = [this] { return cv_commands_.Busy(); };
   file_hooks.close_curve_editor = [this] { curve_panel_->HideCurvePanel(); };
@@ -114,6 +116,20 @@ TForm1::TForm1(engine::Engine& engine, MessageSink sink, std::unique_ptr<FileDia
   ConnectCvCommands();
   ConnectTryOut();
   ConnectCurveEditor();
+  auto* panel_focus = new PanelFocus(this);
+  for (const char* panel : {"Hardwarebox", "Portbox", "Kennlinienbox", "GroupCVRW", "Steuerbox", "Infolabel"}) {
+    panel_focus->Watch(client->findChild<QWidget*>(panel));
+  }
+  std::vector<QWidget*> modes;
+  for (std::size_t i = 0; i < kModeChoices.size(); ++i) modes.push_back(mode_panel_->Button(i));
+  panel_focus->Watch(client->findChild<QWidget*>("ProgmodeWahl"), modes);
+  panel_focus->Watch(controls_.Resetbox, {}, controls_.ResetNot);
+  // What stands beside the open CV box moves clear of it: the port panel to its right,
+  // the reset question to its left, the diagram below it.
+  auto* places = new PanelPlaces(cv_box_->Box(), this);
+  places->KeepClear(client->findChild<QWidget*>("Portbox"), QPoint(400, 72));
+  places->KeepClear(controls_.Resetbox, QPoint(16, 72));
+  places->KeepClear(controls_.Image1, QPoint(320, 196));
   // The panels lie over the sheet: they paint their own background, so that the
   // sheet's text does not show through them.
   for (QGroupBox* box : client->findChildren<QGroupBox*>()) box->setAutoFillBackground(true);
@@ -191,7 +207,15 @@ CvBox::WindowHooks TForm1::CvBoxHooks() {
   CvBox::WindowHooks hooks;
   hooks.hide_all_panels = [this] { HideAllPanels(); };
   hooks.set_menu_item_enabled = [this](std::string_view item, bool enabled) {
-    if (QAction* action = menu_->Item(item)) action->setEnabled(enabled);
+    menu_->SetEnabled(item, enabled);
+  };
+  hooks.command_running = [this](bool running) {
+    // What a running CV command refuses is not offered meanwhile.
+    static constexpr std::string_view kRefused[] = {"OeffnenDecoder", "Decoderwahl",     "SpeichernunterDecoder",
+                                                    "druckenDecoder", "JmriImport",      "JmriExport",
+                                                    "leseAlleCVs",    "schreibealleCVs"};
+    menu_->Hold(kRefused, running);
+    controls_.ResetOK->setEnabled(!running);
   };
   hooks.show_reset_box = [this](bool shown) {
     controls_.Resetbox->setVisible(shown);
@@ -226,10 +250,11 @@ void TForm1::ConnectTryOut() {
   OnChecked(tryout_panel_->TurnoutButton(false), [this] { WeicheButton2Click(); });
   // Every change of position, by the user or by a narrower range.
   connect(tryout_panel_->Regulator(), &QScrollBar::valueChanged, this, run(&TForm1::ReglerChange));
-  // `clicked` comes from the user only: a box checked by the program sends nothing.
-  connect(tryout_panel_->LightBox(), &QCheckBox::clicked, this, run(&TForm1::FLcheckClick));
+  // Every change of a box sends, whatever made it: a click, the keyboard, a screen
+  // reader's Toggle action. (The program never sets them itself.)
+  connect(tryout_panel_->LightBox(), &QCheckBox::toggled, this, run(&TForm1::FLcheckClick));
   for (int n = 1; n <= 12; ++n) {
-    connect(tryout_panel_->FunctionBox(n), &QCheckBox::clicked, this,
+    connect(tryout_panel_->FunctionBox(n), &QCheckBox::toggled, this,
             [this, n] { guard_.Run([this, n] { FcheckClick(n); }); });
   }
   connect(tryout_panel_->EndButton(), &QPushButton::clicked, this, run(&TForm1::SteuerEndeButtonClick));
@@ -392,11 +417,11 @@ void TForm1::ChooseHardware(int kind) {
   const int previous = link_.HardwareKind;
   link_.HardwareKind = kind;
   hardware_panel_->Hide();
-  for (std::string_view item : choice.enabled) menu_->Item(item)->setEnabled(true);
-  for (std::string_view item : choice.disabled) menu_->Item(item)->setEnabled(false);
+  for (std::string_view item : choice.enabled) menu_->SetEnabled(item, true);
+  for (std::string_view item : choice.disabled) menu_->SetEnabled(item, false);
   // A bare booster gives no acknowledge: reading all CVs would only fill the sheet
   // with "?". Offered again with the board once a file has been opened.
-  if (sheet_files_->SheetLoaded()) menu_->Item("leseAlleCVs")->setEnabled(kind != link::kBooster);
+  if (sheet_files_->SheetLoaded()) menu_->SetEnabled("leseAlleCVs", kind != link::kBooster);
   if (kind != link::kLgbInterface) PutTitleBack();
   switch (choice.set_up) {
     case link::HardwareChoice::SetUp::kNone:
@@ -448,8 +473,8 @@ void TForm1::CVeditKeyPress(int key) {
   // A hidden box takes no Enter: typed into the sheet it would run a step the user
   // cannot see (a write cancelled with "ENDE" going out after all).
   if (cv_box_->Box()->isHidden() || cv_box_->Entry()->isHidden()) return;
-  // An Enter while a CV command waits is refused, and that command announces its own end.
-  if (cv_commands_.Busy()) return;
+  // An Enter while a CV command waits is refused with a word, and that command
+  // announces its own end.
   cv_commands_.EnterInCvBox(cv_box_->EntryText());
   cv_box_->AnnounceResult();
 }

@@ -62,4 +62,27 @@ QAction* MainMenu::Item(std::string_view name) const {
   return bar_->findChild<QAction*>(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
 }
 
+void MainMenu::SetEnabled(std::string_view name, bool enabled) {
+  if (const auto held = held_.find(name); held != held_.end()) {
+    held->second = enabled;
+  } else if (QAction* action = Item(name)) {
+    action->setEnabled(enabled);
+  }
+}
+
+void MainMenu::Hold(std::span<const std::string_view> names, bool held) {
+  for (std::string_view name : names) {
+    QAction* action = Item(name);
+    if (action == nullptr) continue;
+    const auto it = held_.find(name);
+    if (held && it == held_.end()) {
+      held_.emplace(std::string(name), action->isEnabled());
+      action->setEnabled(false);
+    } else if (!held && it != held_.end()) {
+      action->setEnabled(it->second);
+      held_.erase(it);
+    }
+  }
+}
+
 }  // namespace qarn2::ui

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <map>
 #include <span>
+#include <string>
 #include <string_view>
 
 class QAction;
@@ -31,9 +33,15 @@ class MainMenu {
   QMenuBar* Bar() const { return bar_; }
   // The item called `name`; null for an unknown name.
   QAction* Item(std::string_view name) const;
+  // Offers the item `name` or greys it, as the program's state says (the hardware, a
+  // loaded sheet). While the item is held, it stays grey and takes that state after.
+  void SetEnabled(std::string_view name, bool enabled);
+  // Holds the items `names` grey (a running command would refuse them) or lets them go.
+  void Hold(std::span<const std::string_view> names, bool held);
 
  private:
   QMenuBar* bar_;
+  std::map<std::string, bool, std::less<>> held_;  // each held item's state to take after
 };
 
 }  // namespace qarn2::ui

@@ -125,8 +125,11 @@ void TryOutPanel::BuildRegulator() {
   regulator_->setValue(0);
   regulator_->setSingleStep(1);
   regulator_->setPageStep(1);
-  // Reached with Tab like the other controls; the arrow keys then move it a step.
+  // Reached with Tab like the other controls; the arrow keys then move it a step
+  // along its scale: Right towards "vorwärts" (a scroll bar's keys run the other way
+  // unless told).
   regulator_->setFocusPolicy(Qt::StrongFocus);
+  regulator_->setInvertedControls(false);
   // Its value is the speed step with the direction as its sign.
   regulator_->setAccessibleName("Fahrregler");
   regulator_->setAccessibleDescription(QString::fromUtf8("Fahrstufe: unter 0 r\u00fcckw\u00e4rts, \u00fcber 0 vorw\u00e4rts"));

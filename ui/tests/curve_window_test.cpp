@@ -63,6 +63,8 @@ class CurveWindowTest : public Form1Fixture {
 
 TEST_F(CurveWindowTest, OpeningShowsTheSheetsEntriesOnReadableControls) {
   Choose("Kennlinie");
+  QApplication::processEvents();
+  EXPECT_EQ(form_->focusWidget(), Find("KennlwahlEinzel")) << "the panel takes the focus";
   QWidget* box = Find("Kennlinienbox");
   EXPECT_TRUE(box->isVisible());
   EXPECT_TRUE(Find<QRadioButton>("KennlwahlEinzel")->isChecked());

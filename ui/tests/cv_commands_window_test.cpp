@@ -6,11 +6,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -203,6 +205,58 @@ TEST_F(CvCommandsWindowTest, EnterInTheSheetRunsTheBoxStepAndStillBreaksTheLine)
   EXPECT_EQ(Count(sim::TrackLogEntry::kPacket), 0);
   EXPECT_FALSE(Track().Powered());
   EXPECT_EQ(Sheet()->toPlainText(), "5 255 Vmax\nab\n");
+}
+
+// While a CV command runs, what it would refuse is grey and the reset's "Ja" with it;
+// after, each is as before. An Enter into the running read is refused with a word.
+TEST_F(CvCommandsWindowTest, WhatARunningCommandRefusesIsNotOffered) {
+  const char* const refused[] = {"OeffnenDecoder", "Decoderwahl",    "SpeichernunterDecoder", "druckenDecoder",
+                                 "JmriImport",     "JmriExport",     "leseAlleCVs",           "schreibealleCVs"};
+  std::map<std::string, bool> before;
+  for (const char* item : refused) before[item] = Enabled(item);
+  ASSERT_TRUE(before["OeffnenDecoder"]);
+  std::map<std::string, bool> meanwhile;
+  bool reset_offered = true;
+  QString refusal;
+  Choose("leseCV");
+  on_tick_ = [&] {
+    if (!refusal.isEmpty()) return;
+    for (const char* item : refused) meanwhile[item] = Enabled(item);
+    reset_offered = Find<QPushButton>("ResetOK")->isEnabled();
+    Enter("1");
+    refusal = Result();
+  };
+  Enter("29");
+  on_tick_ = nullptr;
+  for (const char* item : refused) EXPECT_FALSE(meanwhile[item]) << item;
+  EXPECT_FALSE(reset_offered);
+  EXPECT_EQ(refusal, QString::fromUtf8("Bitte warten, der Befehl l\u00e4uft noch"));
+  EXPECT_EQ(Result(), "CV Nr 29 = 6");
+  for (const char* item : refused) EXPECT_EQ(Enabled(item), before[item]) << item;
+  EXPECT_TRUE(Find<QPushButton>("ResetOK")->isEnabled());
+}
+
+// What may stand beside the open CV box (opened before it or after) never covers it,
+// and is back in its place once the box is closed.
+TEST_F(CvCommandsWindowTest, NothingBesideTheOpenCvBoxCoversIt) {
+  const char* const beside[] = {"Portbox", "Resetbox", "Image1"};
+  std::map<std::string, QRect> home;
+  for (const char* name : beside) home[name] = Find(name)->geometry();
+  Choose("Ports");
+  Choose("leseCV");
+  Choose("Anschlsse");
+  Choose("Reset1");
+  const QRect box = Find("GroupCVRW")->geometry();
+  ASSERT_TRUE(Shown("GroupCVRW"));
+  for (const char* name : beside) {
+    EXPECT_TRUE(Shown(name)) << name;
+    EXPECT_FALSE(Find(name)->geometry().intersects(box)) << name;
+    EXPECT_TRUE(form_->centralWidget()->rect().contains(Find(name)->geometry())) << name;
+  }
+  Find<QAbstractButton>("CVRWEnde")->click();
+  ASSERT_FALSE(Shown("GroupCVRW"));
+  for (const char* name : beside) EXPECT_EQ(Find(name)->geometry(), home[name]) << name;
+  Find<QAbstractButton>("ResetNot")->click();
 }
 
 TEST_F(CvCommandsWindowTest, ReadingAllCvsRewritesTheNumberedLines) {

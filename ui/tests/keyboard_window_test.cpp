@@ -114,6 +114,44 @@ TEST_F(KeyboardWindowTest, TabInTheSheetMovesOnAndLeavesTheText) {
   EXPECT_EQ(sheet->toPlainText(), "*dir\n29 6 Konfiguration A\n");
 }
 
+// A panel opened over the sheet takes the focus, so typing never reaches the text it
+// covers (and a screen reader says what opened); closed, it gives the focus back. (The
+// speed curve's panel: see its own tests.)
+TEST_F(KeyboardWindowTest, APanelTakesTheFocusAndGivesItBack) {
+  struct Case {
+    const char* item;
+    const char* panel;
+    const char* focus;  // the control that gets it
+    const char* close;  // clicked to close the panel
+  };
+  const Case cases[] = {
+      {"Progmodew", "ProgmodeWahl", "ProgDir", "ProgPag"},
+      {"HardwareWahl", "Hardwarebox", "ButtonQARN", "ButtonBooster"},
+      {"Ports", "Portbox", "ButtonCOM1", "ButtonCOM2"},
+      {"Reset1", "Resetbox", "ResetNot", "ResetNot"},
+      {"berQARN3", "Infolabel", "Infolabel", "Infolabel"},
+  };
+  QPlainTextEdit* sheet = Sheet();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.item);
+    sheet->setPlainText("*dir\n29 6");
+    sheet->setFocus();
+    Choose(c.item);
+    QApplication::processEvents();  // as the window's event loop does after a command
+    ASSERT_TRUE(Shown(c.panel));
+    EXPECT_EQ(NameOf(Focus()), c.focus);
+    PressKey(Focus(), Qt::Key_A);
+    EXPECT_EQ(sheet->toPlainText(), "*dir\n29 6");
+    if (auto* button = qobject_cast<QAbstractButton*>(Find(c.close))) {
+      button->click();
+    } else {
+      Click(Find(c.close));
+    }
+    EXPECT_FALSE(Shown(c.panel));
+    EXPECT_EQ(Focus(), sheet);
+  }
+}
+
 TEST_F(KeyboardWindowTest, TabReachesEveryControlOfEveryPanel) {
   // A sheet with the speed table, so that "Kennlinie" has bars to show.
   QString lines = "*dir";

@@ -2,8 +2,10 @@
 // decoder (own address 3) and the basic accessory decoders on the track.
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollBar>
@@ -198,10 +200,21 @@ TEST_F(TryOutWindowTest, TheDecoderFollowsRegulatorAndBoxesIn14And28Steps) {
   Click(Find("FLcheck"));
   EXPECT_EQ(Drive(), (std::tuple{28, 28, false, false}));
 
-  // A box checked by the program sends nothing.
-  Track().ClearLog();
-  FunctionBox(6)->setChecked(false);
-  EXPECT_EQ(Count(TrackLogEntry::kPacket), 0);
+  // Toggled as a screen reader does it, a box sends too; the regulator's arrow keys
+  // follow its scale.
+  for (QCheckBox* box : {FunctionBox(6), Find<QCheckBox>("FLcheck")}) {
+    QAccessibleInterface* access = QAccessible::queryAccessibleInterface(box);
+    ASSERT_TRUE(access && access->actionInterface());
+    access->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+  }
+  EXPECT_FALSE(Loco().f[6]);  // it was on
+  Regler()->setFocus();
+  for (const auto& [key, position] : {std::pair{Qt::Key_Right, -27}, std::pair{Qt::Key_Left, -28}}) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(Regler(), &press);
+    EXPECT_EQ(Regler()->value(), position);
+  }
+  EXPECT_EQ(Drive(), (std::tuple{28, 28, false, true}));
   EXPECT_TRUE(messages_.empty());
 }
 
