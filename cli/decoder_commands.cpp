@@ -57,12 +57,13 @@ const char kReadAllUsage[] = R"(  qarn2-cli read-all [--mode MODE] [--hardware H
       Reads every CV that a line of the decoder file FILE names (a line that
       begins with its number) and prints the file with those lines rewritten:
       number, value ("?" when it could not be read), description. Other lines
-      and the bytes of the file stay as they are. --in-place writes the result
+      stay as they are; line ends become CR LF, and a NUL byte ends the text, as
+      in the window (--in-place is refused then). --in-place writes the result
       back into FILE instead. Exit 1 when a CV could not be read.
 )";
 const char kWriteAllUsage[] = R"(  qarn2-cli write-all [--mode MODE] [--hardware HW] [--retries N] [--verify] [--json] [TRACK OPTIONS] FILE
       Writes every line of the decoder file FILE that has a CV number and a
-      value into the decoder. Exit 1 when a write was not acknowledged (a value
+      value into the decoder; a NUL byte ends the text, as in the window. Exit 1 when a write was not acknowledged (a value
       above 255 is not written and counts as such) or, with --verify, read
       back otherwise.
 )";
@@ -350,6 +351,28 @@ programming::CvOutcome ReadOne(CvTool& engine, int cv, int retries, std::ostream
   return outcome;
 }
 
+// The decoder file's text as the window's "Decoderdatei öffnen" takes it: a NUL byte
+// ends it, line ends become CR LF. What a NUL cuts off is said on standard error, and
+// --in-place, which would drop it from the file, is refused. nullopt with `error` set
+// when the file cannot be taken.
+std::optional<std::string> ReadSheet(std::string_view command, const std::string& path, bool in_place,
+                                     std::ostream& err, std::string& error) {
+  const std::optional<std::string> bytes = sheet::ReadFileBytes(path, error);
+  if (!bytes) return std::nullopt;
+  std::string text = sheet::DecoderText(*bytes);
+  if (const std::size_t nul = bytes->find('\0'); nul != std::string::npos) {
+    const std::string cut = "line " + std::to_string(sheet::SheetTextLines(text).size()) +
+                            ": a NUL byte ends the sheet there, as the window reads it; the " +
+                            std::to_string(bytes->size() - nul) + " bytes from it on are left out";
+    if (in_place) {
+      error = cut + ", and --in-place would drop them from the file";
+      return std::nullopt;
+    }
+    err << "qarn2-cli: " << command << ": " << cut << '\n';
+  }
+  return text;
+}
+
 // A decoder file whose first line is a mode line ("*pag") is read and written in that
 // mode unless --mode says otherwise, as the window does when it opens the file.
 // Returns the problem with the mode line, empty when there is none.
@@ -490,7 +513,7 @@ int RunReadAll(std::span<const std::string> args, std::ostream& out, std::ostrea
   if (parsed.operands.size() != 1) return Fail(err, "read-all", kExitUsage, "needs one decoder file");
   const std::string& path = parsed.operands[0];
   std::string error;
-  const std::optional<std::string> text = sheet::ReadFileBytes(path, error);
+  const std::optional<std::string> text = ReadSheet("read-all", path, parsed.in_place, err, error);
   if (!text) return Fail(err, "read-all", kExitUsage, error);
   if (error = TakeModeLine(*text, parsed); !error.empty()) return Fail(err, "read-all", kExitUsage, error);
   // Where the result goes is settled before the decoder is read: a file the user may
@@ -538,7 +561,7 @@ int RunWriteAll(std::span<const std::string> args, std::ostream& out, std::ostre
   if (parsed.help) return PrintHelp(kWriteAllUsage, out);
   if (parsed.operands.size() != 1) return Fail(err, "write-all", kExitUsage, "needs one decoder file");
   std::string error;
-  const std::optional<std::string> text = sheet::ReadFileBytes(parsed.operands[0], error);
+  const std::optional<std::string> text = ReadSheet("write-all", parsed.operands[0], false, err, error);
   if (!text) return Fail(err, "write-all", kExitUsage, error);
   if (error = TakeModeLine(*text, parsed); !error.empty()) return Fail(err, "write-all", kExitUsage, error);
   return OnTheTrack("write-all", parsed, err, [&](CvTool& engine) {

@@ -193,6 +193,7 @@ TEST(WriteCommandTest, AWriteTheDecoderRefusesIsNotAcknowledged) {
 
 TEST(DecoderCommandsTest, BadUsageIsRefusedBeforeTheTrackIsTouched) {
   const TempFile sheet("usage.DEC", "29 6\r\n");
+  const TempFile cut("usage_nul.DEC", std::string("29 6\0\r\n1 5\r\n", 12));
   const struct {
     std::vector<std::string> args;
     const char* message;
@@ -221,6 +222,9 @@ TEST(DecoderCommandsTest, BadUsageIsRefusedBeforeTheTrackIsTouched) {
       {{"read", "--retries", "10", "29"}, "--retries takes a number from 0 to 9, not '10'"},
       {{"read", "--verify", "29"}, "--verify is for write and write-all"},
       {{"read-all", "--verify", sheet.Path()}, "--verify is for write and write-all"},
+      {{"read-all", "--in-place", cut.Path()}, "line 1: a NUL byte ends the sheet there, as the window reads it; "
+                                               "the 8 bytes from it on are left out, and --in-place would drop "
+                                               "them from the file"},
       {{"reset", "--json"}, "are for reading and writing CVs"},
       {{"read", "--sim-ack-loss", "1.5", "29"}, "--sim-ack-loss takes a probability from 0 to 1, not '1.5'"},
       {{"read", "--sim-seed", "x", "29"}, "--sim-seed takes a number"},
