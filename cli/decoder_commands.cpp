@@ -12,13 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonValue>
-#include <QString>
-
 #include "cli/command_line.h"
+#include "cli/command_report.h"
 #include "cli/track_options.h"
 #include "engine/engine.h"
 #include "safefile/safe_file.h"
@@ -41,6 +36,8 @@ namespace {
 constexpr int kPowerUpTicks = 10;
 // Between the reset question and "Ja", while the eight-reset bursts go out.
 constexpr int kResetQuestionTicks = 10;
+// An exception nothing expected, as the tool's entry point reports it.
+constexpr int kExitInternal = 3;
 
 
 const char kReadUsage[] = R"(  qarn2-cli read [--mode MODE] [--hardware HW] [--retries N] [--json] [TRACK OPTIONS] CV
@@ -57,12 +54,13 @@ const char kReadAllUsage[] = R"(  qarn2-cli read-all [--mode MODE] [--hardware H
       Reads every CV that a line of the decoder file FILE names (a line that
       begins with its number) and prints the file with those lines rewritten:
       number, value ("?" when it could not be read), description. Other lines
-      and the bytes of the file stay as they are. --in-place writes the result
+      stay as they are; line ends become CR LF, and a NUL byte ends the text, as
+      in the window (--in-place is refused then). --in-place writes the result
       back into FILE instead. Exit 1 when a CV could not be read.
 )";
 const char kWriteAllUsage[] = R"(  qarn2-cli write-all [--mode MODE] [--hardware HW] [--retries N] [--verify] [--json] [TRACK OPTIONS] FILE
       Writes every line of the decoder file FILE that has a CV number and a
-      value into the decoder. Exit 1 when a write was not acknowledged (a value
+      value into the decoder; a NUL byte ends the text, as in the window. Exit 1 when a write was not acknowledged (a value
       above 255 is not written and counts as such) or, with --verify, read
       back otherwise.
 )";
@@ -73,19 +71,19 @@ const char kTriesHelp[] = R"(Tries and results (read, write, read-all, write-all
   --verify             write, write-all: an acknowledged CV is read back in the
                        same mode (dir: bit by bit); another value is a failure
                        (exit 1) with both values named.
-  --json               one JSON object on standard output instead of the text:
-                       the command, mode, hardware, and every CV with its value
-                       or failure and the tries used (read-all: also the sheet).
+  --json               one JSON object on standard output instead of the text,
+                       at every exit: "command" and "exit" (the exit status);
+                       "error" (the message) when the command was refused or
+                       failed; "mode", "hardware", "retries", "verify" once the
+                       arguments are taken; "cvs" (each with "cv", "value",
+                       "tries", "result" and, with --verify, "read_back" and
+                       "read_back_tries") and "failures" once the track was
+                       reached; read-all: "sheet". --help prints no object.
 )";
 const char kResetUsage[] = R"(  qarn2-cli reset [--hardware HW] [TRACK OPTIONS]
       Factory reset: CV 8 = 8 by register mode, three times, whatever the mode;
       no acknowledge is awaited. Prints "factory reset sent".
 )";
-
-int Fail(std::ostream& err, std::string_view command, int status, const std::string& message) {
-  err << "qarn2-cli: " << command << ": " << message << '\n';
-  return status;
-}
 
 // The arguments of one of these commands.
 struct Arguments {
@@ -243,19 +241,25 @@ std::string HardwareRefuses(std::string_view command, const Arguments& parsed) {
   return "";
 }
 
+const char* HardwareName(int hardware) {
+  return hardware == link::kBooster ? "booster" : hardware == link::kLgbInterface ? "lgb" : "board";
+}
+
 // Opens the track as the window's start-up does, runs `body` on the engine, and
 // reports port errors, the trace and the simulated decoder's file.
-int OnTheTrack(std::string_view command, const Arguments& args, std::ostream& err,
+int OnTheTrack(std::string_view command, const Arguments& args, CommandReport& report, std::ostream& err,
                const std::function<int(CvTool&)>& body) {
+  report.Describe(args.mode, HardwareName(args.hardware), args.retries, args.verify);
   if (const std::string refused = HardwareRefuses(command, args); !refused.empty()) {
-    return Fail(err, command, kExitUsage, refused);
+    return report.Fail(kExitUsage, refused);
   }
   std::unique_ptr<engine::Engine> engine;
   try {
     engine = OpenEngine(args.track);
   } catch (const std::exception& e) {
-    return Fail(err, command, kExitUsage, e.what());
+    return report.Fail(kExitUsage, e.what());
   }
+  report.Started();
   int status = kExitOk;
   try {
     link::TrackLink& link = engine->Link();
@@ -270,71 +274,41 @@ int OnTheTrack(std::string_view command, const Arguments& args, std::ostream& er
     status = body(tool);
   } catch (const serial::EComPort& e) {
     const std::string advice = engine->Advice(e);
-    status = Fail(err, command, kExitPortError, std::string(e.what()) + (advice.empty() ? "" : "\n  " + advice));
+    status = report.Fail(kExitPortError, std::string(e.what()) + (advice.empty() ? "" : "\n  " + advice));
   }
   if (args.track.trace) engine->PrintTrace(err);
   try {
     engine->SaveDecoder();
   } catch (const std::exception& e) {
-    return Fail(err, command, kExitUsage, std::string("--sim-decoder: ") + e.what());
+    return report.Fail(kExitUsage, std::string("--sim-decoder: ") + e.what());
   }
   return status;
 }
 
-int PrintHelp(const char* usage, std::ostream& out) {
-  out << "Usage:\n" << usage << '\n' << ModeOptionHelp() << '\n' << TrackOptionsHelp();
-  return kExitOk;
-}
-
-const char* HardwareName(int hardware) {
-  return hardware == link::kBooster ? "booster" : hardware == link::kLgbInterface ? "lgb" : "board";
-}
-
-// The JSON report of a run: one object, every CV in the order it was done.
-class JsonReport {
- public:
-  JsonReport(std::string_view command, const Arguments& args) {
-    root_["command"] = QString::fromUtf8(command.data(), static_cast<qsizetype>(command.size()));
-    root_["mode"] = QString::fromStdString(args.mode);
-    root_["hardware"] = HardwareName(args.hardware);
-    root_["retries"] = args.retries;
-    root_["verify"] = args.verify;
-  }
-  void Add(const programming::CvOutcome& outcome, bool writing) {
-    QJsonObject cv;
-    cv["cv"] = outcome.cv;
-    if (writing || outcome.ok) cv["value"] = outcome.value;
-    cv["tries"] = outcome.tries;
-    cv["result"] = Result(outcome, writing);
-    if (outcome.verified) {
-      cv["read_back"] = outcome.read_back ? QJsonValue(*outcome.read_back) : QJsonValue();
-      cv["read_back_tries"] = outcome.read_back_tries;
+// Runs one of these commands: `body` gets the parsed arguments unless they are refused
+// or ask for the usage. The report ends the run at every exit, an unexpected
+// exception's included.
+int RunCommand(std::string_view command, std::span<const std::string> args, bool in_place_allowed,
+               const char* usage, std::ostream& out, std::ostream& err,
+               const std::function<int(Arguments&, CommandReport&)>& body) {
+  CommandReport report(command, args, out, err);
+  int status = kExitOk;
+  try {
+    Arguments parsed;
+    if (const std::string error = Parse(args, in_place_allowed, parsed); !error.empty()) {
+      status = report.Fail(kExitUsage, error);
+    } else if (parsed.help) {
+      report.HelpShown();
+      out << "Usage:\n" << usage << '\n' << ModeOptionHelp() << '\n' << TrackOptionsHelp();
+    } else {
+      report.SetJson(parsed.json);
+      status = body(parsed, report);
     }
-    cvs_.append(cv);
-    failures_ += !outcome.ok;
+  } catch (const std::exception& e) {
+    status = report.Fail(kExitInternal, std::string("internal error: ") + e.what());
   }
-  void Set(const char* key, const QJsonValue& value) { root_[key] = value; }
-  void Print(std::ostream& out) {
-    root_["cvs"] = cvs_;
-    root_["failures"] = failures_;
-    out << QJsonDocument(root_).toJson(QJsonDocument::Indented).toStdString();
-  }
-
- private:
-  static const char* Result(const programming::CvOutcome& outcome, bool writing) {
-    if (!writing) return outcome.ok ? "read" : outcome.unreachable ? "not reachable in this mode" : "not readable";
-    if (outcome.unreachable) return "not reachable in this mode";
-    if (outcome.tries == 0) return "not written";
-    if (outcome.verified) {
-      if (outcome.ok) return "acknowledged and read back";
-      return outcome.read_back ? "read back otherwise" : "not readable back";
-    }
-    return outcome.ok ? "acknowledged" : "not acknowledged";
-  }
-  QJsonObject root_;
-  QJsonArray cvs_;
-  int failures_ = 0;
-};
+  return report.Finish(status);
+}
 
 // One CV through the CV box, tried up to 1 + `retries` times; the box is open.
 programming::CvOutcome ReadOne(CvTool& engine, int cv, int retries, std::ostream& err) {
@@ -348,6 +322,28 @@ programming::CvOutcome ReadOne(CvTool& engine, int cv, int retries, std::ostream
   } while (!outcome.ok && outcome.tries <= retries);
   if (outcome.ok) outcome.value = engine.State().CvValue;
   return outcome;
+}
+
+// The decoder file's text as the window's "Decoderdatei öffnen" takes it: a NUL byte
+// ends it, line ends become CR LF. What a NUL cuts off is said on standard error, and
+// --in-place, which would drop it from the file, is refused. nullopt with `error` set
+// when the file cannot be taken.
+std::optional<std::string> ReadSheet(std::string_view command, const std::string& path, bool in_place,
+                                     std::ostream& err, std::string& error) {
+  const std::optional<std::string> bytes = sheet::ReadFileBytes(path, error);
+  if (!bytes) return std::nullopt;
+  std::string text = sheet::DecoderText(*bytes);
+  if (const std::size_t nul = bytes->find('\0'); nul != std::string::npos) {
+    const std::string cut = "line " + std::to_string(sheet::SheetTextLines(text).size()) +
+                            ": a NUL byte ends the sheet there, as the window reads it; the " +
+                            std::to_string(bytes->size() - nul) + " bytes from it on are left out";
+    if (in_place) {
+      error = cut + ", and --in-place would drop them from the file";
+      return std::nullopt;
+    }
+    err << "qarn2-cli: " << command << ": " << cut << '\n';
+  }
+  return text;
 }
 
 // A decoder file whose first line is a mode line ("*pag") is read and written in that
@@ -392,195 +388,165 @@ Programming hardware (all five):
 }
 
 int RunRead(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
-  Arguments parsed;
-  if (std::string error = Parse(args, false, parsed); !error.empty()) {
-    return Fail(err, "read", kExitUsage, error);
-  }
-  if (parsed.help) return PrintHelp(kReadUsage, out);
-  if (parsed.verify) return Fail(err, "read", kExitUsage, "--verify is for write and write-all");
-  if (parsed.operands.size() != 1) return Fail(err, "read", kExitUsage, "needs one CV number");
-  const std::string& cv_text = parsed.operands[0];
-  const std::optional<int> cv = DecimalArgument(cv_text, 1, 1024);
-  if (!cv) return Fail(err, "read", kExitUsage, "CV takes a number from 1 to 1024, not '" + cv_text + "'");
-  return OnTheTrack("read", parsed, err, [&](CvTool& engine) {
-    engine.Commands().OpenCvBox(false);
-    const programming::CvOutcome outcome = ReadOne(engine, *cv, parsed.retries, err);
-    engine.End();
-    if (parsed.json) {
-      JsonReport report("read", parsed);
+  return RunCommand("read", args, false, kReadUsage, out, err, [&](Arguments& parsed, CommandReport& report) {
+    if (parsed.verify) return report.Fail(kExitUsage, "--verify is for write and write-all");
+    if (parsed.operands.size() != 1) return report.Fail(kExitUsage, "needs one CV number");
+    const std::string& cv_text = parsed.operands[0];
+    const std::optional<int> cv = DecimalArgument(cv_text, 1, 1024);
+    if (!cv) return report.Fail(kExitUsage, "CV takes a number from 1 to 1024, not '" + cv_text + "'");
+    return OnTheTrack("read", parsed, report, err, [&](CvTool& engine) {
+      engine.Commands().OpenCvBox(false);
+      const programming::CvOutcome outcome = ReadOne(engine, *cv, parsed.retries, err);
+      engine.End();
       report.Add(outcome, false);
-      report.Print(out);
-    } else if (!outcome.ok) {
-      out << "CV " << *cv << " not readable\n";
-    } else {
-      out << "CV " << *cv << " = " << outcome.value << '\n';
-    }
-    return outcome.ok ? kExitOk : kExitNotConfirmed;
+      if (!report.Json()) {
+        out << "CV " << *cv << (outcome.ok ? " = " + std::to_string(outcome.value) : std::string(" not readable"))
+            << '\n';
+      }
+      return outcome.ok ? kExitOk : kExitNotConfirmed;
+    });
   });
 }
 
 int RunWrite(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
-  Arguments parsed;
-  if (std::string error = Parse(args, false, parsed); !error.empty()) {
-    return Fail(err, "write", kExitUsage, error);
-  }
-  if (parsed.help) return PrintHelp(kWriteUsage, out);
-  if (parsed.operands.size() != 2) {
-    return Fail(err, "write", kExitUsage, "needs a CV number and a value");
-  }
-  const std::string& cv_text = parsed.operands[0];
-  const std::string& value_text = parsed.operands[1];
-  const std::optional<int> cv = DecimalArgument(cv_text, 1, 1024);
-  if (!cv) return Fail(err, "write", kExitUsage, "CV takes a number from 1 to 1024, not '" + cv_text + "'");
-  const std::optional<int> value = DecimalArgument(value_text, 0, 255);
-  if (!value) {
-    return Fail(err, "write", kExitUsage, "VALUE takes a number from 0 to 255, not '" + value_text + "'");
-  }
-  return OnTheTrack("write", parsed, err, [&](CvTool& engine) {
-    programming::CvOutcome outcome;
-    outcome.cv = *cv;
-    outcome.value = *value;
-    engine.Commands().OpenCvBox(true);
-    do {
-      if (++outcome.tries > 1) err << "Versuch " << outcome.tries << " von " << parsed.retries + 1 << '\n';
-      engine.Enter(cv_text);
-      engine.Link().AckResult = false;
-      engine.Enter(value_text);
-      outcome.ok = engine.Link().AckResult;
-    } while (!outcome.ok && outcome.tries <= parsed.retries);
-    const bool acknowledged = outcome.ok;
-    if (acknowledged && parsed.verify) {
-      // An acknowledge says the decoder took the packet, not that it holds the value.
-      engine.Commands().OpenCvBox(false);
-      const programming::CvOutcome back = ReadOne(engine, *cv, parsed.retries, err);
-      outcome.verified = true;
-      outcome.read_back_tries = back.tries;
-      if (back.ok) outcome.read_back = back.value;
-      outcome.ok = outcome.read_back == *value;
-    }
-    engine.End();
-    if (parsed.json) {
-      JsonReport report("write", parsed);
-      report.Add(outcome, true);
-      report.Print(out);
-    } else {
-      out << "CV " << *cv << " = " << *value << (acknowledged ? " acknowledged" : " not acknowledged");
-      if (outcome.verified) {
-        if (outcome.ok) {
-          out << " and read back";
-        } else if (outcome.read_back) {
-          out << ", but read back as " << *outcome.read_back;
-        } else {
-          out << ", but not readable back";
-        }
+  return RunCommand("write", args, false, kWriteUsage, out, err, [&](Arguments& parsed, CommandReport& report) {
+    if (parsed.operands.size() != 2) return report.Fail(kExitUsage, "needs a CV number and a value");
+    const std::string& cv_text = parsed.operands[0];
+    const std::string& value_text = parsed.operands[1];
+    const std::optional<int> cv = DecimalArgument(cv_text, 1, 1024);
+    if (!cv) return report.Fail(kExitUsage, "CV takes a number from 1 to 1024, not '" + cv_text + "'");
+    const std::optional<int> value = DecimalArgument(value_text, 0, 255);
+    if (!value) return report.Fail(kExitUsage, "VALUE takes a number from 0 to 255, not '" + value_text + "'");
+    return OnTheTrack("write", parsed, report, err, [&](CvTool& engine) {
+      programming::CvOutcome outcome;
+      outcome.cv = *cv;
+      outcome.value = *value;
+      engine.Commands().OpenCvBox(true);
+      do {
+        if (++outcome.tries > 1) err << "Versuch " << outcome.tries << " von " << parsed.retries + 1 << '\n';
+        engine.Enter(cv_text);
+        engine.Link().AckResult = false;
+        engine.Enter(value_text);
+        outcome.ok = engine.Link().AckResult;
+      } while (!outcome.ok && outcome.tries <= parsed.retries);
+      const bool acknowledged = outcome.ok;
+      if (acknowledged && parsed.verify) {
+        // An acknowledge says the decoder took the packet, not that it holds the value.
+        engine.Commands().OpenCvBox(false);
+        const programming::CvOutcome back = ReadOne(engine, *cv, parsed.retries, err);
+        outcome.verified = true;
+        outcome.read_back_tries = back.tries;
+        if (back.ok) outcome.read_back = back.value;
+        outcome.ok = outcome.read_back == *value;
       }
-      out << '\n';
-    }
-    return outcome.ok ? kExitOk : kExitNotConfirmed;
+      engine.End();
+      report.Add(outcome, true);
+      if (!report.Json()) {
+        out << "CV " << *cv << " = " << *value << (acknowledged ? " acknowledged" : " not acknowledged");
+        if (outcome.verified) {
+          if (outcome.ok) {
+            out << " and read back";
+          } else if (outcome.read_back) {
+            out << ", but read back as " << *outcome.read_back;
+          } else {
+            out << ", but not readable back";
+          }
+        }
+        out << '\n';
+      }
+      return outcome.ok ? kExitOk : kExitNotConfirmed;
+    });
   });
 }
 
 int RunReadAll(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
-  Arguments parsed;
-  if (std::string error = Parse(args, true, parsed); !error.empty()) {
-    return Fail(err, "read-all", kExitUsage, error);
-  }
-  if (parsed.help) return PrintHelp(kReadAllUsage, out);
-  if (parsed.verify) return Fail(err, "read-all", kExitUsage, "--verify is for write and write-all");
-  if (parsed.operands.size() != 1) return Fail(err, "read-all", kExitUsage, "needs one decoder file");
-  const std::string& path = parsed.operands[0];
-  std::string error;
-  const std::optional<std::string> text = sheet::ReadFileBytes(path, error);
-  if (!text) return Fail(err, "read-all", kExitUsage, error);
-  if (error = TakeModeLine(*text, parsed); !error.empty()) return Fail(err, "read-all", kExitUsage, error);
-  // Where the result goes is settled before the decoder is read: a file the user may
-  // not write is refused now, and a link put in its place meanwhile is not followed.
-  const safefile::Target target = safefile::ResolveTarget(path);
-  if (parsed.in_place && target.kind != safefile::Target::kRegularFile) {
-    const std::string why = target.kind == safefile::Target::kRefused ? target.problem : "not a regular file";
-    return Fail(err, "read-all", kExitUsage, sheet::CannotCreateMessage(path) + " (" + why + ")");
-  }
-  return OnTheTrack("read-all", parsed, err, [&](CvTool& engine) {
-    programming::TextSheet sheet(*text);
-    JsonReport report("read-all", parsed);
-    programming::SheetRun run;
-    run.retries = parsed.retries;
-    run.report = [&](const programming::CvOutcome& outcome) { report.Add(outcome, false); };
-    const std::optional<int> unread = engine.Commands().ReadAllCvs(sheet, run);
-    engine.End();
-    const std::string result = sheet.Text();
-    const int status = unread.value_or(1) > 0 ? kExitNotConfirmed : kExitOk;
-    if (parsed.json) {
-      if (!parsed.in_place) report.Set("sheet", QString::fromStdString(sheet::Cp1252ToUtf8(result)));
+  return RunCommand("read-all", args, true, kReadAllUsage, out, err, [&](Arguments& parsed, CommandReport& report) {
+    if (parsed.verify) return report.Fail(kExitUsage, "--verify is for write and write-all");
+    if (parsed.operands.size() != 1) return report.Fail(kExitUsage, "needs one decoder file");
+    const std::string& path = parsed.operands[0];
+    std::string error;
+    const std::optional<std::string> text = ReadSheet("read-all", path, parsed.in_place, err, error);
+    if (!text) return report.Fail(kExitUsage, error);
+    if (error = TakeModeLine(*text, parsed); !error.empty()) return report.Fail(kExitUsage, error);
+    // Where the result goes is settled before the decoder is read: a file the user may
+    // not write is refused now, and a link put in its place meanwhile is not followed.
+    const safefile::Target target = safefile::ResolveTarget(path);
+    if (parsed.in_place && target.kind != safefile::Target::kRegularFile) {
+      const std::string why = target.kind == safefile::Target::kRefused ? target.problem : "not a regular file";
+      return report.Fail(kExitUsage, sheet::CannotCreateMessage(path) + " (" + why + ")");
     }
-    if (parsed.in_place) {
-      if (const std::string problem = safefile::WriteWhole(target, result); !problem.empty()) {
-        // Reading may have taken long: the result is not lost.
-        out << result;
-        return Fail(err, "read-all", kExitUsage,
-                    sheet::CannotCreateMessage(path) + " (" + problem + "); the sheet went to standard output");
+    return OnTheTrack("read-all", parsed, report, err, [&](CvTool& engine) {
+      programming::TextSheet sheet(*text);
+      programming::SheetRun run;
+      run.retries = parsed.retries;
+      run.report = [&](const programming::CvOutcome& outcome) { report.Add(outcome, false); };
+      const std::optional<int> unread = engine.Commands().ReadAllCvs(sheet, run);
+      engine.End();
+      const std::string result = sheet.Text();
+      // Reading may have taken long: the result is not lost when it cannot be written.
+      const auto show = [&] {
+        if (report.Json()) {
+          report.SetSheet(result);
+        } else {
+          out << result;
+        }
+      };
+      if (!parsed.in_place) {
+        show();
+      } else if (const std::string problem = safefile::WriteWhole(target, result); !problem.empty()) {
+        show();
+        return report.Fail(kExitUsage, sheet::CannotCreateMessage(path) + " (" + problem + "); the sheet went to " +
+                                           (report.Json() ? "the JSON object" : "standard output"));
       }
-    }
-    if (parsed.json) {
-      report.Print(out);
-    } else if (!parsed.in_place) {
-      out << result;
-    }
-    return status;
+      return unread.value_or(1) > 0 ? kExitNotConfirmed : kExitOk;
+    });
   });
 }
 
 int RunWriteAll(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
-  Arguments parsed;
-  if (std::string error = Parse(args, false, parsed); !error.empty()) {
-    return Fail(err, "write-all", kExitUsage, error);
-  }
-  if (parsed.help) return PrintHelp(kWriteAllUsage, out);
-  if (parsed.operands.size() != 1) return Fail(err, "write-all", kExitUsage, "needs one decoder file");
-  std::string error;
-  const std::optional<std::string> text = sheet::ReadFileBytes(parsed.operands[0], error);
-  if (!text) return Fail(err, "write-all", kExitUsage, error);
-  if (error = TakeModeLine(*text, parsed); !error.empty()) return Fail(err, "write-all", kExitUsage, error);
-  return OnTheTrack("write-all", parsed, err, [&](CvTool& engine) {
-    programming::TextSheet sheet(*text);
-    JsonReport report("write-all", parsed);
-    programming::SheetRun run;
-    run.retries = parsed.retries;
-    run.verify = parsed.verify;
-    run.report = [&](const programming::CvOutcome& outcome) {
-      report.Add(outcome, true);
-      if (outcome.verified && !outcome.ok) {
-        err << "CV " << outcome.cv << " = " << outcome.value << " acknowledged, but "
-            << (outcome.read_back ? "read back as " + std::to_string(*outcome.read_back) : std::string("not readable back"))
-            << '\n';
-      }
-    };
-    const std::optional<int> failures = engine.Commands().WriteAllCvs(sheet, run);
-    engine.End();
-    if (parsed.json) report.Print(out);
-    return failures.value_or(1) > 0 ? kExitNotConfirmed : kExitOk;
+  return RunCommand("write-all", args, false, kWriteAllUsage, out, err, [&](Arguments& parsed, CommandReport& report) {
+    if (parsed.operands.size() != 1) return report.Fail(kExitUsage, "needs one decoder file");
+    std::string error;
+    const std::optional<std::string> text = ReadSheet("write-all", parsed.operands[0], false, err, error);
+    if (!text) return report.Fail(kExitUsage, error);
+    if (error = TakeModeLine(*text, parsed); !error.empty()) return report.Fail(kExitUsage, error);
+    return OnTheTrack("write-all", parsed, report, err, [&](CvTool& engine) {
+      programming::TextSheet sheet(*text);
+      programming::SheetRun run;
+      run.retries = parsed.retries;
+      run.verify = parsed.verify;
+      run.report = [&](const programming::CvOutcome& outcome) {
+        report.Add(outcome, true);
+        if (outcome.verified && !outcome.ok) {
+          err << "CV " << outcome.cv << " = " << outcome.value << " acknowledged, but "
+              << (outcome.read_back ? "read back as " + std::to_string(*outcome.read_back)
+                                    : std::string("not readable back"))
+              << '\n';
+        }
+      };
+      const std::optional<int> failures = engine.Commands().WriteAllCvs(sheet, run);
+      engine.End();
+      return failures.value_or(1) > 0 ? kExitNotConfirmed : kExitOk;
+    });
   });
 }
 
 int RunReset(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
-  Arguments parsed;
-  if (std::string error = Parse(args, false, parsed); !error.empty()) {
-    return Fail(err, "reset", kExitUsage, error);
-  }
-  if (parsed.help) return PrintHelp(kResetUsage, out);
-  if (parsed.retries || parsed.verify || parsed.json) {
-    return Fail(err, "reset", kExitUsage, "--retries, --verify and --json are for reading and writing CVs");
-  }
-  if (!parsed.operands.empty()) {
-    return Fail(err, "reset", kExitUsage, "takes no operands, not '" + parsed.operands[0] + "'");
-  }
-  return OnTheTrack("reset", parsed, err, [&](CvTool& engine) {
-    engine.Commands().OfferFactoryReset();
-    engine.Link().WaitTicks(kResetQuestionTicks);
-    // "Ja"; the track goes without power at its end.
-    if (!engine.Commands().ConfirmFactoryReset()) return kExitNotConfirmed;
-    out << "factory reset sent\n";
-    return kExitOk;
+  return RunCommand("reset", args, false, kResetUsage, out, err, [&](Arguments& parsed, CommandReport& report) {
+    if (parsed.retries || parsed.verify || parsed.json) {
+      return report.Fail(kExitUsage, "--retries, --verify and --json are for reading and writing CVs");
+    }
+    if (!parsed.operands.empty()) {
+      return report.Fail(kExitUsage, "takes no operands, not '" + parsed.operands[0] + "'");
+    }
+    return OnTheTrack("reset", parsed, report, err, [&](CvTool& engine) {
+      engine.Commands().OfferFactoryReset();
+      engine.Link().WaitTicks(kResetQuestionTicks);
+      // "Ja"; the track goes without power at its end.
+      if (!engine.Commands().ConfirmFactoryReset()) return kExitNotConfirmed;
+      out << "factory reset sent\n";
+      return kExitOk;
+    });
   });
 }
 

@@ -22,15 +22,16 @@ using roster::RosterProblem;
 using roster::SheetError;
 using roster::SheetProblem;
 
-const char kImportUsage[] = R"(  qarn2-cli import-jmri ROSTER.xml [--out FILE]
+const char kImportUsage[] = R"(  qarn2-cli import-jmri ROSTER.xml [--out FILE] [--lossy]
       Makes a JMRI roster file (one locomotive's file from JMRI's roster
       folder) into a decoder sheet: the mode line "*dir", a title line (the
       roster's id, road name and number), then one line per CV value of CV
       1..1024 in rising order, as read-all writes them ("29   34 "). Prints
       the sheet (Windows-1252, CR LF) or writes it into FILE. What is left out
       (indexed CVs, values outside 0..255, a CV given twice: the first stands)
-      and characters Windows-1252 lacks (they become '?') are reported on
-      standard error. Exit 2 when ROSTER.xml is no roster file, with the line
+      is reported on standard error. Characters Windows-1252 lacks are named
+      there too, and nothing is written (exit 1) unless --lossy is given: then
+      they become '?'. Exit 2 when ROSTER.xml is no roster file, with the line
       and column where that shows; files with entity declarations are refused.
 )";
 const char kExportUsage[] = R"(  qarn2-cli export-jmri SHEET [--id NAME] [--out FILE]
@@ -56,13 +57,15 @@ void Note(std::ostream& err, std::string_view command, int line, const std::stri
 
 struct JmriArguments {
   bool help = false;
+  bool lossy = false;  // import-jmri: characters the sheet cannot hold may become '?'
   std::optional<std::string> out;
   std::optional<std::string> id;
   std::vector<std::string> operands;
 };
 
-// Returns the first problem with the arguments, empty when there is none.
-std::string Parse(std::span<const std::string> args, bool id_allowed, JmriArguments& parsed) {
+// Returns the first problem with the arguments, empty when there is none. --id is for
+// exporting, --lossy for importing.
+std::string Parse(std::span<const std::string> args, bool exporting, JmriArguments& parsed) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--help" || arg == "-h") {
@@ -70,7 +73,9 @@ std::string Parse(std::span<const std::string> args, bool id_allowed, JmriArgume
     } else if (arg == "--out") {
       if (i + 1 == args.size()) return "--out needs a file name";
       parsed.out = args[++i];
-    } else if (arg == "--id" && id_allowed) {
+    } else if (arg == "--lossy" && !exporting) {
+      parsed.lossy = true;
+    } else if (arg == "--id" && exporting) {
       // JMRI names the entry by it: it must not be empty.
       if (i + 1 == args.size() || args[i + 1].empty()) return "--id needs a name";
       parsed.id = args[++i];
@@ -148,7 +153,7 @@ std::string RosterProblemText(const RosterProblem& problem) {
              std::to_string(problem.kept_value) + " stands";
     case RosterProblem::kReplacedCharacters:
       return "the " + problem.field + " holds characters that Windows-1252 lacks (" + problem.characters +
-             "); they are '?' in the sheet";
+             "), each '?' in the sheet";
     case RosterProblem::kFurtherLocomotive:
       return "a further locomotive \"" + problem.name + "\" left out; only the first is imported";
   }
@@ -199,8 +204,14 @@ int RunImportJmri(std::span<const std::string> args, std::ostream& out, std::ost
   if (imported.error) {
     return Fail(err, kCommand, "'" + path + "' is no roster file: " + RosterErrorText(*imported.error));
   }
+  bool lossy = false;
   for (const RosterProblem& problem : imported.problems) {
     Note(err, kCommand, problem.line, RosterProblemText(problem));
+    lossy = lossy || problem.kind == RosterProblem::kReplacedCharacters;
+  }
+  if (lossy && !parsed.lossy) {
+    Note(err, kCommand, 0, "nothing written: --lossy writes the sheet with '?' for those characters");
+    return kExitDataError;
   }
   return Deliver(parsed, *target, imported.sheet, kCommand, out, err);
 }

@@ -8,6 +8,8 @@
 #include <QPdfWriter>
 #include <QString>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <optional>
 #include <ostream>
@@ -15,7 +17,6 @@
 
 #include "cli/command_line.h"
 #include "cli/qt_application.h"
-#include "programming/sheet_lines.h"
 #include "qtadapter/sheet_painter.h"
 #include "safefile/safe_file.h"
 #include "sheet/code_page.h"
@@ -37,7 +38,8 @@ const char kPrintUsage[] = R"(  qarn2-cli print FILE --pdf OUT.pdf
       edge, in a fixed-pitch font 4 mm high. The window prints the lines as its
       pane shows them, a long line wrapped into several; here there is no pane,
       so each line of the file is one printed line and a long one runs off the
-      right edge.
+      right edge. As in the window, a NUL byte ends the text. OUT.pdf may not be
+      FILE itself, under any name (exit 2).
 )";
 
 int Fail(std::ostream& err, int status, const std::string& message) {
@@ -76,6 +78,15 @@ std::string FullName(const std::string& path) {
   return absolute.empty() ? path : absolute.lexically_normal().string();
 }
 
+// True when `output` names the file `input` itself: the same path, another way to it,
+// a link or a hard link, or /dev/stdout redirected into it.
+bool SameFile(const std::string& input, const std::string& output) {
+  struct stat in {};
+  struct stat out {};
+  return stat(input.c_str(), &in) == 0 && stat(output.c_str(), &out) == 0 && in.st_dev == out.st_dev &&
+         in.st_ino == out.st_ino;
+}
+
 // The printout as a PDF document; nullopt with `error` set when it cannot be made.
 std::optional<QByteArray> PrintToPdf(const sheet::PrintLayout& layout, const std::string& title,
                                      std::string& error) {
@@ -110,6 +121,11 @@ int RunPrint(std::span<const std::string> args, std::ostream& out, std::ostream&
   if (parsed.operands.size() != 1) return Fail(err, kExitUsage, "needs one decoder file");
   if (!parsed.pdf) return Fail(err, kExitUsage, "needs --pdf OUT.pdf");
   const std::string& path = parsed.operands[0];
+  if (SameFile(path, *parsed.pdf)) {
+    return Fail(err, kExitUsage,
+                "--pdf " + *parsed.pdf + " is the decoder file " + path +
+                    " itself; the printout would replace the sheet (give the PDF a name of its own)");
+  }
   // Where the PDF goes is settled now, before the work: a link swapped in meanwhile is
   // not written through, and a target that cannot be written costs no printing.
   const safefile::Target target = safefile::ResolveTarget(*parsed.pdf);
@@ -122,12 +138,8 @@ int RunPrint(std::span<const std::string> args, std::ostream& out, std::ostream&
   } catch (const sheet::SheetFileError& error) {
     return Fail(err, kExitUsage, error.what());
   }
-  const programming::TextSheet sheet(text);
-  std::vector<std::string> lines;
-  lines.reserve(static_cast<std::size_t>(sheet.LineCount()));
-  for (int i = 0; i < sheet.LineCount(); ++i) lines.push_back(sheet.Line(i));
   const std::string full_name = FullName(path);
-  const sheet::PrintLayout layout = sheet::LayOutPrint(full_name, lines);
+  const sheet::PrintLayout layout = sheet::LayOutPrint(full_name, sheet::SheetTextLines(text));
 
   std::string error;
   const std::optional<QByteArray> pdf = PrintToPdf(layout, full_name, error);

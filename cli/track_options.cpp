@@ -51,8 +51,8 @@ std::string TrackOptionsHelp() {
                        acknowledges weakly.
   --sim-seed N         the seed of those losses (default 1): the same seed, the
                        same losses on virtual time.
-)") + sim::DecoderTraitsHelp() + R"(  --virtual-time and --sim-decoder imply --simulate unless a --port names "sim";
-  with a --port that names a real device they are refused (exit 2).
+)") + sim::DecoderTraitsHelp() + R"(  --virtual-time and every --sim-* option imply --simulate unless a --port names
+  "sim"; with a --port that names a real device they are refused (exit 2).
 )";
 }
 
@@ -117,6 +117,8 @@ bool TakeTrackOption(std::span<const std::string> args, std::size_t& i, TrackOpt
   } else {
     return false;
   }
+  // Whatever shapes the simulated track asks for it: never a real port's run.
+  if (arg.starts_with("--sim-") && options.sim_option.empty()) options.sim_option = arg;
   return true;
 }
 

@@ -60,6 +60,15 @@ serial::DeviceFactory RefusingConsoles(serial::DeviceFactory devices, const Engi
   };
 }
 
+// The option by which the run asks for the simulated track, as the user gave it;
+// empty when none does.
+std::string TrackOption(const EngineOptions& options) {
+  if (options.simulate) return "--simulate";
+  if (options.virtual_time) return "--virtual-time";
+  if (!options.sim_decoder.empty()) return "--sim-decoder";
+  return options.sim_option;
+}
+
 }  // namespace
 
 bool AnyPortOnTheTrack(const serial::PortMap& ports) {
@@ -70,12 +79,12 @@ bool AnyPortOnTheTrack(const serial::PortMap& ports) {
 }
 
 std::string ConflictingOptions(const EngineOptions& options) {
-  const bool wants_track = options.virtual_time || !options.sim_decoder.empty();
-  if (!options.simulate && (!wants_track || AnyPortOnTheTrack(options.ports))) return "";
+  const std::string option = TrackOption(options);
+  // Without --simulate, a --port that names the track is where the others go.
+  if (option.empty() || (!options.simulate && AnyPortOnTheTrack(options.ports))) return "";
   for (const auto& [port, path] : options.ports.Named()) {
     if (path == sim::kSimulatedPath) continue;
-    const char* option = options.simulate ? "--simulate" : options.virtual_time ? "--virtual-time" : "--sim-decoder";
-    return std::string(option) + " puts every port on the simulated track, but --port names " + port + "=" + path +
+    return option + " puts every port on the simulated track, but --port names " + port + "=" + path +
            "; give --port COMn=sim for the track instead";
   }
   return "";
@@ -83,8 +92,9 @@ std::string ConflictingOptions(const EngineOptions& options) {
 
 serial::PortMap PortsFor(const EngineOptions& options) {
   serial::PortMap ports = options.ports;
-  const bool wants_track = options.virtual_time || !options.sim_decoder.empty();
-  if (options.simulate || (wants_track && !AnyPortOnTheTrack(ports))) sim::MapEveryPortToTheTrack(ports);
+  if (options.simulate || (!TrackOption(options).empty() && !AnyPortOnTheTrack(ports))) {
+    sim::MapEveryPortToTheTrack(ports);
+  }
   return ports;
 }
 

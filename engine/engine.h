@@ -47,6 +47,8 @@ struct EngineOptions {
                               // on the simulated track the track keeps its own
   std::string sim_decoder;    // the simulated decoder's CVs from and back to this
                               // decoder file (implies simulate likewise)
+  std::string sim_option;     // the first --sim-* option given ("--sim-seed"): it
+                              // shapes the simulated track and so implies simulate
   // How the simulated hardware behaves (its LGB interface's replies among it).
   sim::SimulatedTrack::Options track;
   sim::LgbSettings lgb;
@@ -58,11 +60,12 @@ struct EngineOptions {
   std::optional<std::string> active_consoles;
 };
 
-// The port map for `options`: --simulate, --virtual-time and --sim-decoder put every
-// port on the simulated track, unless a --port already names it.
+// The port map for `options`: --simulate, --virtual-time, --sim-decoder and every
+// other --sim-* option put every port on the simulated track, unless a --port
+// already names it.
 serial::PortMap PortsFor(const EngineOptions& options);
 bool AnyPortOnTheTrack(const serial::PortMap& ports);
-// Options that contradict each other: --simulate, --virtual-time or --sim-decoder
+// Options that contradict each other: --simulate, --virtual-time or a --sim-* option
 // would silently take a real port that a --port names away to the simulated track.
 // The problem as one line, empty when there is none.
 std::string ConflictingOptions(const EngineOptions& options);

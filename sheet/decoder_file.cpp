@@ -29,13 +29,24 @@ std::string WithCrLf(std::string_view text) {
 
 }  // namespace
 
+std::string DecoderText(std::string_view bytes) {
+  return WithCrLf(bytes.substr(0, bytes.find('\0')));  // npos: all of it
+}
+
 std::string ReadDecoderFile(const std::string& path) {
   std::string problem;
   const std::optional<std::string> bytes = ReadFileBytes(path, problem);
   if (!bytes) throw SheetFileError(FileMessage(path, " kann nicht ge\xC3\xB6" "ffnet werden"));
-  std::string_view text = *bytes;
-  text = text.substr(0, text.find('\0'));  // npos: all of it
-  return WithCrLf(text);
+  return DecoderText(*bytes);
+}
+
+std::vector<std::string> SheetTextLines(std::string_view text) {
+  std::vector<std::string> lines;
+  for (std::size_t end; (end = text.find("\r\n")) != std::string_view::npos; text.remove_prefix(end + 2)) {
+    lines.emplace_back(text.substr(0, end));
+  }
+  lines.emplace_back(text);
+  return lines;
 }
 
 void WriteDecoderFile(const std::string& path, const std::string& text) {

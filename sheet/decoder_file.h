@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace qarn2::sheet {
 
@@ -13,11 +15,20 @@ class SheetFileError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// A decoder file's text as the sheet takes it: the file's bytes up to the first NUL,
-// every line end (CR LF, CR or LF) made CR LF. Throws SheetFileError when the file
-// cannot be read (missing, no permission, a folder, a FIFO or device, larger than
-// 16 MiB). An empty file gives "".
+// A decoder file's bytes as the sheet takes them: up to the first NUL, which ends the
+// text, every line end (CR LF, CR or LF) made CR LF. The window and the tool read every
+// decoder file through this, so that both see the same lines.
+std::string DecoderText(std::string_view bytes);
+
+// A decoder file's text as the sheet takes it (DecoderText of its bytes). Throws
+// SheetFileError when the file cannot be read (missing, no permission, a folder, a
+// FIFO or device, larger than 16 MiB). An empty file gives "".
 std::string ReadDecoderFile(const std::string& path);
+
+// The lines of a sheet's text (CR LF between them) as the window's pane holds them and
+// prints them when none is wrapped: what follows the last line end is a line too, an
+// empty one included; "" is one empty line.
+std::vector<std::string> SheetTextLines(std::string_view text);
 
 // Writes the sheet's text (lines separated by CR LF, nothing added) into `path`,
 // creating the file or replacing it whole: a failed or interrupted save leaves the old

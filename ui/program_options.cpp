@@ -30,6 +30,7 @@ ParsedOptions ParseProgramOptions(std::span<const std::string> args) {
     } else {
       parsed.error = "unknown argument '" + arg + "'";
     }
+    if (arg.starts_with("--sim-") && options.sim_option.empty()) options.sim_option = arg;
   }
   if (parsed.error.empty()) parsed.error = engine::ConflictingOptions(EngineOptionsFor(options));
   return parsed;
@@ -47,9 +48,10 @@ Options:
                        PATH "sim" is the simulated programming track. Without it COMn
                        is /dev/ttyS<n-1>. May be given more than once.
   --sim-decoder FILE   the simulated decoder's CVs come from the decoder file FILE
-                       and are written back to it when the program ends (implies
-                       --simulate unless a --port names "sim").
+                       and are written back to it when the program ends.
 )") + sim::DecoderTraitsHelp() + R"(  --help               this text.
+--sim-decoder and --sim-trait imply --simulate unless a --port names "sim"; with a
+--port that names a real device they are refused.
 )";
 }
 
@@ -58,6 +60,7 @@ engine::EngineOptions EngineOptionsFor(const ProgramOptions& options) {
   engine_options.ports = options.ports;
   engine_options.simulate = options.simulate;
   engine_options.sim_decoder = options.sim_decoder;
+  engine_options.sim_option = options.sim_option;
   engine_options.track.decoder = options.sim_traits;
   // "Protokoll" shows what goes to a real port too.
   engine_options.live_log = true;

@@ -15,6 +15,7 @@ struct ProgramOptions {
   bool simulate = false;    // --simulate: every port is the simulated track
   std::string sim_decoder;  // --sim-decoder FILE: the simulated decoder's CVs
   sim::DecoderTraits sim_traits;  // --sim-trait TRAIT: how the simulated decoder behaves
+  std::string sim_option;   // the first --sim-* option given: the run wants the track
   bool help = false;        // --help
 };
 
@@ -33,8 +34,8 @@ std::string ProgramUsage();
 // The engine's options for this run: the ports on the wall clock.
 engine::EngineOptions EngineOptionsFor(const ProgramOptions& options);
 
-// The port map for this run: --simulate and --sim-decoder put every port on the
-// simulated track, unless a --port already names it.
+// The port map for this run: --simulate and the --sim-* options put every port on
+// the simulated track, unless a --port already names it.
 serial::PortMap PortsFor(const ProgramOptions& options);
 
 }  // namespace qarn2::ui

@@ -2,7 +2,10 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QPlainTextEdit>
 #include <QPrinter>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QWidget>
 
 #include <stdexcept>
@@ -17,9 +20,11 @@
 #include "sheet/decoder_file.h"
 #include "sheet/print_layout.h"
 #include "ui/file_dialogs.h"
+#include "ui/lost_characters_question.h"
 #include "ui/roster_messages.h"
 #include "ui/form1_layout.h"
 #include "ui/sheet_pane.h"
+#include "ui/text_codec.h"
 
 namespace qarn2::ui {
 namespace {
@@ -124,7 +129,22 @@ void SheetFiles::ExportRoster() {
   }
 }
 
+bool SheetFiles::MaySave() const {
+  // The pane's own characters: the sheet's lines come out of it already in the code
+  // page, the lost ones as '?'.
+  const auto* pane = window_->findChild<QPlainTextEdit*>(QStringLiteral("Decoder"));
+  if (pane == nullptr) return true;
+  QString text;
+  for (QTextBlock block = pane->document()->begin(); block.isValid(); block = block.next()) text += block.text();
+  const std::u32string missing = MissingFromCp1252(text);
+  return missing.empty() || AskToSaveLosingCharacters(window_, missing);
+}
+
 void SheetFiles::Save() {
+  if (MaySave()) WriteSheet();
+}
+
+void SheetFiles::WriteSheet() {
   try {
     sheet::WriteDecoderFile(file_name_, sheet_.Text());
   } catch (const sheet::SheetFileError& e) {
@@ -135,13 +155,13 @@ void SheetFiles::Save() {
 void SheetFiles::SaveUnder() {
   if (hooks_.cv_command_running()) return;
   std::optional<std::string> chosen = dialogs_.ChooseSave(window_, DialogFolder());
-  if (!chosen) return;
+  if (!chosen || !MaySave()) return;
   file_name_ = std::move(*chosen);
   roster_id_.clear();
   // The bare name alone stays in the title when the save fails: the file "speichern"
   // will try again.
   window_->setWindowTitle(QFileInfo(QString::fromStdString(file_name_)).fileName());
-  Save();
+  WriteSheet();
   ShowFileInTitle();
   // An imported roster had no file to save into; now it has.
   hooks_.enable_menu_item("SpeichernDecoder");

@@ -54,10 +54,13 @@ class SheetFiles {
   // "speichern" writes). Nothing happens while a CV command waits.
   void Open();
   // SpeichernDecoderClick: the sheet into DecoderFileName, replacing the file whole.
+  // Characters the file's code page lacks would be saved as '?': the user is asked
+  // first, and "Nein" saves nothing.
   void Save();
-  // SpeichernunterDecoderClick: a new name from the save dialog, then Save; the title
-  // shows the bare file name, after the program's title once the save has succeeded.
-  // Nothing happens while a CV command waits.
+  // SpeichernunterDecoderClick: a new name from the save dialog, then Save (its
+  // question declined, nothing changes); the title shows the bare file name, after
+  // the program's title once the save has succeeded. Nothing happens while a CV
+  // command waits.
   void SaveUnder();
   // "JMRI-Roster importieren...": the chosen roster file made into a sheet, which then
   // stands as an opened file would (mode step, ScanSheet, menu items), but under no
@@ -85,6 +88,11 @@ class SheetFiles {
   std::string DialogFolder() const;
   // The program's title and the bare name of DecoderFileName.
   void ShowFileInTitle();
+  // True when the sheet's text fits the file's code page, or the user agrees to '?'
+  // for what does not.
+  bool MaySave() const;
+  // The sheet into DecoderFileName, without a question.
+  void WriteSheet();
 
   QWidget* window_;
   SheetPane& sheet_;

@@ -193,6 +193,7 @@ TEST(WriteCommandTest, AWriteTheDecoderRefusesIsNotAcknowledged) {
 
 TEST(DecoderCommandsTest, BadUsageIsRefusedBeforeTheTrackIsTouched) {
   const TempFile sheet("usage.DEC", "29 6\r\n");
+  const TempFile cut("usage_nul.DEC", std::string("29 6\0\r\n1 5\r\n", 12));
   const struct {
     std::vector<std::string> args;
     const char* message;
@@ -221,7 +222,9 @@ TEST(DecoderCommandsTest, BadUsageIsRefusedBeforeTheTrackIsTouched) {
       {{"read", "--retries", "10", "29"}, "--retries takes a number from 0 to 9, not '10'"},
       {{"read", "--verify", "29"}, "--verify is for write and write-all"},
       {{"read-all", "--verify", sheet.Path()}, "--verify is for write and write-all"},
-      {{"reset", "--json"}, "are for reading and writing CVs"},
+      {{"read-all", "--in-place", cut.Path()}, "line 1: a NUL byte ends the sheet there, as the window reads it; "
+                                               "the 8 bytes from it on are left out, and --in-place would drop "
+                                               "them from the file"},
       {{"read", "--sim-ack-loss", "1.5", "29"}, "--sim-ack-loss takes a probability from 0 to 1, not '1.5'"},
       {{"read", "--sim-seed", "x", "29"}, "--sim-seed takes a number"},
   };
@@ -670,6 +673,48 @@ QJsonObject JsonOf(const Result& r) {
   const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(r.out), &error);
   EXPECT_EQ(error.error, QJsonParseError::NoError) << r.out;
   return document.object();
+}
+
+// With --json every exit prints one object: the exit status, the failure's message,
+// and the CVs once the track was reached.
+TEST(JsonTest, EveryExitPrintsOneObject) {
+  const TempFile sheet("json.DEC", "29 6\r\n");
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string error;  // empty: none
+    bool cvs;           // "cvs" and "failures"
+  } cases[] = {
+      {{"read", "--mode", "xyz", "29", "--json"}, kExitUsage, "--mode takes dir, dio, reg, pag or roc, not 'xyz'", false},
+      {{"write", "--bogus", "--json", "29", "5"}, kExitUsage, "unknown option '--bogus'", false},
+      {{"read", "--json", "2000"}, kExitUsage, "CV takes a number from 1 to 1024, not '2000'", false},
+      {{"read-all", "--json", "/nonexistent/qarn2.DEC"}, kExitUsage, "cannot read '/nonexistent/qarn2.DEC'", false},
+      {{"reset", "--json"}, kExitUsage, "--retries, --verify and --json are for reading and writing CVs", false},
+      {{"read", "--json", "--port", "COM1=/dev/ttyS7", "--sim-seed", "3", "29"}, kExitUsage,
+       "--sim-seed puts every port on the simulated track", false},
+      {{"write-all", "--json", "--port", "COM1=/nonexistent/device", sheet.Path()}, kExitPortError,
+       "Unable to open com port (win error code: 2)", true},
+      {{"write", "--json", "--virtual-time", "--sim-ack-loss", "1", "29", "5"}, kExitNotConfirmed, "", true},
+      {{"read-all", "--json", "--virtual-time", sheet.Path()}, kExitOk, "", true},
+  };
+  for (const auto& c : cases) {
+    const Result r = RunCli(c.args);
+    SCOPED_TRACE(r.out);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    const QJsonObject report = JsonOf(r);
+    EXPECT_EQ(report["command"].toString().toStdString(), c.args[0]);
+    EXPECT_EQ(report["exit"].toInt(-1), c.status);
+    if (c.error.empty()) {
+      EXPECT_FALSE(report.contains("error"));
+    } else {
+      EXPECT_THAT(report["error"].toString().toStdString(), HasSubstr(c.error));
+      EXPECT_THAT(r.err, HasSubstr(c.error));
+    }
+    EXPECT_EQ(report.contains("cvs"), c.cvs);
+    EXPECT_EQ(report.contains("failures"), c.cvs);
+  }
+  // The usage asked for is the usage.
+  EXPECT_THAT(RunCli({"read", "--json", "--help"}).out, ::testing::StartsWith("Usage:\n"));
 }
 
 TEST(RetriesTest, WeakAcknowledgesAreTriedAgainAndWhatIsReadIsTheDecoders) {

@@ -83,6 +83,34 @@ TEST(JmriCommandsTest, OutWritesTheFileAndTheTwoCommandsMeet) {
   EXPECT_EQ(Get(folder.File("old.LOC")), "*dir\r\nBR 89 005\r\n1     3 \r\n17  195 \r\n18  244 \r\n29   34 \r\n");
 }
 
+// Names the sheet's code page cannot hold are not made '?' behind the user's back.
+TEST(JmriCommandsTest, CharactersTheSheetLacksAreWrittenOnlyWithLossy) {
+  const Folder folder;
+  const std::string xml = folder.File("lodz.xml");
+  Put(xml, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<locomotive-config>\n"
+           "  <locomotive id=\"\u0141\u00f3d\u017a \u2192 Krak\u00f3w\" roadName=\"PKP\">\n"
+           "    <values><CVvalue name=\"1\" value=\"3\"/></values>\n  </locomotive>\n</locomotive-config>\n");
+  const std::string sheet = folder.File("lodz.LOC");
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    bool written;
+  } cases[] = {
+      {{"import-jmri", xml}, kExitDataError, false},
+      {{"import-jmri", xml, "--out", sheet}, kExitDataError, false},
+      {{"import-jmri", xml, "--out", sheet, "--lossy"}, kExitOk, true},
+  };
+  for (const auto& c : cases) {
+    const Result r = RunCli(c.args);
+    EXPECT_EQ(r.status, c.status) << c.args.size();
+    EXPECT_EQ(r.out, "");
+    EXPECT_THAT(r.err, HasSubstr("line 3: the id holds characters that Windows-1252 lacks (\u0141\u017a\u2192), "
+                                 "each '?' in the sheet\n"));
+    EXPECT_EQ(fs::exists(sheet), c.written) << c.args.size();
+  }
+  EXPECT_EQ(Get(sheet), "*dir\r\n?\xF3" "d? ? Krak\xF3w (PKP)\r\n1     3 \r\n");
+}
+
 TEST(JmriCommandsTest, NoRosterFileAndNoSheetEndWithStatus2AndThePlace) {
   const Folder folder;
   const std::string broken = folder.File("broken.xml");

@@ -165,6 +165,24 @@ TEST(PrintCommandTest, TheNameAndTheLinesStandWhereTheWindowPrintsThem) {
   EXPECT_GT(adresse->x, kLeft + 10);
 }
 
+// Under whatever name the PDF would replace the sheet, it is refused and the sheet kept.
+TEST(PrintCommandTest, TheSheetIsNeverPrintedOverItself) {
+  const TempFolder folder;
+  const std::string sheet = folder.File("lok.DEC");
+  const std::string bytes = "1 3 Adresse\r\n";
+  Put(sheet, bytes);
+  fs::create_directory(folder.File("unter"));
+  fs::create_symlink(sheet, folder.File("link.pdf"));
+  fs::create_hard_link(sheet, folder.File("hart.pdf"));
+  for (const std::string& pdf :
+       {sheet, folder.File("unter/../lok.DEC"), folder.File("link.pdf"), folder.File("hart.pdf")}) {
+    const Result r = RunCli({"print", sheet, "--pdf", pdf});
+    EXPECT_EQ(r.status, kExitUsage) << pdf;
+    EXPECT_THAT(r.err, HasSubstr("print: --pdf " + pdf + " is the decoder file " + sheet + " itself"));
+    EXPECT_EQ(testsupport::Get(sheet), bytes) << pdf;
+  }
+}
+
 TEST(PrintCommandTest, WhatCannotBeReadOrWrittenEndsWithoutAPdf) {
   const TempFolder folder;
   const std::string sheet = folder.File("lok.DEC");

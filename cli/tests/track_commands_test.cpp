@@ -113,6 +113,27 @@ TEST(SendCommandTest, TheDecoderFileKeepsWhatWasWritten) {
   std::filesystem::remove(file);
 }
 
+// An option that shapes the simulated track means the simulated track: alone it runs
+// there (on the wall clock), beside a real port it is refused before anything is sent.
+TEST(SendCommandTest, EverySimOptionMeansTheSimulatedTrack) {
+  const std::vector<std::vector<std::string>> options = {
+      {"--sim-ack-loss", "0"}, {"--sim-seed", "5"}, {"--sim-trait", "ack-pulse=6"}, {"--sim-lgb-reply", "slow"}};
+  for (const std::vector<std::string>& option : options) {
+    SCOPED_TRACE(option[0]);
+    std::vector<std::string> args = option;
+    args.insert(args.end(), {"--service", "78", "1C", "EA"});
+    const Result alone = Send(args);
+    EXPECT_EQ(alone.status, kExitOk) << alone.err;
+    EXPECT_EQ(alone.out, "acknowledged\n");
+    args.insert(args.begin(), {"--port", "COM1=/dev/ttyS7"});
+    const Result beside = Send(args);
+    EXPECT_EQ(beside.status, kExitUsage);
+    EXPECT_EQ(beside.out, "");
+    EXPECT_THAT(beside.err, HasSubstr(option[0] + " puts every port on the simulated track, but --port names "
+                                                  "COM1=/dev/ttyS7"));
+  }
+}
+
 TEST(SendCommandTest, BadArgumentsAndMissingDevices) {
   const struct {
     std::vector<std::string> args;

@@ -2,14 +2,17 @@
 // and saved under a new name, and printed, with the dialogs answered by a script.
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QFileDialog>
 #include <QFontInfo>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPrinter>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTextBlock>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -218,6 +221,64 @@ TEST_F(FileCommandsWindowTest, SavingGivesBackTheFileByteForByteWithCrLf) {
   EXPECT_EQ(Sheet()->document()->blockCount(), 5);
   Choose("SpeichernDecoder");
   EXPECT_EQ(ReadBytes(path), crlf);
+  EXPECT_TRUE(messages_.empty());
+}
+
+// What the file's code page lacks is saved as '?' only when the user says so.
+TEST_F(FileCommandsWindowTest, CharactersTheFileCannotHoldAreSavedOnlyAfterAYes) {
+  const std::string old = "1 3 Adresse\r\n";
+  const struct {
+    QString typed;           // the sheet's text
+    const char* item;        // the menu item that saves
+    const char* answer;      // the button clicked in the question
+    QString question;        // asked before saving
+    std::string saved;       // the file afterwards (saving under a new name: the new one)
+  } cases[] = {
+      {"1 3 \u0141\u00f3d\u017a \u2192 A", "SpeichernDecoder", "Nein",
+       "Die Zeichen \u0141, \u017a, \u2192 gibt es in der Zeichentabelle der Decoderdatei nicht; sie werden als ? "
+       "gespeichert. Trotzdem speichern?",
+       old},
+      {"1 3 \u0141\u00f3d\u017a \u2192 A", "SpeichernDecoder", "Ja",
+       "Die Zeichen \u0141, \u017a, \u2192 gibt es in der Zeichentabelle der Decoderdatei nicht; sie werden als ? "
+       "gespeichert. Trotzdem speichern?",
+       "1 3 ?\xF3" "d? ? A"},
+      {"1 3 A\u200b", "SpeichernunterDecoder", "Nein",
+       "Das Zeichen U+200B gibt es in der Zeichentabelle der Decoderdatei nicht; es wird als ? gespeichert. "
+       "Trotzdem speichern?",
+       ""},
+      {"\u0391\u0392\u0393\u0394\u0395\u0396\u0397\u0398\u0399\u039a\u039b\u039c", "SpeichernDecoder", "Ja",
+       "Die Zeichen \u0391, \u0392, \u0393, \u0394, \u0395, \u0396, \u0397, \u0398, \u0399, \u039a und 2 "
+       "weitere gibt es in der Zeichentabelle der Decoderdatei nicht; sie werden als ? gespeichert. Trotzdem speichern?",
+       "????????????"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.typed.toStdString());
+    const std::string path = File("zeichen.DEC", old);
+    Open(path);
+    Sheet()->setPlainText(c.typed);
+    const std::string new_name = Path("neu.DEC");
+    std::filesystem::remove(new_name);
+    script_->file = new_name;
+    QString asked;
+    // The question is modal: the user answers it once it shows.
+    QTimer answer;
+    answer.setSingleShot(true);
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      ASSERT_NE(box, nullptr);
+      asked = box->text();
+      for (QAbstractButton* button : box->buttons()) {
+        if (Displayed(button->text()) == c.answer) button->click();
+      }
+    });
+    answer.start(0);
+    Choose(c.item);
+    answer.stop();
+    EXPECT_EQ(asked, c.question);
+    EXPECT_EQ(ReadBytes(std::string(c.item) == "SpeichernunterDecoder" ? new_name : path), c.saved);
+    EXPECT_EQ(form_->DecoderFileName(), path);  // "Nein" takes no new name either
+    EXPECT_EQ(Sheet()->toPlainText(), c.typed);  // what was typed stays
+  }
   EXPECT_TRUE(messages_.empty());
 }
 

@@ -25,6 +25,7 @@
 #include <iterator>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -34,6 +35,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "cli/command_line.h"
 #include "ui/form1_layout.h"
 #include "ui/tests/form1_fixture.h"
 
@@ -450,6 +452,45 @@ TEST_F(FileSafetyWindowTest, TheLineEndClosingAFileMakesNoPageOfItsOwn) {
     script_->pdf = Path(("druck" + std::to_string(&c - cases) + ".pdf").c_str());
     Choose("druckenDecoder");
     EXPECT_EQ(PdfPages(script_->pdf), c.pages);
+  }
+  EXPECT_TRUE(messages_.empty());
+}
+
+// The tool takes the same lines of a file as the window: what the window prints and
+// reads into with "Alle CVs" is what the tool's print and read-all make of it.
+TEST_F(FileSafetyWindowTest, TheToolTakesAFileAsTheWindowDoes) {
+  std::string lines;
+  for (int i = 1; i <= 59; ++i) lines += "Zeile" + std::to_string(i) + "\r\n";
+  const struct {
+    const char* name;
+    std::string bytes;
+  } files[] = {
+      {"nul.DEC", std::string("29 6 K") + '\0' + "Rest\r\n1 99 X\r\n"},  // a NUL ends the text
+      {"leer60.DEC", lines + "\r\n"},                                     // an empty 60th line: two pages
+      {"zeilen59.DEC", lines},
+      {"enden.DEC", "Lok\n1 5 Adresse\r29 0\r\n\n3 9"},
+      {"leer.DEC", ""},
+  };
+  const auto tool = [](const std::vector<std::string>& args) {
+    std::istringstream in;
+    std::ostringstream out, err;
+    EXPECT_EQ(cli::RunCommandLine(args, in, out, err), 0) << err.str();
+    return out.str();
+  };
+  const auto printed = [](const std::string& pdf) { return Output("pdftotext " + Quoted(pdf) + " - 2>/dev/null"); };
+  for (const auto& f : files) {
+    SCOPED_TRACE(f.name);
+    const std::string path = File(f.name, f.bytes);
+    Open(path);
+    script_->pdf = path + ".window.pdf";
+    Choose("druckenDecoder");
+    tool({"print", path, "--pdf", path + ".tool.pdf"});
+    EXPECT_NE(printed(script_->pdf), "");
+    EXPECT_EQ(printed(path + ".tool.pdf"), printed(script_->pdf));
+
+    Choose("leseAlleCVs");
+    SaveUnder(path + ".gelesen");
+    EXPECT_EQ(tool({"read-all", "--virtual-time", path}), ReadBytes(path + ".gelesen"));
   }
   EXPECT_TRUE(messages_.empty());
 }

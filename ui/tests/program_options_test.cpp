@@ -33,6 +33,13 @@ TEST(ProgramOptionsTest, ReadsTheCommandLine) {
       {{"--port", "COM17=/dev/x"}, "--port takes COMn=PATH with n from 1 to 16, not 'COM17=/dev/x'", false, false, "", "", ""},
       {{"--port", "COM1="}, "--port takes COMn=PATH with n from 1 to 16, not 'COM1='", false, false, "", "", ""},
       {{"--virtual-time"}, "unknown argument '--virtual-time'", false, false, "", "", ""},
+      // The decoder's traits are the simulated track's: asking for them asks for it.
+      {{"--sim-trait", "ack-every-packet"}, "", false, false, "sim", "sim", ""},
+      {{"--port", "COM2=sim", "--sim-trait", "strict-preamble"}, "", false, false, "/dev/ttyS0", "sim", ""},
+      {{"--port", "COM1=/dev/ttyUSB0", "--sim-trait", "write-delay=80"},
+       "--sim-trait puts every port on the simulated track, but --port names COM1=/dev/ttyUSB0; give --port "
+       "COMn=sim for the track instead",
+       false, false, "", "", ""},
       // A real port named and the simulated track wanted: which one was meant?
       {{"--port", "COM1=/dev/ttyUSB0", "--sim-decoder", "lok.dec"},
        "--sim-decoder puts every port on the simulated track, but --port names COM1=/dev/ttyUSB0; give --port "
