@@ -11,7 +11,7 @@
 
 namespace qarn2::cli {
 
-// --port COMn=PATH, --simulate, --virtual-time, --trace, --sim-decoder FILE.
+// --port COMn=PATH, --simulate, --virtual-time, --trace, --trace-all, --sim-decoder FILE.
 using TrackOptions = engine::EngineOptions;
 
 // The track options as the help text explains them.
