@@ -28,7 +28,6 @@ TEST(TrackLogLinesTest, OnlyIdenticalBackgroundInARowCollapses) {
   const TrackLogEntry late_reset = Packet({0x00, 0x00}, "reset [service mode had ended: 20 ms without reset]");
   const TrackLogEntry refused = Packet({0xFF, 0x00}, "ignored: 10-bit preamble after an idle line");
   const TrackLogEntry wrong_check{{}, TrackLogEntry::kPacket, {0xFF, 0x00, 0x00}, "idle"};
-  const TrackLogEntry ack{{}, TrackLogEntry::kAcknowledge, {}, "6 ms pulse on RI"};
   const TrackLogEntry power{{}, TrackLogEntry::kPower, {}, "track power on"};
   const TrackLogEntry verify = Packet({0x74, 0x1C, 0x06}, "service: verify CV 29 = 6 (repeat)");
   const TrackLogEntry speed = Packet({0x03, 0x68}, "ops: loco 3 speed a");
@@ -45,8 +44,6 @@ TEST(TrackLogLinesTest, OnlyIdenticalBackgroundInARowCollapses) {
     std::string lines;
   } cases[] = {
       {"idle packets in a row", {idle, idle, idle}, "3b"},
-      {"an acknowledge between", {idle, ack, idle}, "1b 1c 1b"},
-      {"other bytes", {idle, reset, reset}, "1b 2b"},
       {"a refused idle and a reset with a note", {idle, refused, reset, late_reset, reset}, "1b 1c 1b 1c 1b"},
       {"a wrong check byte", {wrong_check, wrong_check}, "1c 1c"},
       {"a burst's copies", {verify, verify, verify}, "1c 1c 1c"},

