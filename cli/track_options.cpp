@@ -34,12 +34,15 @@ std::string TrackOptionsHelp() {
   --simulate           every port is the simulated programming track.
   --virtual-time       run the simulated track on virtual time (instant, and the
                        same result every time).
-  --trace              print every packet written, with its time: on the
+  --trace              print the packets written, with their time: on the
                        simulated track what the decoder made of each packet, its
                        acknowledges, track power and gaps; on a real port the
                        packets decoded from the characters written, DTR and RTS,
                        and the rings on RI. send prints it on standard output,
-                       the other commands on standard error.
+                       the other commands on standard error. A run of identical
+                       background packets (idle, reset, the try-out's repeats)
+                       is one line with its count ("... idle ×120").
+  --trace-all          the same, every packet a line of its own.
   --sim-decoder FILE   the simulated decoder's CVs come from the decoder file FILE
                        (missing: defaults) and go back into it at the end.
   --sim-lgb-reply HOW  how the simulated LGB interface replies: whole (the
@@ -70,8 +73,9 @@ bool TakeTrackOption(std::span<const std::string> args, std::size_t& i, TrackOpt
     options.simulate = true;
   } else if (arg == "--virtual-time") {
     options.virtual_time = true;
-  } else if (arg == "--trace") {
+  } else if (arg == "--trace" || arg == "--trace-all") {
     options.trace = true;
+    if (arg == "--trace-all") options.trace_all = true;
   } else if (arg == "--port") {
     if (const std::string* v = value(); v && !options.ports.AddOption(*v)) {
       error = "--port takes COMn=PATH with n from 1 to 16, not '" + *v + "'";

@@ -11,7 +11,8 @@
 
 namespace qarn2::cli {
 
-// --port COMn=PATH, --simulate, --virtual-time, --trace and the --sim-* options.
+// --port COMn=PATH, --simulate, --virtual-time, --trace, --trace-all and the --sim-*
+// options.
 using TrackOptions = engine::EngineOptions;
 
 // The track options as the help text explains them.

@@ -11,6 +11,7 @@
 #include "engine/port_advice.h"
 #include "engine/port_recorder.h"
 #include "engine/track_log.h"
+#include "engine/track_log_lines.h"
 #include "engine/virtual_time_base.h"
 #include "link/hardware_setup.h"
 #include "qtadapter/qt_hand_off.h"
@@ -208,7 +209,11 @@ std::vector<sim::TrackLogEntry> Engine::TraceEntries() const {
 }
 
 void Engine::PrintTrace(std::ostream& out) const {
-  for (const sim::TrackLogEntry& entry : TraceEntries()) out << sim::FormatLogEntry(entry) << '\n';
+  if (options_.trace_all) {
+    for (const sim::TrackLogEntry& entry : TraceEntries()) out << sim::FormatLogEntry(entry) << '\n';
+    return;
+  }
+  for (const TrackLogLine& line : CollapseLog(TraceEntries())) out << FormatLogLine(line) << '\n';
 }
 
 void Engine::SaveDecoder() {

@@ -43,6 +43,8 @@ struct EngineOptions {
   bool virtual_time = false;  // the simulated track on virtual time (implies simulate
                               // unless a --port names "sim")
   bool trace = false;         // keep a record of what went to a real port
+  bool trace_all = false;     // the printed trace keeps every packet (else a run of
+                              // identical background packets is one line)
   bool live_log = false;      // the same, for the live log (the window's "Protokoll"):
                               // on the simulated track the track keeps its own
   std::string sim_decoder;    // the simulated decoder's CVs from and back to this
@@ -123,6 +125,8 @@ class Engine {
   // The record of the run: the simulated track's log, or with `trace` on a real port
   // what went through it (packets decoded, line changes, rings).
   std::vector<sim::TrackLogEntry> TraceEntries() const;
+  // The record a line each, as the window's "Protokoll" shows it (see
+  // TrackLogCollapser), or with `trace_all` every entry a line.
   void PrintTrace(std::ostream& out) const;
 
   // The same record, live: polled on the user-interface thread (see LiveTrackLog). On

@@ -1,13 +1,8 @@
 #include "engine/track_log.h"
 
-#include <sched.h>
-
-#include <exception>
 #include <iterator>
 
 #include "engine/port_recorder.h"
-#include "safefile/safe_file.h"
-#include "serial/thread_priority.h"
 
 namespace qarn2::engine {
 
@@ -41,36 +36,6 @@ std::vector<sim::TrackLogEntry> LiveTrackLog::Entries() {
     if (part.size() < kMaxPerPoll) break;
   }
   return entries;
-}
-
-LiveTrackLog::~LiveTrackLog() {
-  if (saving_.joinable()) saving_.join();
-}
-
-std::future<std::string> LiveTrackLog::Save(const std::string& path) {
-  if (saving_.joinable()) saving_.join();
-  std::promise<std::string> done;
-  std::future<std::string> outcome = done.get_future();
-  saving_ = std::thread([this, path, done = std::move(done)]() mutable {
-    // The thread starts with the user-interface thread's raised priority, with which
-    // it would hold that thread up; it is background work.
-    serial::RestoreThreadPriority({SCHED_OTHER, 0, 10});
-    try {
-      done.set_value(SaveNow(path));
-    } catch (...) {
-      done.set_exception(std::current_exception());
-    }
-  });
-  return outcome;
-}
-
-std::string LiveTrackLog::SaveNow(const std::string& path) {
-  std::string text;
-  for (const sim::TrackLogEntry& entry : Entries()) {
-    text += sim::FormatLogEntry(entry);
-    text += '\n';
-  }
-  return safefile::WriteWhole(path, text);
 }
 
 }  // namespace qarn2::engine

@@ -1,18 +1,15 @@
 #pragma once
 
-// The live log of what goes to the track, for the window's "Protokoll": on the
-// simulated track the track's own log (what the decoder made of each packet), on a real
-// port the port's record (each packet decoded with its meaning, DTR and RTS changes,
-// rings, the LGB interface's messages). Read on the user-interface thread by polling;
-// the track and the port's threads never wait for it: they only note what happens, and
-// a poll copies what is new, a part at a time, and decodes it outside any lock they
-// take.
+// The live log of what goes to the track, for the window's "Protokoll" (which shows it
+// as ShownTrackLog makes it into lines): on the simulated track the track's own log
+// (what the decoder made of each packet), on a real port the port's record (each
+// packet decoded with its meaning, DTR and RTS changes, rings, the LGB interface's
+// messages). Read on the user-interface thread by polling; the track and the port's
+// threads never wait for it: they only note what happens, and a poll copies what is
+// new, a part at a time, and decodes it outside any lock they take.
 
 #include <cstddef>
 #include <cstdint>
-#include <future>
-#include <string>
-#include <thread>
 #include <vector>
 
 #include "sim/simulated_track.h"
@@ -49,23 +46,9 @@ class LiveTrackLog {
   // not for the user-interface thread while a command runs (Since is).
   std::vector<sim::TrackLogEntry> Entries();
 
-  // Writes the entries in the log to `path`, one line each as sim::FormatLogEntry gives
-  // it (the texts are ASCII, so the file is UTF-8 as it stands) with LF line ends,
-  // replacing the file in one step (see safefile::WriteWhole). A full log takes some
-  // 60 ms to format and write, longer than the port may wait for the next characters,
-  // so it is done on a thread of its own at a low priority; this returns at once. The
-  // future gives the problem as a short reason, empty on success. A second Save waits
-  // for the one before; the log waits for it when it goes.
-  std::future<std::string> Save(const std::string& path);
-
-  ~LiveTrackLog();
-
  private:
-  std::string SaveNow(const std::string& path);
-
   sim::SimulatedTrack* track_ = nullptr;
   PortRecorder* recorder_ = nullptr;
-  std::thread saving_;
 };
 
 }  // namespace qarn2::engine

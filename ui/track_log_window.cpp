@@ -1,5 +1,6 @@
 #include "ui/track_log_window.h"
 
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -7,26 +8,37 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QVBoxLayout>
 
 #include <chrono>
+#include <cstddef>
+#include <string>
 #include <vector>
-
-#include "engine/track_log.h"
-#include "sim/simulated_track.h"
 
 namespace qarn2::ui {
 namespace {
 
 constexpr int kPollMs = 100;
 
+QString Joined(const std::vector<std::string>& lines) {
+  QString text;
+  for (const std::string& line : lines) {
+    if (!text.isEmpty()) text += u'\n';
+    text += QString::fromStdString(line);
+  }
+  return text;
+}
+
 }  // namespace
 
 TrackLogWindow::TrackLogWindow(engine::LiveTrackLog& log, QWidget* parent)
     : QWidget(parent, Qt::Window),
-      log_(log),
+      shown_(log),
       list_(new QPlainTextEdit(this)),
       status_(new QLabel(this)),
+      commands_only_(new QCheckBox(QStringLiteral("nur &Befehle"), this)),
       clear_button_(new QPushButton(QStringLiteral("&Leeren"), this)),
       save_button_(new QPushButton(QStringLiteral("&Speichern..."), this)) {
   setObjectName("Protokoll");
@@ -34,16 +46,19 @@ TrackLogWindow::TrackLogWindow(engine::LiveTrackLog& log, QWidget* parent)
   list_->setObjectName("ProtokollListe");
   list_->setReadOnly(true);
   list_->setLineWrapMode(QPlainTextEdit::NoWrap);
-  list_->setMaximumBlockCount(static_cast<int>(engine::LiveTrackLog::kMaxEntries));
   list_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   list_->setAccessibleName(QStringLiteral("Gleisprotokoll"));
   list_->setAccessibleDescription(
       QStringLiteral("Was zum Gleis geht: Pakete mit Zeit und Bedeutung, DTR und RTS, Quittungen"));
   status_->setObjectName("ProtokollStatus");
+  commands_only_->setObjectName("ProtokollNurBefehle");
+  commands_only_->setAccessibleDescription(
+      QStringLiteral("Leerlauf-, Reset- und wiederholte Fahrpakete ausblenden"));
   clear_button_->setObjectName("ProtokollLeeren");
   save_button_->setObjectName("ProtokollSpeichern");
 
   auto* buttons = new QHBoxLayout;
+  buttons->addWidget(commands_only_);
   buttons->addWidget(clear_button_);
   buttons->addWidget(save_button_);
   buttons->addWidget(status_, 1);
@@ -52,6 +67,7 @@ TrackLogWindow::TrackLogWindow(engine::LiveTrackLog& log, QWidget* parent)
   layout->addLayout(buttons);
   resize(720, 420);
 
+  connect(commands_only_, &QCheckBox::toggled, this, [this](bool on) { ShowCommandsOnly(on); });
   connect(clear_button_, &QPushButton::clicked, this, [this] { Clear(); });
   connect(save_button_, &QPushButton::clicked, this, [this] { ChooseAndSave(); });
   timer_.setInterval(kPollMs);
@@ -62,7 +78,7 @@ TrackLogWindow::TrackLogWindow(engine::LiveTrackLog& log, QWidget* parent)
 }
 
 TrackLogWindow::~TrackLogWindow() {
-  // A save still running finishes first (the log waits for it when it goes).
+  // A save still running finishes first (the lines wait for it when they go).
   if (saving_.valid()) saving_.wait();
 }
 
@@ -78,25 +94,25 @@ void TrackLogWindow::hideEvent(QHideEvent* event) {
 }
 
 void TrackLogWindow::Poll() {
+  const engine::ShownTrackLog::Update update = shown_.Poll();
+  lost_ += update.lost;
+  if (!update.last && update.added.empty() && update.dropped == 0) return;
   QScrollBar* bar = list_->verticalScrollBar();
   const bool following = bar->value() == bar->maximum();
   const int kept = bar->value();
-  bool added = false;
-  for (;;) {
-    std::uint64_t lost = 0;
-    const std::vector<sim::TrackLogEntry> entries = log_.Since(next_, &lost);
-    lost_ += lost;
-    if (entries.empty()) break;
-    QString text;
-    for (const sim::TrackLogEntry& entry : entries) {
-      if (!text.isEmpty()) text += u'\n';
-      text += QString::fromUtf8(sim::FormatLogEntry(entry));
-    }
-    list_->appendPlainText(text);
-    added = true;
-    if (entries.size() < engine::LiveTrackLog::kMaxPerPoll) break;
+  if (update.last) {
+    QTextCursor last(list_->document()->lastBlock());
+    last.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    last.insertText(QString::fromStdString(*update.last));
   }
-  if (!added) return;
+  if (!update.added.empty()) list_->appendPlainText(Joined(update.added));
+  if (update.dropped >= static_cast<std::size_t>(list_->blockCount())) {
+    list_->clear();
+  } else if (update.dropped > 0) {
+    QTextCursor top(list_->document());
+    top.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, static_cast<int>(update.dropped));
+    top.removeSelectedText();
+  }
   if (following) {
     bar->setValue(bar->maximum());
   } else {
@@ -107,9 +123,15 @@ void TrackLogWindow::Poll() {
   }
 }
 
-void TrackLogWindow::Clear() {
+void TrackLogWindow::ShowCommandsOnly(bool on) {
   Poll();
-  log_.Clear();
+  list_->setPlainText(Joined(shown_.ShowCommandsOnly(on)));
+  QScrollBar* bar = list_->verticalScrollBar();
+  bar->setValue(bar->maximum());
+}
+
+void TrackLogWindow::Clear() {
+  shown_.Clear();
   list_->clear();
   lost_ = 0;
   status_->clear();
@@ -124,7 +146,7 @@ void TrackLogWindow::ChooseAndSave() {
 void TrackLogWindow::SaveTo(const std::string& path) {
   if (saving_.valid()) saving_.wait();
   saving_path_ = path;
-  saving_ = log_.Save(path);
+  saving_ = shown_.Save(path);
   status_->setText(QStringLiteral("wird gespeichert ..."));
   CheckSaving();
 }

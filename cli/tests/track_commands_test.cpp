@@ -95,6 +95,30 @@ TEST(SendCommandTest, TraceShowsWhatTheTrackSawTheSameEveryRun) {
   EXPECT_EQ(Send({"--simulate", "--virtual-time", "--trace", "--service", "74", "1C", "06"}).out, first.out);
 }
 
+// Each trace line without its time, a run counted out into its packets.
+std::vector<std::string> CountedOut(const std::string& trace) {
+  std::vector<std::string> packets;
+  std::istringstream lines(trace);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find(" ms  ") == std::string::npos) continue;
+    line.erase(0, line.find(" ms  ") + 5);
+    const std::size_t times = line.rfind(" \u00D7");
+    const unsigned long count = times == std::string::npos ? 1 : std::stoul(line.substr(times + 3));
+    packets.insert(packets.end(), count, line.substr(0, times));
+  }
+  return packets;
+}
+
+TEST(SendCommandTest, TraceAllPrintsEveryPacketThatTheTraceCounts) {
+  const Result counted = Send({"--virtual-time", "--trace", "--service", "74", "1C", "06"});
+  const Result every = Send({"--virtual-time", "--trace-all", "--service", "74", "1C", "06"});
+  ASSERT_EQ(every.status, kExitOk) << every.err;
+  EXPECT_EQ(every.out.find("\u00D7"), std::string::npos);
+  EXPECT_THAT(counted.out, HasSubstr("  reset \u00D7"));
+  EXPECT_LT(counted.out.size(), every.out.size());
+  EXPECT_EQ(CountedOut(counted.out), CountedOut(every.out));
+}
+
 TEST(SendCommandTest, TheDecoderFileKeepsWhatWasWritten) {
   const std::filesystem::path file = std::filesystem::temp_directory_path() / "qarn2_send_test.DEC";
   {

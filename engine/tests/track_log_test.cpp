@@ -1,6 +1,7 @@
-// The live log as the window's "Protokoll" polls it, on the engine as the window builds
-// it: on the simulated track (what the decoder made of each packet) and on a real port
-// (a pseudo-terminal stands in for the tty: each packet decoded with its meaning).
+// The live log as the window's "Protokoll" polls it and the lines it shows, on the
+// engine as the window builds it: on the simulated track (what the decoder made of each
+// packet) and on a real port (a pseudo-terminal stands in for the tty: each packet
+// decoded with its meaning).
 
 #include "engine/track_log.h"
 
@@ -15,6 +16,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 #include <sstream>
@@ -23,7 +25,9 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/shown_track_log.h"
 #include "engine/testing/track_bench.h"
+#include "encoding/serial_encoder.h"
 #include "link/hardware_kind.h"
 #include "serial/tty_device.h"
 #include "testsupport/test_files.h"
@@ -142,6 +146,106 @@ TEST(LiveTrackLogTest, ACvReadShowsItsBurstsAndAcknowledgesInOrderWhileItRuns) {
                    }));
   // The polls missed nothing and repeated nothing.
   EXPECT_EQ(Lines(poller.Seen()), Lines(engine.Track().Log()));
+}
+
+// What the window's list holds: the lines ShownTrackLog gave, its updates applied.
+struct Listed {
+  void Apply(const ShownTrackLog::Update& update) {
+    if (update.last) lines.back() = *update.last;
+    lines.insert(lines.end(), update.added.begin(), update.added.end());
+    lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(update.dropped));
+  }
+  std::vector<std::string> lines;
+};
+
+// A line without its time, and its run's count: {"packet  00 00 00  reset", 15}.
+std::pair<std::string, unsigned long> TextAndCount(const std::string& line) {
+  std::string text = line.substr(line.find(" ms  ") + 5);
+  const std::size_t times = text.rfind(" \u00D7");
+  if (times == std::string::npos) return {text, 1};
+  return {text.substr(0, times), std::strtoul(text.c_str() + times + 3, nullptr, 10)};
+}
+
+std::size_t CountContaining(const std::vector<std::string>& lines, const std::string& text) {
+  return std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(text) != l.npos; });
+}
+
+// The board's resets, a locomotive try-out left alone and then driven, a turnout
+// switched, a CV read: the list polled as the window does. The runs, counted out, give
+// back the track's log packet for packet; "nur Befehle" leaves the idle and reset
+// packets and the try-out's unchanged repeats out, never a service packet, an
+// acknowledge or a power change.
+TEST(ShownTrackLogTest, BackgroundCollapsesIntoCountsAndOnlyTheCommandsCanBeShown) {
+  testing::TrackBench bench;
+  Engine& engine = *bench.engine_;
+  SetUpBoard(engine);
+  ShownTrackLog shown(engine.Log());
+  Listed listed;
+  int ticks = 0;
+  engine.SetTickHook([&] {
+    if (++ticks % 10 == 0) listed.Apply(shown.Poll());
+  });
+  tryout::TryOutCommands& tryout = engine.TryOut();
+  tryout.OpenLocomotiveTryOut();
+  engine.Link().WaitTicks(200);
+  tryout.RegulatorChanged(5);
+  engine.Link().WaitTicks(200);
+  tryout.ChooseTurnout(true);
+  engine.Link().WaitTicks(50);
+  tryout.End();
+  engine.Cv().OpenCvBox(false);
+  engine.Cv().EnterInCvBox("29");
+  engine.Link().WaitTicks(100);
+  engine.SetTickHook({});
+  listed.Apply(shown.Poll());
+
+  EXPECT_EQ(listed.lines, shown.ShowCommandsOnly(false));
+  std::vector<std::string> counted_out;
+  for (const std::string& line : listed.lines) {
+    const auto [text, count] = TextAndCount(line);
+    counted_out.insert(counted_out.end(), count, text);
+  }
+  std::vector<std::string> logged;
+  for (const TrackLogEntry& e : engine.Track().Log()) logged.push_back(TextAndCount(FormatLogEntry(e)).first);
+  EXPECT_EQ(counted_out, logged);
+  EXPECT_LT(listed.lines.size(), logged.size() * 3 / 4);
+
+  const std::vector<std::string> commands = shown.ShowCommandsOnly(true);
+  for (const char* kept : {"service: ", "acknowledge", "power", "accessory "}) {
+    EXPECT_EQ(CountContaining(commands, kept), CountContaining(logged, kept)) << kept;
+  }
+  for (const char* background : {"  idle", "  reset"}) EXPECT_EQ(CountContaining(commands, background), 0u);
+  // The try-out's packets as it opened and as they changed, not their repeats.
+  EXPECT_GE(CountContaining(commands, "ops: loco 3 speed "), 1u);
+  EXPECT_LT(CountContaining(commands, "ops: loco 3 ") * 10, CountContaining(logged, "ops: loco 3 "));
+}
+
+// More lines than are kept: the oldest go, from the list as from the lines, with and
+// without "nur Befehle" (a turnout's packet between the idle and the reset packets
+// keeps every packet a line of its own).
+TEST(ShownTrackLogTest, PastTheBoundTheListLosesItsOldestLinesAsTheLinesDo) {
+  testing::TrackBench bench;
+  Engine& engine = *bench.engine_;
+  engine.SetUpHardware(link::kBoard);
+  engine.Link().BackgroundStream.clear();
+  ShownTrackLog all(engine.Log());
+  ShownTrackLog commands(engine.Log());
+  commands.ShowCommandsOnly(true);
+  Listed all_listed, commands_listed;
+  const std::string round = encoding::EncodeOperationsPacket({0x81, 0xFD}) + engine.Streams().IdleStream +
+                            engine.Streams().ResetStream;
+  std::string rounds;
+  for (int i = 0; i < 2000; ++i) rounds += round;
+  for (int i = 0; i < 20; ++i) {  // 120,000 packets
+    engine.Port().WriteText(rounds);
+    engine.Link().WaitTicks(5);
+    all_listed.Apply(all.Poll());
+    commands_listed.Apply(commands.Poll());
+  }
+  EXPECT_EQ(all_listed.lines.size(), ShownTrackLog::kMaxLines);
+  EXPECT_EQ(all_listed.lines, all.ShowCommandsOnly(false));
+  EXPECT_LT(commands_listed.lines.size(), 40000u);
+  EXPECT_EQ(commands_listed.lines, commands.ShowCommandsOnly(true));
 }
 
 // More entries than the log keeps: the oldest drop out, a reader that fell behind is
@@ -311,27 +415,20 @@ TEST_F(PtyLogTest, PacketsWithTheirMeaningsAndTheLineChangesInTimeOrder) {
     }
   }
 
-  // Saved: every entry still in the log, one line each.
+  // Saved: the lines as shown.
+  ShownTrackLog shown(engine.Log());
+  shown.Poll();
+  const std::vector<std::string> listed = shown.ShowCommandsOnly(false);
   testsupport::TempFolder folder("qarn2_log");
   const std::string path = folder.File("Protokoll.txt");
-  ASSERT_EQ(engine.Log().Save(path).get(), "");
-  const std::vector<std::string> expected = Lines(engine.Log().Entries());
-  const std::string saved = testsupport::Get(path);
-  EXPECT_TRUE(std::all_of(saved.begin(), saved.end(), [](char c) { return (c >= ' ' && c <= '~') || c == '\n'; }))
-      << "ASCII, and so UTF-8 as it stands";
+  ASSERT_EQ(shown.Save(path).get(), "");
   std::vector<std::string> lines;
-  std::istringstream file(saved);
+  std::istringstream file(testsupport::Get(path));
   for (std::string line; std::getline(file, line);) lines.push_back(line);
-  // The port went on meanwhile: the file holds the log up to its saving.
-  ASSERT_GE(expected.size(), lines.size());
-  ASSERT_GE(lines.size(), seen.size());
-  EXPECT_TRUE(std::equal(lines.begin(), lines.end(), expected.begin()));
-  EXPECT_EQ(lines[turnout], FormatLogEntry(seen[turnout]));
-  EXPECT_NE(lines[turnout].find("packet  81 FD 7C  accessory: decoder 1 output 5 on"), std::string::npos)
-      << lines[turnout];
+  EXPECT_EQ(lines, listed);
 
   // Where it cannot be written, the problem is said and nothing is left behind.
-  EXPECT_NE(engine.Log().Save(folder.File("no/such/folder.txt")).get(), "");
+  EXPECT_NE(shown.Save(folder.File("no/such/folder.txt")).get(), "");
   EXPECT_FALSE(std::filesystem::exists(folder.File("no")));
 }
 

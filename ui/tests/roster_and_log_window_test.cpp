@@ -1,7 +1,8 @@
 // JMRI rosters and the track log as the user meets them in the window: a roster
 // imported, the decoder read into it on the simulated track and exported again; the
-// "Protokoll" window following a CV read.
+// "Protokoll" window following a CV read, with and without "nur Befehle".
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -21,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/track_log_lines.h"
 #include "sim/simulated_track.h"
 #include "ui/tests/form1_fixture.h"
 #include "ui/track_log_window.h"
@@ -211,22 +213,33 @@ TEST_F(TrackLogWindowTest, ACvReadShowsItsBurstsAndAcknowledgesInOrder) {
   ASSERT_GT(byte, at);
   EXPECT_GT(first("acknowledge", byte), byte);
 
-  // The list is the log as the tool's trace prints it, line for line.
-  QStringList logged;
-  for (const sim::TrackLogEntry& e : Track().Log()) logged << QString::fromStdString(sim::FormatLogEntry(e));
-  ASSERT_GE(logged.size(), lines.size());
-  EXPECT_EQ(lines, logged.mid(logged.size() - lines.size()));
-
-  // Saved as text, a line per entry.
-  const std::string saved = Path("protokoll.txt");
-  window->SaveTo(saved);
-  // The outcome shows once the window's timer has looked.
-  for (int i = 0; i < 300 && !window->Status()->text().startsWith("gespeichert"); ++i) {
-    std::this_thread::sleep_for(10ms);
-    QCoreApplication::processEvents();
+  // The list is the log as the tool's trace prints it, line for line: the resets
+  // between the bursts stand as runs with their counts.
+  QStringList traced;
+  for (const engine::TrackLogLine& line : engine::CollapseLog(Track().Log())) {
+    traced << QString::fromStdString(engine::FormatLogLine(line));
   }
-  EXPECT_EQ(window->Status()->text(), QString::fromStdString("gespeichert: " + saved));
-  EXPECT_EQ(QString::fromStdString(ReadBytes(saved)).split('\n', Qt::SkipEmptyParts), lines);
+  EXPECT_EQ(lines, traced);
+  EXPECT_FALSE(lines.filter(QString::fromUtf8("reset \u00D7")).isEmpty());
+
+  // "nur Befehle" leaves the resets out, not the bursts; saved, the file holds the
+  // lines as listed, either way.
+  QCheckBox* commands_only = window->CommandsOnly();
+  for (const bool only : {false, true}) {
+    if (commands_only->isChecked() != only) commands_only->click();
+    const QStringList listed = Lines(window);
+    EXPECT_EQ(listed.filter("  reset").isEmpty(), only);
+    EXPECT_EQ(listed.filter("service: "), lines.filter("service: "));
+    const std::string saved = Path(only ? "befehle.txt" : "protokoll.txt");
+    window->SaveTo(saved);
+    // The outcome shows once the window's timer has looked.
+    for (int i = 0; i < 300 && !window->Status()->text().startsWith("gespeichert"); ++i) {
+      std::this_thread::sleep_for(10ms);
+      QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(window->Status()->text(), QString::fromStdString("gespeichert: " + saved));
+    EXPECT_EQ(QString::fromStdString(ReadBytes(saved)).split('\n', Qt::SkipEmptyParts), listed);
+  }
 
   // "Leeren": only what comes after it.
   window->findChild<QPushButton*>("ProtokollLeeren")->click();
