@@ -88,6 +88,10 @@ void TryOutCommands::ChooseTurnout(bool links) {
 void TryOutCommands::End() {
   link_.BackgroundStream = streams_.ResetBurst;
   view_->HideTryOutPanel();
+  // Resets ahead of what the port still holds of the try-out's stream: a command that
+  // powers the track right after must not bring that to the locomotive. (The LGB
+  // interface carries no track signal.)
+  if (link_.HardwareKind != link::kLgbInterface) link_.WriteAhead(streams_.ResetBurst);
   link_.SetDTR(false);
 }
 

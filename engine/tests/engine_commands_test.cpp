@@ -234,6 +234,27 @@ TEST(EngineLineTest, AfterARegulatorChangeOnlyTheNewSpeedGoesOut) {
   EXPECT_EQ(steps, (std::vector<int>{0, 5, 7}));
 }
 
+// The try-out ended and a CV read right after it powers the track again: nothing of
+// the try-out's stream still queued in the port may reach the locomotive then.
+TEST(EngineLineTest, AfterTheTryOutEndsItsStreamNeverReachesThePoweredTrack) {
+  Engine engine(OnTheTrack(true));
+  link::TrackLink& link = engine.Link();
+  link.HardwareKind = link::kBoard;
+  engine.SetUpHardware(link::kBoard);
+  link.RestartBackground();
+  engine.TryOut().OpenLocomotiveTryOut();
+  engine.TryOut().RegulatorChanged(5);
+  link.WaitTicks(50);
+  engine.TryOut().End();
+  const std::size_t ended = engine.Track().Log().size();
+  engine.Cv().OpenCvBox(false);
+  engine.Cv().EnterInCvBox("29");
+  const std::vector<TrackLogEntry> log = engine.Track().Log();
+  for (auto e = log.begin() + static_cast<std::ptrdiff_t>(ended); e != log.end(); ++e) {
+    EXPECT_FALSE(e->kind == TrackLogEntry::kPacket && e->bytes[0] == 3) << FormatLogEntry(*e);
+  }
+}
+
 TEST(EngineTest, LinkBuildsWithoutTheSimulatedTrackAndTheToolsShareOneComposition) {
   // A real port that is not there: the engine is built all the same, and opening
   // fails with the port's own message.
