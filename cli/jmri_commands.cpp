@@ -28,10 +28,13 @@ const char kImportUsage[] = R"(  qarn2-cli import-jmri ROSTER.xml [--out FILE]
       roster's id, road name and number), then one line per CV value of CV
       1..1024 in rising order, as read-all writes them ("29   34 "). Prints
       the sheet (Windows-1252, CR LF) or writes it into FILE. What is left out
-      (indexed CVs, values outside 0..255, a CV given twice: the first stands)
-      and characters Windows-1252 lacks (they become '?') are reported on
-      standard error. Exit 2 when ROSTER.xml is no roster file, with the line
-      and column where that shows; files with entity declarations are refused.
+      (indexed CVs, values outside 0..255, a CV given twice: the first stands,
+      a CVvalue not directly in the locomotive's <values>) and characters
+      Windows-1252 lacks (they become '?') are reported on standard error.
+      Exit 2 when ROSTER.xml is no roster file, with the line and column where
+      that shows, or its locomotive has no CV value to import; files with a
+      NUL, entity or attribute-list declarations, an element with more than 64
+      attributes or more than 16 namespace declarations are refused unread.
 )";
 const char kExportUsage[] = R"(  qarn2-cli export-jmri SHEET [--id NAME] [--out FILE]
       Writes the decoder file SHEET as a JMRI roster file (UTF-8): one CVvalue
@@ -109,9 +112,9 @@ int Deliver(const JmriArguments& parsed, const safefile::Target& target, const s
   return kExitOk;
 }
 
-std::string Place(int line, int column) {
-  return "line " + std::to_string(line) + ", column " + std::to_string(column) + ": ";
-}
+std::string Where(int line, int column) { return "line " + std::to_string(line) + ", column " + std::to_string(column); }
+
+std::string Place(int line, int column) { return Where(line, column) + ": "; }
 
 std::string RosterErrorText(const RosterError& error) {
   switch (error.kind) {
@@ -119,8 +122,20 @@ std::string RosterErrorText(const RosterError& error) {
       return "larger than " + std::to_string(roster::kMaxRosterSize / (1024 * 1024)) + " MiB";
     case RosterError::kMalformed:
       return Place(error.line, error.column) + error.detail;
+    case RosterError::kBadEncoding:
+      return Place(error.line, error.column) + "bytes that are not valid " + error.detail;
+    case RosterError::kNulCharacter:
+      return Place(error.line, error.column) + "a NUL character, which XML allows nowhere";
     case RosterError::kEntityDeclaration:
       return Place(error.line, error.column) + "it declares entities, which are refused (JMRI writes none)";
+    case RosterError::kAttributeListDeclaration:
+      return Place(error.line, error.column) + "it declares attribute lists, which are refused (JMRI writes none)";
+    case RosterError::kTooManyAttributes:
+      return Place(error.line, error.column) + "an element with more than " + std::to_string(roster::kMaxAttributes) +
+             " attributes, which no roster file has";
+    case RosterError::kTooManyNamespaces:
+      return Place(error.line, error.column) + "more than " + std::to_string(roster::kMaxNamespaceDeclarations) +
+             " namespace declarations, which no roster file has";
     case RosterError::kNotARoster:
       return Place(error.line, error.column) + "its root element is <" + error.detail + ">, not <" +
              roster::kRootElement + ">" +
@@ -129,6 +144,8 @@ std::string RosterErrorText(const RosterError& error) {
                   : "");
     case RosterError::kNoLocomotive:
       return Place(error.line, error.column) + "no <" + roster::kLocomotiveElement + "> in it";
+    case RosterError::kNoCvValues:
+      break;  // a roster file, said otherwise
   }
   return "";
 }
@@ -148,9 +165,13 @@ std::string RosterProblemText(const RosterProblem& problem) {
              std::to_string(problem.kept_value) + " stands";
     case RosterProblem::kReplacedCharacters:
       return "the " + problem.field + " holds characters that Windows-1252 lacks (" + problem.characters +
+             (problem.unnamed_characters > 0 ? " and " + std::to_string(problem.unnamed_characters) + " more" : "") +
              "); they are '?' in the sheet";
     case RosterProblem::kFurtherLocomotive:
       return "a further locomotive \"" + problem.name + "\" left out; only the first is imported";
+    case RosterProblem::kMisplacedCv:
+      return "CV \"" + problem.name + "\" does not stand directly in the locomotive's <" + roster::kValuesElement +
+             ">; left out";
   }
   return "";
 }
@@ -196,11 +217,16 @@ int RunImportJmri(std::span<const std::string> args, std::ostream& out, std::ost
   if (!xml) return Fail(err, kCommand, error);
 
   const roster::RosterImport imported = roster::ImportRoster(*xml);
-  if (imported.error) {
-    return Fail(err, kCommand, "'" + path + "' is no roster file: " + RosterErrorText(*imported.error));
-  }
   for (const RosterProblem& problem : imported.problems) {
     Note(err, kCommand, problem.line, RosterProblemText(problem));
+  }
+  if (imported.error && imported.error->kind == RosterError::kNoCvValues) {
+    return Fail(err, kCommand,
+                "'" + path + "' has no CV value to import (its locomotive at " +
+                    Where(imported.error->line, imported.error->column) + ")");
+  }
+  if (imported.error) {
+    return Fail(err, kCommand, "'" + path + "' is no roster file: " + RosterErrorText(*imported.error));
   }
   return Deliver(parsed, *target, imported.sheet, kCommand, out, err);
 }

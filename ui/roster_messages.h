@@ -11,7 +11,7 @@
 
 namespace qarn2::ui {
 
-// Why the file `path` could not be imported.
+// Why the file `path` could not be imported (no roster file, or none with a CV value).
 std::string RosterErrorMessage(const std::string& path, const roster::RosterError& error);
 // What the import left out or changed, a line each; empty when nothing.
 std::vector<std::string> ImportNotes(const roster::RosterImport& imported);

@@ -91,6 +91,11 @@ TEST(JmriCommandsTest, NoRosterFileAndNoSheetEndWithStatus2AndThePlace) {
   Put(binary, std::string("1 3\r\n29 \0\0", 9));
   const std::string roster = folder.File("roster.xml");
   Put(roster, roster::testing::SampleRoster());
+  const std::string bad_byte = folder.File("bad_byte.xml");
+  Put(bad_byte, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<locomotive-config id=\"K\xF6" "f\">\n");
+  const std::string no_values = folder.File("no_values.xml");
+  Put(no_values, "<?xml version=\"1.0\"?>\n<locomotive-config>\n  <locomotive id=\"x\"><values/></locomotive>\n"
+                 "</locomotive-config>\n");
   const std::string huge = folder.File("huge.xml");
   Put(huge, roster::testing::SampleRoster());
   fs::resize_file(huge, 16 * 1024 * 1024 + 1);  // sparse; refused by its size, never read
@@ -101,6 +106,10 @@ TEST(JmriCommandsTest, NoRosterFileAndNoSheetEndWithStatus2AndThePlace) {
       {{"import-jmri", broken},
        "qarn2-cli: import-jmri: '" + broken +
            "' is no roster file: line 3, column 23: Opening and ending tag mismatch.\n"},
+      {{"import-jmri", bad_byte},
+       "qarn2-cli: import-jmri: '" + bad_byte + "' is no roster file: line 2, column 25: bytes that are not valid UTF-8\n"},
+      {{"import-jmri", no_values},
+       "qarn2-cli: import-jmri: '" + no_values + "' has no CV value to import (its locomotive at line 3, column 21)\n"},
       {{"import-jmri", folder.File("missing.xml")},
        "qarn2-cli: import-jmri: cannot read '" + folder.File("missing.xml") + "': No such file or directory\n"},
       {{"import-jmri", huge}, "qarn2-cli: import-jmri: cannot read '" + huge + "': larger than 16 MiB\n"},
