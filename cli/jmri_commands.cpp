@@ -42,8 +42,9 @@ const char kExportUsage[] = R"(  qarn2-cli export-jmri SHEET [--id NAME] [--out 
       when CV 29 bit 5 asks for the long address), the roster id NAME (by
       default SHEET's file name without folder and extension). Prints the XML
       or writes it into FILE. Lines with "?" or without a value are left out
-      and counted on standard error, as is anything else left out. Exit 2 when
-      SHEET is no decoder sheet (a NUL byte, or no line with a CV number).
+      and counted on standard error, as is anything else left out; then how
+      many CV values were written, and where. Exit 2 when SHEET is no decoder
+      sheet (a NUL byte, or no line with a CV number).
 )";
 
 int Fail(std::ostream& err, std::string_view command, const std::string& message) {
@@ -264,7 +265,14 @@ int RunExportJmri(std::span<const std::string> args, std::ostream& out, std::ost
   for (const SheetProblem& problem : exported.problems) {
     Note(err, kCommand, problem.line, SheetProblemText(problem));
   }
-  return Deliver(parsed, *target, exported.xml, kCommand, out, err);
+  const int status = Deliver(parsed, *target, exported.xml, kCommand, out, err);
+  if (status == kExitOk) {
+    const bool to_output = !parsed.out || target->kind == safefile::Target::kStandardOutput;
+    Note(err, kCommand, 0,
+         std::to_string(exported.cv_values) + (exported.cv_values == 1 ? " CV value" : " CV values") +
+             " written to " + (to_output ? "standard output" : target->resolved));
+  }
+  return status;
 }
 
 }  // namespace qarn2::cli

@@ -89,8 +89,10 @@ std::string SheetErrorMessage(const roster::SheetError& error) {
   return "Das Blatt hat keine CV-Zeile: nichts zu exportieren";
 }
 
-std::vector<std::string> ExportNotes(const roster::RosterExport& exported) {
-  std::vector<std::string> notes;
+std::vector<std::string> ExportNotes(const roster::RosterExport& exported, const std::string& path) {
+  std::vector<std::string> notes = {std::to_string(exported.cv_values) +
+                                    (exported.cv_values == 1 ? " CV-Wert nach " : " CV-Werte nach ") + path +
+                                    " geschrieben"};
   for (const roster::SheetProblem& p : exported.problems) {
     const std::string cv = "CV " + std::to_string(p.cv);
     switch (p.kind) {

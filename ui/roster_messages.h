@@ -18,7 +18,8 @@ std::vector<std::string> ImportNotes(const roster::RosterImport& imported);
 
 // Why the sheet could not be exported.
 std::string SheetErrorMessage(const roster::SheetError& error);
-// What the export left out, a line each; empty when nothing.
-std::vector<std::string> ExportNotes(const roster::RosterExport& exported);
+// What the export did: first how many CV values went into the file at `path`, then
+// what it left out, a line each.
+std::vector<std::string> ExportNotes(const roster::RosterExport& exported, const std::string& path);
 
 }  // namespace qarn2::ui

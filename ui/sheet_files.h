@@ -66,7 +66,8 @@ class SheetFiles {
   // nothing. Nothing happens while a CV command waits.
   void ImportRoster();
   // "JMRI-Roster exportieren...": the sheet as a roster file, written whole, named by
-  // default after the decoder file (or the imported roster's id).
+  // default after the decoder file (or the imported roster's id). Then how many CV
+  // values went into which file is shown, with what was left out.
   void ExportRoster();
   // A sheet stands that the CV commands may read into: a file opened or a roster
   // imported.

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -140,6 +141,11 @@ TEST_F(RosterWindowTest, ImportReadAllAndExportGiveTheDecodersValues) {
   EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
   EXPECT_EQ(id, QString::fromUtf8("K\u00f6f II"));
   EXPECT_EQ(values, (std::map<int, int>{{1, 3}, {2, 77}, {3, 88}, {29, 38}}));
+  // Where they went, and how many.
+  EXPECT_EQ(script_->notes_title, "JMRI-Roster exportiert");
+  ASSERT_FALSE(script_->notes.empty());
+  EXPECT_EQ(script_->notes[0], std::to_string(values.size()) + " CV-Werte nach " +
+                                   std::filesystem::canonical(exported).string() + " geschrieben");
 }
 
 TEST_F(RosterWindowTest, AFileThatIsNoRosterOrHasNoCvValueChangesNothing) {
