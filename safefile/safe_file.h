@@ -11,12 +11,14 @@
 // the file it names is created) and then writes what was resolved:
 //  - a new file or a regular file the user may write: the text goes into a new file
 //    beside it, which takes the old one's permissions and, where the process may, its
-//    owner, and then replaces it in one step (rename). Any failure, and SIGINT,
-//    SIGTERM, SIGHUP or SIGQUIT on the way, leaves the old file whole and no new file
-//    behind.
+//    owner, and then replaces it in one step (rename). Any failure leaves the old file
+//    whole and no new file behind.
 //  - a regular file the user may write in a folder the user may not: the old
 //    contents are copied to the temporary folder first, then the file is written in
-//    place; a failure or one of those signals puts the old contents back.
+//    place; a failure puts the old contents back.
+//  SIGINT, SIGTERM, SIGHUP or SIGQUIT during a save, on whatever thread they land,
+//  wait until the save has ended; a save begun after one of them came makes nothing.
+//  So the file is left old or new and whole, and no temporary file anywhere.
 //  - the program's own standard output (a terminal, a pipe, a file, named as
 //    /dev/stdout or through another link or device node): written to directly.
 //  - anything else is refused: a file the user may not write, a folder, a device node

@@ -1,6 +1,7 @@
 // Reading and writing whole files: every kind of target, as root and as a plain user
-// (the tests drop to "nobody" in a child process when they run as root), and the
-// write cut short by a full file system, a file size limit and SIGTERM.
+// (the tests drop to "nobody" in a child process when they run as root), the write cut
+// short by a full file system and a file size limit. Signals during a save:
+// signal_during_save_test.cpp.
 
 #include "safefile/safe_file.h"
 
@@ -16,13 +17,11 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
-#include <thread>
 #include "testsupport/test_files.h"
 
 namespace qarn2::safefile {
@@ -288,29 +287,6 @@ TEST_F(SafeFileTest, ACutShortSaveLeavesTheOldFileWholeAndNothingBeside) {
   });
   if (full == 3) GTEST_SKIP() << "no tmpfs can be mounted here; the file size limit stood in";
   EXPECT_EQ(full, 0);
-}
-
-TEST_F(SafeFileTest, SigtermDuringTheSaveLeavesOneWholeFileAndNoTemporary) {
-  const fs::path file = dir_ / "lok.DEC";
-  const std::string old_text(1000, 'o');
-  const std::string new_text(32 * 1024 * 1024, 'n');
-  int killed = 0;
-  for (int round = 0; round < 12; ++round) {
-    Put(file, old_text);
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) _exit(WriteWhole(file.string(), new_text).empty() ? 0 : 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(round * 3));
-    kill(pid, SIGTERM);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    killed += WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM;
-    const std::string now = Get(file);
-    EXPECT_TRUE(now == old_text || now == new_text) << "round " << round << ": " << now.size() << " bytes";
-    EXPECT_EQ(LeftOver(dir_, "lok.DEC"), 0) << "round " << round;
-  }
-  // The signal is the program's as before: it ends the process.
-  EXPECT_GT(killed, 0);
 }
 
 TEST_F(SafeFileTest, ReadingTakesRegularFilesOnly) {
