@@ -27,24 +27,26 @@ const char kImportUsage[] = R"(  qarn2-cli import-jmri ROSTER.xml [--out FILE]
       folder) into a decoder sheet: the mode line "*dir", a title line (the
       roster's id, road name and number), then one line per CV value of CV
       1..1024 in rising order, as read-all writes them ("29   34 "). Prints
-      the sheet (Windows-1252, CR LF) or writes it into FILE. What is left out
-      (indexed CVs, values outside 0..255, a CV given twice: the first stands,
-      a CVvalue not directly in the locomotive's <values>) and characters
-      Windows-1252 lacks (they become '?') are reported on standard error.
-      Exit 2 when ROSTER.xml is no roster file, with the line and column where
-      that shows, or its locomotive has no CV value to import; files with a
-      NUL, entity or attribute-list declarations, an element with more than 64
-      attributes or more than 16 namespace declarations are refused unread.
+      the sheet (Windows-1252, CR LF) or writes it into FILE, which must not
+      be ROSTER.xml itself (exit 2). What is left out (indexed CVs, values
+      outside 0..255, a CV given twice: the first stands, a CVvalue not
+      directly in the locomotive's <values>) and characters Windows-1252 lacks
+      (they become '?') are reported on standard error. Exit 2 when ROSTER.xml
+      is no roster file, with the line and column where that shows, or its
+      locomotive has no CV value to import; files with a NUL, entity or
+      attribute-list declarations, an element with more than 64 attributes or
+      more than 16 namespace declarations are refused unread.
 )";
 const char kExportUsage[] = R"(  qarn2-cli export-jmri SHEET [--id NAME] [--out FILE]
       Writes the decoder file SHEET as a JMRI roster file (UTF-8): one CVvalue
       per CV line with a value 0..255, the address from CV 1 (from CV 17/18
       when CV 29 bit 5 asks for the long address), the roster id NAME (by
       default SHEET's file name without folder and extension). Prints the XML
-      or writes it into FILE. Lines with "?" or without a value are left out
-      and counted on standard error, as is anything else left out; then how
-      many CV values were written, and where. Exit 2 when SHEET is no decoder
-      sheet (a NUL byte, or no line with a CV number).
+      or writes it into FILE, which must not be SHEET itself (exit 2). Lines
+      with "?" or without a value are left out and counted on standard error,
+      as is anything else left out; then how many CV values were written, and
+      where. Exit 2 when SHEET is no decoder sheet (a NUL byte, or no line
+      with a CV number).
 )";
 
 int Fail(std::ostream& err, std::string_view command, const std::string& message) {
@@ -88,13 +90,18 @@ std::string Parse(std::span<const std::string> args, bool id_allowed, JmriArgume
 }
 
 // Where --out goes, settled before the work (without --out, an unused empty target);
-// nullopt, with the message given, when it cannot be written.
-std::optional<safefile::Target> OutTarget(const JmriArguments& parsed, std::string_view command,
-                                          std::ostream& err) {
+// nullopt, with the message given, when it cannot be written or is the file `input`
+// itself, under whatever name.
+std::optional<safefile::Target> OutTarget(const JmriArguments& parsed, const std::string& input,
+                                          std::string_view command, std::ostream& err) {
   if (!parsed.out) return safefile::Target{};
   safefile::Target target = safefile::ResolveTarget(*parsed.out);
   if (target.kind == safefile::Target::kRefused) {
     Fail(err, command, sheet::CannotCreateMessage(*parsed.out) + " (" + target.problem + ")");
+    return std::nullopt;
+  }
+  if (safefile::IsSameFile(input, target)) {
+    Fail(err, command, "--out '" + *parsed.out + "' is the input file '" + input + "' itself; the output would replace it");
     return std::nullopt;
   }
   return target;
@@ -211,7 +218,7 @@ int RunImportJmri(std::span<const std::string> args, std::ostream& out, std::ost
   }
   if (parsed.operands.size() != 1) return Fail(err, kCommand, "needs one roster file");
   const std::string& path = parsed.operands[0];
-  const std::optional<safefile::Target> target = OutTarget(parsed, kCommand, err);
+  const std::optional<safefile::Target> target = OutTarget(parsed, path, kCommand, err);
   if (!target) return kExitUsage;
   std::string error;
   const std::optional<std::string> xml = sheet::ReadFileBytes(path, error);
@@ -242,7 +249,7 @@ int RunExportJmri(std::span<const std::string> args, std::ostream& out, std::ost
   }
   if (parsed.operands.size() != 1) return Fail(err, kCommand, "needs one decoder file");
   const std::string& path = parsed.operands[0];
-  const std::optional<safefile::Target> target = OutTarget(parsed, kCommand, err);
+  const std::optional<safefile::Target> target = OutTarget(parsed, path, kCommand, err);
   if (!target) return kExitUsage;
   std::string error;
   const std::optional<std::string> text = sheet::ReadFileBytes(path, error);

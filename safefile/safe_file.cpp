@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -123,6 +124,24 @@ class HeldOffSignals {
 
 // --- Writing -------------------------------------------------------------------------
 
+// Where a temporary file is made for `name`: in `folder`, named `lead`, as much of
+// `name` as the file system's longest name leaves room for (never half a UTF-8
+// character), `tail` and mkstemp's six characters. Any name the folder takes can so
+// be saved.
+std::string TemporaryPattern(const std::string& folder, std::string_view lead, const std::string& name,
+                             std::string_view tail) {
+  constexpr std::size_t kUnique = 6;
+  long longest = pathconf(folder.c_str(), _PC_NAME_MAX);
+  if (longest <= 0) longest = NAME_MAX;
+  const std::size_t fixed = lead.size() + tail.size() + kUnique;
+  std::size_t kept = std::min(name.size(), static_cast<std::size_t>(longest) - std::min<std::size_t>(fixed, longest));
+  while (kept > 0 && kept < name.size() && (static_cast<unsigned char>(name[kept]) & 0xC0) == 0x80) --kept;
+  std::string pattern = folder;
+  if (!pattern.ends_with('/')) pattern += '/';
+  pattern.append(lead).append(name, 0, kept).append(tail).append(kUnique, 'X');
+  return pattern;
+}
+
 bool PwriteAll(int fd, std::string_view bytes, int& error) {
   std::size_t done = 0;
   while (done < bytes.size()) {
@@ -197,7 +216,7 @@ std::string WriteInPlace(const Target& target, std::string_view bytes) {
     return problem;
   }
   const char* folder = getenv("TMPDIR");
-  std::string copy = std::string(folder && *folder ? folder : "/tmp") + "/" + NameOf(target.resolved) + ".old.XXXXXX";
+  std::string copy = TemporaryPattern(folder && *folder ? folder : "/tmp", "", NameOf(target.resolved), ".old.");
   int error = 0;
   bool begun = false;
   InPlace outcome = InPlace::kNoCopy;
@@ -278,7 +297,7 @@ bool ReplaceHeldOff(const Target& target, std::string_view bytes, char* pattern,
 
 std::string ReplaceWithNewFile(const Target& target, std::string_view bytes) {
   const std::string folder = FolderOf(target.resolved);
-  std::string temporary = folder + "/." + NameOf(target.resolved) + ".XXXXXX";
+  std::string temporary = TemporaryPattern(folder, ".", NameOf(target.resolved), ".");
   int error = 0;
   bool begun = false, made = false, replaced = false;
   {
@@ -431,6 +450,12 @@ Target ResolveTarget(const std::string& path) {
   }
   target.problem = "not a regular file";
   return target;
+}
+
+bool IsSameFile(const std::string& path, const Target& target) {
+  struct stat st {};
+  return target.kind == Target::kRegularFile && stat(path.c_str(), &st) == 0 && st.st_dev == target.device &&
+         st.st_ino == target.inode;
 }
 
 std::string WriteWhole(const Target& target, std::string_view bytes) {

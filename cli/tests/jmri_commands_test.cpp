@@ -148,6 +148,34 @@ TEST(JmriCommandsTest, BadArgumentsAreRefusedBeforeAnythingIsWritten) {
   EXPECT_FALSE(fs::exists(folder.File("no")));
 }
 
+TEST(JmriCommandsTest, TheOutputNeverReplacesItsOwnInput) {
+  const Folder folder;
+  const std::string sheet = folder.File("lok.LOC");
+  const std::string roster = folder.File("lok.xml");
+  Put(sheet, "Lok\r\n1     3 \r\n");
+  Put(roster, roster::testing::SampleRoster());
+  fs::create_symlink("lok.LOC", folder.File("link.LOC"));
+  fs::create_hard_link(roster, folder.File("hart.xml"));
+  const struct {
+    std::string command, input, out;
+  } cases[] = {
+      {"export-jmri", sheet, sheet},
+      {"export-jmri", sheet, folder.File("./sub/../lok.LOC")},
+      {"export-jmri", sheet, folder.File("link.LOC")},
+      {"import-jmri", roster, roster},
+      {"import-jmri", roster, folder.File("hart.xml")},
+  };
+  fs::create_directory(folder.File("sub"));
+  for (const auto& c : cases) {
+    const std::string before = Get(c.input);
+    const Result r = RunCli({c.command, c.input, "--out", c.out});
+    EXPECT_EQ(r.status, kExitUsage) << c.out;
+    EXPECT_EQ(r.err, "qarn2-cli: " + c.command + ": --out '" + c.out + "' is the input file '" + c.input +
+                         "' itself; the output would replace it\n");
+    EXPECT_EQ(Get(c.input), before) << c.out;
+  }
+}
+
 TEST(JmriCommandsTest, HelpExplainsBothCommands) {
   for (const char* command : {"import-jmri", "export-jmri"}) {
     const Result r = RunCli({command, "--help"});

@@ -1,7 +1,7 @@
 // Reading and writing whole files: every kind of target, as root and as a plain user
 // (the tests drop to "nobody" in a child process when they run as root), the write cut
-// short by a full file system and a file size limit. Signals during a save:
-// signal_during_save_test.cpp.
+// short by a full file system and a file size limit, and names as long as the file
+// system takes. Signals during a save: signal_during_save_test.cpp.
 
 #include "safefile/safe_file.h"
 
@@ -287,6 +287,34 @@ TEST_F(SafeFileTest, ACutShortSaveLeavesTheOldFileWholeAndNothingBeside) {
   });
   if (full == 3) GTEST_SKIP() << "no tmpfs can be mounted here; the file size limit stood in";
   EXPECT_EQ(full, 0);
+}
+
+TEST_F(SafeFileTest, AnyNameTheFileSystemTakesCanBeSaved) {
+  const long longest = pathconf(dir_.c_str(), _PC_NAME_MAX);
+  const fs::path folder = dir_ / "ordner", tmp = dir_ / "tmp";
+  fs::create_directory(tmp);
+  chmod(tmp.c_str(), 0777);
+  setenv("TMPDIR", tmp.c_str(), 1);
+  std::string umlauts;  // two bytes each: a shortened name must not cut one in half
+  while (umlauts.size() + 2 <= static_cast<std::size_t>(longest)) umlauts += "\xC3\xA4";
+  // Replaced, and written in place: its folder read-only, as a plain user (root would
+  // make a new file in it).
+  for (bool in_place : {false, true}) {
+    for (const std::string& name : {std::string(longest, 'x'), std::string(longest - 7, 'x'), umlauts}) {
+      SCOPED_TRACE(std::to_string(name.size()) + (in_place ? " bytes, in place" : " bytes"));
+      fs::create_directory(folder);
+      Put(folder / name, "OLD", 0666);
+      GiveAway(folder / name);
+      chmod(folder.c_str(), in_place ? 0555 : 0777);
+      EXPECT_EQ(InChild(in_place, [&] { return WriteWhole((folder / name).string(), "NEW").empty() ? 0 : 1; }), 0);
+      EXPECT_EQ(Get(folder / name), "NEW");
+      EXPECT_EQ(LeftOver(folder, name) + LeftOver(tmp, ""), 0);
+      chmod(folder.c_str(), 0777);
+      fs::remove_all(folder);
+    }
+  }
+  unsetenv("TMPDIR");
+  EXPECT_EQ(WriteWhole((dir_ / std::string(longest + 1, 'x')).string(), "NEW"), "File name too long");
 }
 
 TEST_F(SafeFileTest, ReadingTakesRegularFilesOnly) {
