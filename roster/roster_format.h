@@ -42,4 +42,10 @@ inline constexpr int kHighestValue = 255;
 // A roster file is a few kilobytes; the same bound as for every file the program reads.
 inline constexpr std::size_t kMaxRosterSize = safefile::kMaxFileSize;
 
+// JMRI's locomotive element has about twenty attributes, and a roster file declares
+// one namespace (xsi). The XML reader's work grows with the square of the first and
+// with every element times the second, so a file far beyond them is refused unread.
+inline constexpr int kMaxAttributes = 64;
+inline constexpr int kMaxNamespaceDeclarations = 16;
+
 }  // namespace qarn2::roster

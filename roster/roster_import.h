@@ -13,20 +13,27 @@ namespace qarn2::roster {
 // Why the bytes are no roster file; nothing is imported then.
 struct RosterError {
   enum Kind {
-    kTooLarge,           // more than kMaxRosterSize bytes; not parsed at all
-    kMalformed,          // not well-formed XML (or an encoding the reader lacks)
-    kEntityDeclaration,  // a document type declaration that declares entities
-    kNotARoster,         // the root element is not locomotive-config
-    kNoLocomotive,       // no locomotive element in it
+    kTooLarge,                  // more than kMaxRosterSize bytes; not parsed at all
+    kMalformed,                 // not well-formed XML (or an encoding the reader lacks)
+    kBadEncoding,               // bytes that are not the file's encoding (`detail`)
+    kNulCharacter,              // a NUL, which XML allows nowhere
+    kEntityDeclaration,         // a document type declaration that declares entities
+    kAttributeListDeclaration,  // one that declares attribute lists
+    kTooManyAttributes,         // an element with more than kMaxAttributes attributes
+    kTooManyNamespaces,         // more than kMaxNamespaceDeclarations namespace declarations
+    kNotARoster,                // the root element is not locomotive-config
+    kNoLocomotive,              // no locomotive element in it
+    kNoCvValues,                // no CV value of its locomotive can stand in a sheet
   };
   Kind kind = kMalformed;
-  // Where the parser stopped, both counted from 1: the column is that of the last
-  // character it took (for most faults the end of the markup at fault); 0 for
-  // kTooLarge.
+  // Where the reading stopped, both counted from 1: the column is that of the last
+  // character taken (for most faults the end of the markup at fault; for a bad byte,
+  // a NUL and what is past a limit the character itself; for kNoLocomotive the root
+  // element's tag, for kNoCvValues the locomotive's); 0 for kTooLarge.
   int line = 0;
   int column = 0;
-  // kMalformed: the parser's own words (English); kNotARoster: the root element's
-  // name; otherwise empty.
+  // kMalformed: the parser's own words (English); kBadEncoding: the encoding's name;
+  // kNotARoster: the root element's name; otherwise empty.
   std::string detail{};
 };
 
@@ -41,8 +48,12 @@ struct RosterProblem {
     kDuplicateCv,          // `cv` again, with `value`; left out, the first (with
                            // `kept_value`) stands
     kReplacedCharacters,   // `field` (id, roadName, roadNumber) held `characters`
-                           // that Windows-1252 lacks; each became '?' in the sheet
+                           // that Windows-1252 lacks (each once, the first
+                           // kMaxNamedCharacters of them; `unnamed_characters` more);
+                           // each became '?' in the sheet
     kFurtherLocomotive,    // a locomotive after the first, with id `name`; left out
+    kMisplacedCv,          // a CVvalue (or indexedCVvalue) named `name` that is not
+                           // directly in the locomotive's <values>; left out
   };
   Kind kind = kNotPlainCv;
   int line = 0;  // of the element in the file, from 1
@@ -52,10 +63,15 @@ struct RosterProblem {
   int kept_value = 0;
   std::string field{};
   std::string characters{};
+  int unnamed_characters = 0;
 };
 
+// At most this many of the characters a field lacks are named.
+inline constexpr int kMaxNamedCharacters = 20;
+
 struct RosterImport {
-  // Set when the bytes are no roster file; `sheet` is empty then.
+  // Set when the bytes are no roster file, or one without a CV value to import;
+  // `sheet` is empty then (`problems` says, for kNoCvValues, what was left out).
   std::optional<RosterError> error;
   // The decoder sheet in Windows-1252 with CR LF line ends, as a decoder file holds
   // it: the mode line "*dir", a title line (the roster's id, then its road name and
@@ -72,7 +88,8 @@ struct RosterImport {
 
 // `xml` is the roster file's bytes, in the encoding its XML declaration names (UTF-8
 // without one). A document type declaration is allowed as long as it declares no
-// entities; entities are never expanded.
+// entities and no attribute lists; entities are never expanded. Time and memory grow
+// with the file's length, whatever it holds.
 RosterImport ImportRoster(std::string_view xml);
 
 }  // namespace qarn2::roster

@@ -8,9 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include "signals/terminating_signals.h"
@@ -62,110 +64,143 @@ bool IsStandardOutput(const struct stat& st) {
   return fstat(STDOUT_FILENO, &out) == 0 && out.st_dev == st.st_dev && out.st_ino == st.st_ino;
 }
 
-// --- What a signal finds half done ---------------------------------------------------
+// --- Signals while a file is saved ---------------------------------------------------
 //
 // SIGINT, SIGTERM, SIGHUP or SIGQUIT (signals::kTerminatingSignals) may come while a
-// file is being written. The handler (on whatever thread the signal lands) removes the
-// new file not yet renamed, or puts the old contents of a file written in place back,
-// and then lets the signal do what it would have done. Only async-signal-safe calls
-// are made there.
+// file is saved. Undoing half a save in the signal handler cannot be made safe: the
+// handler runs on whatever thread the signal lands, and while it puts old contents back
+// or removes a temporary file, the saving thread goes on writing or makes its file just
+// after the handler looked. So a save holds the signals off instead: the saving thread
+// blocks them from before it makes its first file until it has removed its last, and
+// on any other thread the handler waits until every save has ended. A save begun once
+// the handler has run makes no file. Then the signal does what it would have done,
+// with every file old or new and whole and no temporary file left.
+//
+// The held-off part of a save makes system calls only: no allocation, no lock. A
+// thread the signal stopped, wherever it was, holds nothing the save needs.
 
-struct PendingWrite {
-  std::atomic<int> kind{0};  // 0 nothing, 1 a new file to remove, 2 a file to restore
-  char new_file[PATH_MAX] = {};
-  int fd = -1;  // the file written in place
-  const char* old_data = nullptr;
-  std::size_t old_size = 0;
-  char backup[PATH_MAX] = {};
-};
-PendingWrite pending;
+std::atomic<int> saves_running{0};
+std::atomic<bool> program_ending{false};
 
-void UndoPendingWrite() {
-  switch (pending.kind.load()) {
-    case 1:
-      unlink(pending.new_file);
-      break;
-    case 2: {
-      std::size_t done = 0;
-      while (done < pending.old_size) {
-        const ssize_t n = pwrite(pending.fd, pending.old_data + done, pending.old_size - done,
-                                 static_cast<off_t>(done));
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-      }
-      // The copy stays if the old contents could not all be put back.
-      if (done == pending.old_size && ftruncate(pending.fd, static_cast<off_t>(done)) == 0) {
-        fsync(pending.fd);
-        unlink(pending.backup);
-      }
-      break;
-    }
-    default:
-      break;
+// What a save begun too late says.
+constexpr char kEnding[] = "the program is being ended";
+
+// The clean-up for the terminating signals; never runs on a saving thread.
+void WaitForSaves() {
+  program_ending = true;
+  while (saves_running > 0) {
+    const timespec a_while{0, 1000 * 1000};
+    nanosleep(&a_while, nullptr);
   }
-  pending.kind = 0;
 }
 
-// Registered the first time a file is written.
-void GuardAgainstSignals() { signals::RunOnTerminatingSignal(UndoPendingWrite); }
-
-class PendingScope {
+class HeldOffSignals {
  public:
-  // Makes the new file from `pattern` (mkstemp's XXXXXX at its end) and has it
-  // removed if the program is ended before the scope ends. The signals wait while the
-  // file is made, so that none finds it made and not yet known. `fd` is -1 (errno
-  // set) when no file could be made.
-  PendingScope(std::string& pattern, int& fd) {
-    GuardAgainstSignals();
+  HeldOffSignals() {
+    signals::RunOnTerminatingSignal(WaitForSaves);
     const sigset_t terminating = signals::TerminatingSignalSet();
-    sigset_t before;
-    pthread_sigmask(SIG_BLOCK, &terminating, &before);
-    fd = mkstemp(pattern.data());
-    const int error = errno;
-    if (fd >= 0) {
-      std::strncpy(pending.new_file, pattern.c_str(), sizeof pending.new_file - 1);
-      pending.kind = 1;
+    pthread_sigmask(SIG_BLOCK, &terminating, &before_);
+    ++saves_running;
+    if (program_ending) {
+      --saves_running;
+      begun_ = false;
     }
-    pthread_sigmask(SIG_SETMASK, &before, nullptr);
-    errno = error;
   }
-  // A file written in place, whose old contents are to be put back.
-  PendingScope(int fd, const std::string& old_contents, const std::string& backup) {
-    GuardAgainstSignals();
-    pending.fd = fd;
-    pending.old_data = old_contents.data();
-    pending.old_size = old_contents.size();
-    std::strncpy(pending.backup, backup.c_str(), sizeof pending.backup - 1);
-    pending.kind = 2;
+  // A signal held off lands now.
+  ~HeldOffSignals() {
+    if (begun_) --saves_running;
+    pthread_sigmask(SIG_SETMASK, &before_, nullptr);
   }
-  ~PendingScope() { pending.kind = 0; }
-  PendingScope(const PendingScope&) = delete;
-  PendingScope& operator=(const PendingScope&) = delete;
+  HeldOffSignals(const HeldOffSignals&) = delete;
+  HeldOffSignals& operator=(const HeldOffSignals&) = delete;
+
+  // False once a terminating signal has come: the program is about to end.
+  bool Begun() const { return begun_; }
+
+ private:
+  sigset_t before_;
+  bool begun_ = true;
 };
 
 // --- Writing -------------------------------------------------------------------------
 
-// A copy of `old_contents` in the temporary folder, on disk; its path, or empty.
-std::string SafeCopy(const std::string& name, const std::string& old_contents, int& error) {
-  const char* folder = getenv("TMPDIR");
-  std::string path = std::string(folder && *folder ? folder : "/tmp") + "/" + name + ".old.XXXXXX";
-  const int fd = mkstemp(path.data());
-  if (fd < 0) {
+// Where a temporary file is made for `name`: in `folder`, named `lead`, as much of
+// `name` as the file system's longest name leaves room for (never half a UTF-8
+// character), `tail` and mkstemp's six characters. Any name the folder takes can so
+// be saved.
+std::string TemporaryPattern(const std::string& folder, std::string_view lead, const std::string& name,
+                             std::string_view tail) {
+  constexpr std::size_t kUnique = 6;
+  long longest = pathconf(folder.c_str(), _PC_NAME_MAX);
+  if (longest <= 0) longest = NAME_MAX;
+  const std::size_t fixed = lead.size() + tail.size() + kUnique;
+  std::size_t kept = std::min(name.size(), static_cast<std::size_t>(longest) - std::min<std::size_t>(fixed, longest));
+  while (kept > 0 && kept < name.size() && (static_cast<unsigned char>(name[kept]) & 0xC0) == 0x80) --kept;
+  std::string pattern = folder;
+  if (!pattern.ends_with('/')) pattern += '/';
+  pattern.append(lead).append(name, 0, kept).append(tail).append(kUnique, 'X');
+  return pattern;
+}
+
+bool PwriteAll(int fd, std::string_view bytes, int& error) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error = n < 0 ? errno : EIO;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// `fd` holds exactly `bytes`, on disk.
+bool Rewrite(int fd, std::string_view bytes, int& error) {
+  if (!PwriteAll(fd, bytes, error)) return false;
+  if (ftruncate(fd, static_cast<off_t>(bytes.size())) != 0 || fsync(fd) != 0) {
     error = errno;
-    return "";
+    return false;
   }
-  const bool ok = WriteAll(fd, old_contents, error) && fsync(fd) == 0;
-  if (!ok && error == 0) error = errno;
-  close(fd);
+  return true;
+}
+
+enum class InPlace { kWritten, kNoCopy, kOldBack, kCopyKept };
+
+// The held-off part of writing in place: `old_contents` copied into a new file from
+// `copy_pattern` (changed into its name), the file rewritten, the copy removed; on a
+// failure the old contents put back, and the copy removed if that worked.
+InPlace WriteInPlaceHeldOff(int fd, std::string_view bytes, std::string_view old_contents, char* copy_pattern,
+                            int& error) {
+  const int copy = mkstemp(copy_pattern);
+  if (copy < 0) {
+    error = errno;
+    return InPlace::kNoCopy;
+  }
+  bool ok = WriteAll(copy, old_contents, error);
+  if (ok && fsync(copy) != 0) {
+    error = errno;
+    ok = false;
+  }
+  close(copy);
   if (!ok) {
-    unlink(path.c_str());
-    return "";
+    unlink(copy_pattern);
+    return InPlace::kNoCopy;
   }
-  return path;
+  if (Rewrite(fd, bytes, error)) {
+    unlink(copy_pattern);
+    return InPlace::kWritten;
+  }
+  int ignored = 0;
+  if (!Rewrite(fd, old_contents, ignored)) return InPlace::kCopyKept;
+  unlink(copy_pattern);
+  return InPlace::kOldBack;
 }
 
 // The folder cannot take a new file, but the file itself may be written: its old
-// contents are put safely aside first, and back on any failure.
+// contents are put safely aside first, in the temporary folder, and back on any
+// failure.
 std::string WriteInPlace(const Target& target, std::string_view bytes) {
   const int fd = open(target.resolved.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return Reason(errno);
@@ -174,70 +209,49 @@ std::string WriteInPlace(const Target& target, std::string_view bytes) {
     close(fd);
     return "the file changed while the program worked";
   }
-  std::string old_contents;
   std::string problem;
-  {
-    std::optional<std::string> read = ReadRegularFile(target.resolved, problem);
-    if (!read) {
-      close(fd);
-      return problem;
-    }
-    old_contents = std::move(*read);
-  }
-  int error = 0;
-  const std::string backup = SafeCopy(NameOf(target.resolved), old_contents, error);
-  if (backup.empty()) {
+  const std::optional<std::string> old_contents = ReadRegularFile(target.resolved, problem);
+  if (!old_contents) {
     close(fd);
-    return "no safe copy of the old contents: " + Reason(error);
+    return problem;
   }
-  bool ok = false;
+  const char* folder = getenv("TMPDIR");
+  std::string copy = TemporaryPattern(folder && *folder ? folder : "/tmp", "", NameOf(target.resolved), ".old.");
+  int error = 0;
+  bool begun = false;
+  InPlace outcome = InPlace::kNoCopy;
   {
-    PendingScope scope(fd, old_contents, backup);
-    std::size_t done = 0;
-    ok = true;
-    while (ok && done < bytes.size()) {
-      const ssize_t n = pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        error = n < 0 ? errno : EIO;
-        ok = false;
-      } else {
-        done += static_cast<std::size_t>(n);
-      }
-    }
-    if (ok && ftruncate(fd, static_cast<off_t>(bytes.size())) != 0) {
-      error = errno;
-      ok = false;
-    }
-    if (ok && fsync(fd) != 0) {
-      error = errno;
-      ok = false;
-    }
-    if (!ok) UndoPendingWrite();  // the old contents back, the copy gone if that worked
+    HeldOffSignals held;
+    begun = held.Begun();
+    if (begun) outcome = WriteInPlaceHeldOff(fd, bytes, *old_contents, copy.data(), error);
   }
   close(fd);
-  if (ok) {
-    unlink(backup.c_str());
-    return "";
+  if (!begun) return kEnding;
+  switch (outcome) {
+    case InPlace::kWritten:
+      return "";
+    case InPlace::kNoCopy:
+      return "no safe copy of the old contents: " + Reason(error);
+    case InPlace::kOldBack:
+      return Reason(error);
+    case InPlace::kCopyKept:
+      break;
   }
-  struct stat kept {};
-  if (stat(backup.c_str(), &kept) == 0) return Reason(error) + "; the old contents are in " + backup;
-  return Reason(error);
+  return Reason(error) + "; the old contents are in " + copy;
 }
 
-std::string ReplaceWithNewFile(const Target& target, std::string_view bytes) {
-  const std::string folder = FolderOf(target.resolved);
-  std::string temporary = folder + "/." + NameOf(target.resolved) + ".XXXXXX";
-  int fd = -1;
-  PendingScope scope(temporary, fd);
-  if (fd < 0) {
-    const int error = errno;
-    if (target.kind == Target::kRegularFile && (error == EACCES || error == EPERM || error == EROFS)) {
-      return WriteInPlace(target, bytes);
-    }
-    return "no new file in " + folder + ": " + Reason(error);
+// The held-off part of replacing the file: the new file from `pattern` (changed into
+// its name) written, given the old one's permissions and owner, and renamed over it.
+// False with `error` set, and nothing left, on a failure; `made` tells whether the new
+// file could be made at all.
+bool ReplaceHeldOff(const Target& target, std::string_view bytes, char* pattern, const char* folder, bool& made,
+                    int& error) {
+  const int fd = mkstemp(pattern);
+  made = fd >= 0;
+  if (!made) {
+    error = errno;
+    return false;
   }
-  int error = 0;
   bool ok = WriteAll(fd, bytes, error);
   if (target.kind == Target::kRegularFile) {
     fchmod(fd, target.mode & 07777);
@@ -265,20 +279,39 @@ std::string ReplaceWithNewFile(const Target& target, std::string_view bytes) {
       ok = false;
     }
   }
-  if (ok && rename(temporary.c_str(), target.resolved.c_str()) != 0) {
+  if (ok && rename(pattern, target.resolved.c_str()) != 0) {
     error = errno;
     ok = false;
   }
   if (!ok) {
-    unlink(temporary.c_str());
-    return Reason(error);
+    unlink(pattern);
+    return false;
   }
-  const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int dir = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {
     fsync(dir);
     close(dir);
   }
-  return "";
+  return true;
+}
+
+std::string ReplaceWithNewFile(const Target& target, std::string_view bytes) {
+  const std::string folder = FolderOf(target.resolved);
+  std::string temporary = TemporaryPattern(folder, ".", NameOf(target.resolved), ".");
+  int error = 0;
+  bool begun = false, made = false, replaced = false;
+  {
+    HeldOffSignals held;
+    begun = held.Begun();
+    if (begun) replaced = ReplaceHeldOff(target, bytes, temporary.data(), folder.c_str(), made, error);
+  }
+  if (replaced) return "";
+  if (!begun) return kEnding;
+  if (!made && target.kind == Target::kRegularFile && (error == EACCES || error == EPERM || error == EROFS)) {
+    return WriteInPlace(target, bytes);
+  }
+  if (!made) return "no new file in " + folder + ": " + Reason(error);
+  return Reason(error);
 }
 
 }  // namespace
@@ -417,6 +450,12 @@ Target ResolveTarget(const std::string& path) {
   }
   target.problem = "not a regular file";
   return target;
+}
+
+bool IsSameFile(const std::string& path, const Target& target) {
+  struct stat st {};
+  return target.kind == Target::kRegularFile && stat(path.c_str(), &st) == 0 && st.st_dev == target.device &&
+         st.st_ino == target.inode;
 }
 
 std::string WriteWhole(const Target& target, std::string_view bytes) {

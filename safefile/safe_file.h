@@ -10,13 +10,16 @@
 // Writing resolves the target once (symbolic links followed, also a dangling one:
 // the file it names is created) and then writes what was resolved:
 //  - a new file or a regular file the user may write: the text goes into a new file
-//    beside it, which takes the old one's permissions and, where the process may, its
-//    owner, and then replaces it in one step (rename). Any failure, and SIGINT,
-//    SIGTERM, SIGHUP or SIGQUIT on the way, leaves the old file whole and no new file
-//    behind.
+//    beside it (named after it, cut short where the name would pass the longest the
+//    file system takes), which takes the old one's permissions and, where the process
+//    may, its owner, and then replaces it in one step (rename). Any failure leaves the
+//    old file whole and no new file behind.
 //  - a regular file the user may write in a folder the user may not: the old
 //    contents are copied to the temporary folder first, then the file is written in
-//    place; a failure or one of those signals puts the old contents back.
+//    place; a failure puts the old contents back.
+//  SIGINT, SIGTERM, SIGHUP or SIGQUIT during a save, on whatever thread they land,
+//  wait until the save has ended; a save begun after one of them came makes nothing.
+//  So the file is left old or new and whole, and no temporary file anywhere.
 //  - the program's own standard output (a terminal, a pipe, a file, named as
 //    /dev/stdout or through another link or device node): written to directly.
 //  - anything else is refused: a file the user may not write, a folder, a device node
@@ -63,6 +66,12 @@ struct Target {
 };
 
 Target ResolveTarget(const std::string& path);
+
+// Whether writing `target` would replace the file at `path` (links followed): the same
+// file by device and inode, however either was named (another path, a symbolic or a
+// hard link). A command that reads `path` refuses such a target: its output would
+// replace its own input.
+bool IsSameFile(const std::string& path, const Target& target);
 
 // Writes `bytes` to the resolved target as above. Returns the problem (a short reason),
 // empty on success.

@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
@@ -11,16 +12,6 @@ namespace qarn2::sheet {
 namespace {
 
 const char* const kCodePage = "WINDOWS-1252";
-
-// The bytes Windows-1252 leaves unassigned; iconv refuses them in both directions.
-constexpr std::array<std::uint8_t, 5> kUnassigned{0x81, 0x8D, 0x8F, 0x90, 0x9D};
-
-bool IsUnassigned(std::uint32_t code) {
-  for (std::uint8_t byte : kUnassigned) {
-    if (code == byte) return true;
-  }
-  return false;
-}
 
 // One iconv conversion, opened once per thread and used for every call there.
 class Converter {
@@ -107,28 +98,84 @@ std::string Cp1252ToUtf8(std::string_view bytes) {
   });
 }
 
+namespace {
+
+// The code page's characters above ASCII, each with its byte, in rising order: iconv's
+// conversion of the bytes 0x80..0xFF (the five unassigned bytes as their control
+// characters), made once. Converting through it takes one lookup per character, where
+// iconv itself starts over at every character the code page lacks (seconds for a few
+// ten thousand of them).
+using HighCharacters = std::array<std::pair<std::uint32_t, std::uint8_t>, 0x80>;
+
+const HighCharacters& HighCharactersOfTheCodePage() {
+  static const HighCharacters table = [] {
+    std::string high;
+    for (int byte = 0x80; byte <= 0xFF; ++byte) high += static_cast<char>(byte);
+    const std::string utf8 = Cp1252ToUtf8(high);
+    HighCharacters characters;
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < characters.size(); ++i) {
+      const auto [code, length] = DecodeUtf8(std::string_view(utf8).substr(at));
+      characters[i] = {code, static_cast<std::uint8_t>(0x80 + i)};
+      at += length;
+    }
+    std::sort(characters.begin(), characters.end());
+    return characters;
+  }();
+  return table;
+}
+
+}  // namespace
+
+std::size_t ValidUtf8Length(std::string_view text) {
+  std::size_t at = 0;
+  while (at < text.size()) {
+    if (static_cast<std::uint8_t>(text[at]) < 0x80) {
+      ++at;
+      continue;
+    }
+    const std::size_t length = DecodeUtf8(text.substr(at)).second;
+    if (length == 0) break;
+    at += length;
+  }
+  return at;
+}
+
 std::string Utf8ToCp1252(std::string_view utf8) {
   std::vector<char32_t> replaced;
   return Utf8ToCp1252(utf8, replaced);
 }
 
 std::string Utf8ToCp1252(std::string_view utf8, std::vector<char32_t>& replaced) {
-  thread_local const Converter converter(kCodePage, "UTF-8");
-  return converter.Run(utf8, [&replaced](std::string_view rest, std::string& out) -> std::size_t {
-    const auto [code, length] = DecodeUtf8(rest);
+  const HighCharacters& high = HighCharactersOfTheCodePage();
+  std::string out;
+  out.reserve(utf8.size());
+  std::size_t at = 0;
+  while (at < utf8.size()) {
+    const auto lead = static_cast<std::uint8_t>(utf8[at]);
+    if (lead < 0x80) {
+      out += static_cast<char>(lead);
+      ++at;
+      continue;
+    }
+    const auto [code, length] = DecodeUtf8(utf8.substr(at));
     if (length == 0) {
+      // Each byte of a malformed sequence on its own.
       out += '?';
       replaced.push_back(U'\uFFFD');
-      return 1;
+      ++at;
+      continue;
     }
-    if (IsUnassigned(code)) {
-      out += static_cast<char>(code);
+    const auto found = std::lower_bound(high.begin(), high.end(), std::pair{code, std::uint8_t{0}});
+    if (found != high.end() && found->first == code) {
+      out += static_cast<char>(found->second);
     } else {
       out += '?';
       replaced.push_back(code);
     }
-    return length;
-  });
+    at += length;
+  }
+  return out;
 }
 
 }  // namespace qarn2::sheet

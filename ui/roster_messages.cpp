@@ -21,12 +21,26 @@ std::string RosterErrorMessage(const std::string& path, const roster::RosterErro
              std::to_string(roster::kMaxRosterSize / (1024 * 1024)) + " MiB)";
     case roster::RosterError::kMalformed:
       return file + " ist kein g\u00FCltiges XML: " + where + " (" + error.detail + ")";
+    case roster::RosterError::kBadEncoding:
+      return file + " ist kein g\u00FCltiges " + error.detail + ": " + where;
+    case roster::RosterError::kNulCharacter:
+      return file + " enth\u00E4lt ein NUL-Zeichen (" + where + ") und ist keine XML-Datei";
     case roster::RosterError::kEntityDeclaration:
       return file + " deklariert Entities und wird nicht gelesen (" + where + ")";
+    case roster::RosterError::kAttributeListDeclaration:
+      return file + " deklariert Attributlisten und wird nicht gelesen (" + where + ")";
+    case roster::RosterError::kTooManyAttributes:
+      return file + " hat ein Element mit mehr als " + std::to_string(roster::kMaxAttributes) +
+             " Attributen und wird nicht gelesen (" + where + ")";
+    case roster::RosterError::kTooManyNamespaces:
+      return file + " deklariert mehr als " + std::to_string(roster::kMaxNamespaceDeclarations) +
+             " Namensr\u00E4ume und wird nicht gelesen (" + where + ")";
     case roster::RosterError::kNotARoster:
       return file + " ist keine JMRI-Rosterdatei: ihr Wurzelelement ist <" + error.detail + ">";
     case roster::RosterError::kNoLocomotive:
       return file + " enth\u00E4lt keine Lok (" + where + ")";
+    case roster::RosterError::kNoCvValues:
+      return file + " enth\u00E4lt keinen CV-Wert, der sich importieren l\u00E4sst (Lok in " + where + ")";
   }
   return file + " ist keine JMRI-Rosterdatei";
 }
@@ -52,10 +66,15 @@ std::vector<std::string> ImportNotes(const roster::RosterImport& imported) {
         break;
       case roster::RosterProblem::kReplacedCharacters:
         notes.push_back(At(p.line) + p.field + " enth\u00E4lt Zeichen, die das Blatt nicht kennt (" +
-                        p.characters + "); sie stehen dort als \u201E?\u201C");
+                        p.characters +
+                        (p.unnamed_characters > 0 ? " und " + std::to_string(p.unnamed_characters) + " weitere" : "") +
+                        "); sie stehen dort als \u201E?\u201C");
         break;
       case roster::RosterProblem::kFurtherLocomotive:
         notes.push_back(At(p.line) + "weitere Lok " + Quoted(p.name) + " ausgelassen");
+        break;
+      case roster::RosterProblem::kMisplacedCv:
+        notes.push_back(At(p.line) + "CV " + Quoted(p.name) + " steht nicht direkt in <values> der Lok, ausgelassen");
         break;
     }
   }
@@ -70,8 +89,10 @@ std::string SheetErrorMessage(const roster::SheetError& error) {
   return "Das Blatt hat keine CV-Zeile: nichts zu exportieren";
 }
 
-std::vector<std::string> ExportNotes(const roster::RosterExport& exported) {
-  std::vector<std::string> notes;
+std::vector<std::string> ExportNotes(const roster::RosterExport& exported, const std::string& path) {
+  std::vector<std::string> notes = {std::to_string(exported.cv_values) +
+                                    (exported.cv_values == 1 ? " CV-Wert nach " : " CV-Werte nach ") + path +
+                                    " geschrieben"};
   for (const roster::SheetProblem& p : exported.problems) {
     const std::string cv = "CV " + std::to_string(p.cv);
     switch (p.kind) {

@@ -121,12 +121,13 @@ void SheetFiles::ExportRoster() {
   if (exported.error) throw std::runtime_error(SheetErrorMessage(*exported.error));
   const std::optional<std::string> chosen = dialogs_.ChooseRosterSave(window_, DialogFolder(), id + ".xml");
   if (!chosen) return;
-  if (const std::string problem = safefile::WriteWhole(*chosen, exported.xml); !problem.empty()) {
+  const safefile::Target target = safefile::ResolveTarget(*chosen);
+  if (const std::string problem = safefile::WriteWhole(target, exported.xml); !problem.empty()) {
     throw std::runtime_error("Datei " + *chosen + " kann nicht erstellt werden (" + problem + ")");
   }
-  if (const std::vector<std::string> notes = ExportNotes(exported); !notes.empty()) {
-    dialogs_.ShowNotes(window_, "JMRI-Roster exportiert", notes);
-  }
+  // The file written: a link's target, where the chosen name was a link.
+  const std::string& written = target.kind == safefile::Target::kStandardOutput ? *chosen : target.resolved;
+  dialogs_.ShowNotes(window_, "JMRI-Roster exportiert", ExportNotes(exported, written));
 }
 
 bool SheetFiles::MaySave() const {

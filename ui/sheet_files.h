@@ -64,11 +64,13 @@ class SheetFiles {
   void SaveUnder();
   // "JMRI-Roster importieren...": the chosen roster file made into a sheet, which then
   // stands as an opened file would (mode step, ScanSheet, menu items), but under no
-  // file name: "speichern unter" gives it one. What the import left out is shown.
-  // Nothing happens while a CV command waits.
+  // file name: "speichern unter" gives it one. What the import left out is shown. A
+  // file that is no roster, or whose locomotive has no CV value to import, changes
+  // nothing. Nothing happens while a CV command waits.
   void ImportRoster();
   // "JMRI-Roster exportieren...": the sheet as a roster file, written whole, named by
-  // default after the decoder file (or the imported roster's id).
+  // default after the decoder file (or the imported roster's id). Then how many CV
+  // values went into which file is shown, with what was left out.
   void ExportRoster();
   // A sheet stands that the CV commands may read into: a file opened or a roster
   // imported.

@@ -62,7 +62,8 @@ TEST(JmriCommandsTest, ExportPrintsTheRosterOfTheSampleLocomotive) {
   std::size_t cv_values = 0;
   for (std::size_t at = 0; (at = r.out.find("<CVvalue ", at)) != std::string::npos; ++at) ++cv_values;
   EXPECT_EQ(cv_values, 7u + 28u);  // CV 7 and 8 have no value
-  EXPECT_EQ(r.err, "qarn2-cli: export-jmri: 2 CV lines with \"?\" or without a value left out\n");
+  EXPECT_EQ(r.err, "qarn2-cli: export-jmri: 2 CV lines with \"?\" or without a value left out\n"
+                   "qarn2-cli: export-jmri: " + std::to_string(cv_values) + " CV values written to standard output\n");
 }
 
 TEST(JmriCommandsTest, OutWritesTheFileAndTheTwoCommandsMeet) {
@@ -73,7 +74,7 @@ TEST(JmriCommandsTest, OutWritesTheFileAndTheTwoCommandsMeet) {
   Result r = RunCli({"export-jmri", sheet, "--id", "BR 89 005", "--out", xml});
   ASSERT_EQ(r.status, kExitOk) << r.err;
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.err, "qarn2-cli: export-jmri: 4 CV values written to " + fs::canonical(xml).string() + "\n");
   EXPECT_THAT(Get(xml), HasSubstr("<locomotive id=\"BR 89 005\" dccAddress=\"1012\">"));
 
   Put(folder.File("old.LOC"), "alter Inhalt\r\n");
@@ -119,6 +120,11 @@ TEST(JmriCommandsTest, NoRosterFileAndNoSheetEndWithStatus2AndThePlace) {
   Put(binary, std::string("1 3\r\n29 \0\0", 9));
   const std::string roster = folder.File("roster.xml");
   Put(roster, roster::testing::SampleRoster());
+  const std::string bad_byte = folder.File("bad_byte.xml");
+  Put(bad_byte, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<locomotive-config id=\"K\xF6" "f\">\n");
+  const std::string no_values = folder.File("no_values.xml");
+  Put(no_values, "<?xml version=\"1.0\"?>\n<locomotive-config>\n  <locomotive id=\"x\"><values/></locomotive>\n"
+                 "</locomotive-config>\n");
   const std::string huge = folder.File("huge.xml");
   Put(huge, roster::testing::SampleRoster());
   fs::resize_file(huge, 16 * 1024 * 1024 + 1);  // sparse; refused by its size, never read
@@ -129,6 +135,10 @@ TEST(JmriCommandsTest, NoRosterFileAndNoSheetEndWithStatus2AndThePlace) {
       {{"import-jmri", broken},
        "qarn2-cli: import-jmri: '" + broken +
            "' is no roster file: line 3, column 23: Opening and ending tag mismatch.\n"},
+      {{"import-jmri", bad_byte},
+       "qarn2-cli: import-jmri: '" + bad_byte + "' is no roster file: line 2, column 25: bytes that are not valid UTF-8\n"},
+      {{"import-jmri", no_values},
+       "qarn2-cli: import-jmri: '" + no_values + "' has no CV value to import (its locomotive at line 3, column 21)\n"},
       {{"import-jmri", folder.File("missing.xml")},
        "qarn2-cli: import-jmri: cannot read '" + folder.File("missing.xml") + "': No such file or directory\n"},
       {{"import-jmri", huge}, "qarn2-cli: import-jmri: cannot read '" + huge + "': larger than 16 MiB\n"},
@@ -164,6 +174,34 @@ TEST(JmriCommandsTest, BadArgumentsAreRefusedBeforeAnythingIsWritten) {
     EXPECT_THAT(r.err, StartsWith("qarn2-cli: " + args[0] + ": ")) << args.back();
   }
   EXPECT_FALSE(fs::exists(folder.File("no")));
+}
+
+TEST(JmriCommandsTest, TheOutputNeverReplacesItsOwnInput) {
+  const Folder folder;
+  const std::string sheet = folder.File("lok.LOC");
+  const std::string roster = folder.File("lok.xml");
+  Put(sheet, "Lok\r\n1     3 \r\n");
+  Put(roster, roster::testing::SampleRoster());
+  fs::create_symlink("lok.LOC", folder.File("link.LOC"));
+  fs::create_hard_link(roster, folder.File("hart.xml"));
+  const struct {
+    std::string command, input, out;
+  } cases[] = {
+      {"export-jmri", sheet, sheet},
+      {"export-jmri", sheet, folder.File("./sub/../lok.LOC")},
+      {"export-jmri", sheet, folder.File("link.LOC")},
+      {"import-jmri", roster, roster},
+      {"import-jmri", roster, folder.File("hart.xml")},
+  };
+  fs::create_directory(folder.File("sub"));
+  for (const auto& c : cases) {
+    const std::string before = Get(c.input);
+    const Result r = RunCli({c.command, c.input, "--out", c.out});
+    EXPECT_EQ(r.status, kExitUsage) << c.out;
+    EXPECT_EQ(r.err, "qarn2-cli: " + c.command + ": --out '" + c.out + "' is the input file '" + c.input +
+                         "' itself; the output would replace it\n");
+    EXPECT_EQ(Get(c.input), before) << c.out;
+  }
 }
 
 TEST(JmriCommandsTest, HelpExplainsBothCommands) {

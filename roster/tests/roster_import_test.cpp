@@ -3,6 +3,8 @@
 
 #include "roster/roster_import.h"
 
+#include <QString>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -31,6 +33,9 @@ std::string Roster(const std::string& attributes, const std::string& values) {
          "  </locomotive>\n"
          "</locomotive-config>\n";
 }
+
+// One CV value, for the tests that look at something else.
+const char kOneCv[] = "      <CVvalue name=\"1\" value=\"3\"/>\n";
 
 std::string Title(const RosterImport& imported) {
   const std::size_t first = imported.sheet.find("\r\n") + 2;
@@ -83,7 +88,7 @@ TEST(ImportRoster, TitleLineFromIdRoadNameAndNumber) {
       {R"(id="B&amp;O &quot;Royal Blue&quot; &#x20AC;")", "B&O \"Royal Blue\" \x80"},
   };
   for (const auto& c : cases) {
-    const RosterImport imported = ImportRoster(Roster(c.attributes, ""));
+    const RosterImport imported = ImportRoster(Roster(c.attributes, kOneCv));
     ASSERT_FALSE(imported.error) << c.attributes;
     EXPECT_EQ(Title(imported), c.title) << c.attributes;
     EXPECT_THAT(imported.problems, ::testing::IsEmpty()) << c.attributes;
@@ -91,7 +96,7 @@ TEST(ImportRoster, TitleLineFromIdRoadNameAndNumber) {
 }
 
 TEST(ImportRoster, CharactersTheCodePageLacksBecomeQuestionMarksAndAreReported) {
-  const std::string xml = Roster(R"(id="Ĺ 751 Łódź → Zürich" roadName="ČSD")", "");
+  const std::string xml = Roster(R"(id="Ĺ 751 Łódź → Zürich" roadName="ČSD")", kOneCv);
   const RosterImport imported = ImportRoster(xml);
   ASSERT_FALSE(imported.error);
   EXPECT_EQ(Title(imported), "? 751 ?\xF3" "d? ? Z\xFCrich (?SD)");
@@ -99,9 +104,20 @@ TEST(ImportRoster, CharactersTheCodePageLacksBecomeQuestionMarksAndAreReported) 
   EXPECT_EQ(imported.problems[0].kind, RosterProblem::kReplacedCharacters);
   EXPECT_EQ(imported.problems[0].field, "id");
   EXPECT_EQ(imported.problems[0].characters, "ĹŁź→");  // each once, in order
+  EXPECT_EQ(imported.problems[0].unnamed_characters, 0);
   EXPECT_EQ(imported.problems[0].line, LineOf(xml, "<locomotive "));
   EXPECT_EQ(imported.problems[1].field, "roadName");
   EXPECT_EQ(imported.problems[1].characters, "Č");
+
+  // Thousands of them: the first are named, the others counted, each once.
+  QString many;
+  for (int i = 0; i < 80000; ++i) many += QChar(0x4E00 + i % 3000);
+  const RosterImport flood = ImportRoster(Roster("id=\"" + many.toStdString() + "\"", kOneCv));
+  ASSERT_FALSE(flood.error);
+  EXPECT_EQ(Title(flood), std::string(80000, '?'));
+  ASSERT_EQ(flood.problems.size(), 1u);
+  EXPECT_EQ(flood.problems[0].characters, many.first(kMaxNamedCharacters).toStdString());
+  EXPECT_EQ(flood.problems[0].unnamed_characters, 3000 - kMaxNamedCharacters);
 }
 
 TEST(ImportRoster, OnlyPlainCvNumbersAndByteValuesOfTheFirstLocomotiveCount) {
@@ -120,23 +136,24 @@ TEST(ImportRoster, OnlyPlainCvNumbersAndByteValuesOfTheFirstLocomotiveCount) {
       "      <CVvalue name=\"21\" value=\"256\"/>\n"
       "      <CVvalue name=\"22\"/>\n";
   std::string xml = Roster(R"(id="Lok")", values);
-  // A second locomotive, and CVs right inside the first, as old JMRI versions wrote them.
+  // A second locomotive, CVs right inside the first and outside any: whose they are
+  // cannot be told.
   xml.replace(xml.find("    <values>"), 0, "    <CVvalue name=\"2\" value=\"9\"/>\n");
   xml.replace(xml.find("</locomotive-config>"), 0,
-              "  <locomotive id=\"Zweite\"><values><CVvalue name=\"3\" value=\"3\"/></values></locomotive>\n");
+              "  <locomotive id=\"Zweite\"><values><CVvalue name=\"3\" value=\"3\"/></values></locomotive>\n"
+              "  <CVvalue name=\"4\" value=\"4\"/>\n");
   const RosterImport imported = ImportRoster(xml);
   ASSERT_FALSE(imported.error) << imported.error->detail;
-  EXPECT_EQ(imported.sheet, "*dir\r\nLok\r\n2     9 \r\n29   34 \r\n1000 255 \r\n1024   0 \r\n");
+  EXPECT_EQ(imported.sheet, "*dir\r\nLok\r\n29   34 \r\n1000 255 \r\n1024   0 \r\n");
 
   std::vector<std::pair<RosterProblem::Kind, std::string>> reported;
   for (const RosterProblem& p : imported.problems) {
-    reported.emplace_back(p.kind, p.kind == RosterProblem::kFurtherLocomotive || p.kind == RosterProblem::kNotPlainCv ||
-                                          p.kind == RosterProblem::kCvOutOfRange
-                                      ? p.name
-                                      : p.value);
+    reported.emplace_back(p.kind, p.kind == RosterProblem::kBadValue ? p.value : p.name);
   }
   using P = RosterProblem;
   EXPECT_EQ(reported, (std::vector<std::pair<P::Kind, std::string>>{
+                          {P::kMisplacedCv, "2"},
+                          {P::kMisplacedCv, "7"},
                           {P::kCvOutOfRange, "0"},
                           {P::kCvOutOfRange, "1025"},
                           {P::kNotPlainCv, "CV17"},
@@ -147,17 +164,23 @@ TEST(ImportRoster, OnlyPlainCvNumbersAndByteValuesOfTheFirstLocomotiveCount) {
                           {P::kBadValue, "256"},
                           {P::kBadValue, ""},
                           {P::kFurtherLocomotive, "Zweite"},
+                          {P::kMisplacedCv, "4"},
                       }));
+  EXPECT_EQ(imported.problems[0].line, LineOf(xml, "name=\"2\""));
 }
 
 TEST(ImportRoster, ReadsTheEncodingTheDeclarationNames) {
-  const std::string xml =
-      "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
-      "<locomotive-config><locomotive id=\"K\xF6" "f\"><values><CVvalue name=\"1\" value=\"3\"/></values>"
-      "</locomotive></locomotive-config>\n";
-  const RosterImport imported = ImportRoster(xml);
-  ASSERT_FALSE(imported.error) << imported.error->detail;
-  EXPECT_EQ(imported.sheet, "*dir\r\nK\xF6" "f\r\n1     3 \r\n");
+  const QString body = QString::fromUtf8(
+      "<locomotive-config><locomotive id=\"K\u00F6f\"><values><CVvalue name=\"1\" value=\"3\"/></values>"
+      "</locomotive></locomotive-config>\n");
+  const QString utf16 = QString(QChar::ByteOrderMark) + "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n" + body;
+  for (const std::string& xml :
+       {("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n" + body).toLatin1().toStdString(),
+        std::string(reinterpret_cast<const char*>(utf16.utf16()), static_cast<std::size_t>(utf16.size()) * 2)}) {
+    const RosterImport imported = ImportRoster(xml);
+    ASSERT_FALSE(imported.error) << imported.error->detail;
+    EXPECT_EQ(imported.sheet, "*dir\r\nK\xF6" "f\r\n1     3 \r\n");
+  }
 }
 
 TEST(ImportRoster, AnOldFileWithADocumentTypeButNoEntitiesIsRead) {
@@ -166,6 +189,17 @@ TEST(ImportRoster, AnOldFileWithADocumentTypeButNoEntitiesIsRead) {
   const RosterImport imported = ImportRoster(xml);
   ASSERT_FALSE(imported.error) << imported.error->detail;
   EXPECT_EQ(imported.sheet, SampleSheet());
+}
+
+TEST(ImportRoster, ALocomotiveWithoutACvValueToImportIsRefusedWithWhatWasLeftOut) {
+  for (const std::string values : {"", "      <CVvalue name=\"5\" value=\"300\"/>\n"}) {
+    const std::string xml = Roster(R"(id="Leer")", values);
+    const RosterImport imported = ImportRoster(xml);
+    ASSERT_TRUE(imported.error) << values;
+    EXPECT_EQ(imported.error->kind, RosterError::kNoCvValues);
+    EXPECT_EQ(imported.error->line, LineOf(xml, "<locomotive "));
+    EXPECT_EQ(imported.problems.size(), values.empty() ? 0u : 1u);
+  }
 }
 
 // --- files that are refused ---------------------------------------------------------
@@ -227,6 +261,50 @@ TEST(ImportRosterRefuses, EntityDeclarationsBeforeAnyIsExpanded) {
   const auto start = std::chrono::steady_clock::now();
   for (const Refusal& c : cases) ExpectRefused(c);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+// The column (from 1) of the first `text` in `xml`, which is ASCII up to there.
+int ColumnOf(std::string_view xml, std::string_view text) {
+  const std::size_t at = xml.find(text);
+  return static_cast<int>(at - xml.rfind('\n', at));
+}
+
+TEST(ImportRosterRefuses, WhatIsNoTextOrWouldCostTheReaderMoreThanTheFilesLength) {
+  const auto attributes = [](const char* name, int count) {
+    std::string list = R"(id="Lok")";
+    for (int i = 1; i < count; ++i) list.append(" ").append(name).append(std::to_string(i)).append("=\"urn:x\"");
+    return list;
+  };
+  const std::string latin1_byte = Roster("id=\"K\xF6" "f\"", kOneCv);
+  const std::string nul_inside = Roster(std::string("id=\"a\0b\"", 8), kOneCv);
+  const std::string nul_after = Roster(R"(id="Lok")", kOneCv) + '\0';
+  const std::string crowded = Roster(attributes("a", kMaxAttributes + 1), kOneCv);
+  const std::string namespaces = Roster(attributes("xmlns:n", kMaxNamespaceDeclarations + 1), kOneCv);
+  const std::string attribute_list =
+      "<!DOCTYPE locomotive-config [\n<!ATTLIST locomotive id CDATA #IMPLIED>\n]>\n" + Roster(R"(id="Lok")", kOneCv);
+  const auto last_line = [](const std::string& xml) { return LineOf(xml, "</locomotive-config>") + 1; };
+  const Refusal cases[] = {
+      {"a Latin-1 byte in UTF-8", latin1_byte, RosterError::kBadEncoding, LineOf(latin1_byte, "<locomotive "),
+       ColumnOf(latin1_byte, "\xF6")},
+      {"a NUL in an attribute", nul_inside, RosterError::kNulCharacter, 3, ColumnOf(nul_inside, std::string(1, '\0'))},
+      {"a NUL after the document", nul_after, RosterError::kNulCharacter, last_line(nul_after), 1},
+      {"one attribute too many", crowded, RosterError::kTooManyAttributes, 3,
+       ColumnOf(crowded, std::string(" a").append(std::to_string(kMaxAttributes))) + 1},
+      // The root element declares one already.
+      {"one namespace too many", namespaces, RosterError::kTooManyNamespaces, 3,
+       ColumnOf(namespaces, std::string(" xmlns:n").append(std::to_string(kMaxNamespaceDeclarations))) + 1},
+      {"attribute lists", attribute_list, RosterError::kAttributeListDeclaration, 2, 1},
+  };
+  for (const Refusal& c : cases) ExpectRefused(c);
+  EXPECT_EQ(ImportRoster(latin1_byte).error->detail, "UTF-8");
+  // Up to the limits a file is read.
+  EXPECT_FALSE(ImportRoster(Roster(attributes("a", kMaxAttributes), kOneCv)).error);
+  EXPECT_FALSE(ImportRoster(Roster(attributes("xmlns:n", kMaxNamespaceDeclarations), kOneCv)).error);
+
+  // A fault the reader finds before one of these is the one reported.
+  const std::string crossed = "<?xml version=\"1.0\"?>\n<locomotive-config>\n  <locomotive></values>\n";
+  const RosterError first = *ImportRoster(crossed).error;
+  ExpectRefused({"crossed tags, then a NUL", crossed + "\n\n" + '\0', first.kind, first.line, first.column});
 }
 
 TEST(ImportRosterRefuses, DocumentsThatAreNoRosterFile) {

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -142,9 +143,14 @@ TEST_F(RosterWindowTest, ImportReadAllAndExportGiveTheDecodersValues) {
   EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
   EXPECT_EQ(id, QString::fromUtf8("K\u00f6f II"));
   EXPECT_EQ(values, (std::map<int, int>{{1, 3}, {2, 77}, {3, 88}, {29, 38}}));
+  // Where they went, and how many.
+  EXPECT_EQ(script_->notes_title, "JMRI-Roster exportiert");
+  ASSERT_FALSE(script_->notes.empty());
+  EXPECT_EQ(script_->notes[0], std::to_string(values.size()) + " CV-Werte nach " +
+                                   std::filesystem::canonical(exported).string() + " geschrieben");
 }
 
-TEST_F(RosterWindowTest, AFileThatIsNoRosterChangesNothing) {
+TEST_F(RosterWindowTest, AFileThatIsNoRosterOrHasNoCvValueChangesNothing) {
   const std::string bad = Path("bad.xml");
   std::ofstream(bad, std::ios::binary) << "<locomotive-config><locomotive id=\"x\"></values></locomotive-config>";
   Find<QPlainTextEdit>("Decoder")->setPlainText("Lok\n29 6\n");
@@ -152,6 +158,13 @@ TEST_F(RosterWindowTest, AFileThatIsNoRosterChangesNothing) {
   Choose("JmriImport");
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_NE(messages_[0].find("ist kein g\u00fcltiges XML: Zeile 1"), std::string::npos) << messages_[0];
+  EXPECT_EQ(SheetText(), "Lok\n29 6\n");
+
+  std::ofstream(bad, std::ios::binary) << "<locomotive-config><locomotive id=\"x\"><values/></locomotive></locomotive-config>";
+  script_->roster = bad;
+  Choose("JmriImport");
+  ASSERT_EQ(messages_.size(), 2u);
+  EXPECT_NE(messages_[1].find("enth\u00e4lt keinen CV-Wert, der sich importieren l\u00e4sst"), std::string::npos);
   EXPECT_EQ(SheetText(), "Lok\n29 6\n");
 }
 
