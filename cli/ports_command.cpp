@@ -14,8 +14,9 @@ std::string PortsUsage() {
       Every serial device of this machine, one a line: its path, the COMn the
       options lead to it, the driver, a USB adapter's vendor:product and name,
       whether it is a system console (never taken as the default COM1) and
-      whether you may open it; below it the stable /dev/serial/by-id/ name,
-      which --port takes too.
+      whether you may open it (else the device file's owner, group and mode,
+      or that there is no device file); below it the stable
+      /dev/serial/by-id/ name, which --port takes too.
 )";
 }
 

@@ -2,6 +2,7 @@
 
 #include <grp.h>
 #include <limits.h>
+#include <pwd.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 
@@ -27,6 +28,19 @@ std::string GroupOf(const std::string& device) {
 }
 
 }  // namespace
+
+DeviceNode NodeOf(const std::string& device) {
+  DeviceNode node;
+  struct stat st {};
+  if (stat(device.c_str(), &st) != 0) return node;
+  node.exists = true;
+  node.mode = st.st_mode & 07777U;
+  const passwd* user = getpwuid(st.st_uid);
+  node.owner = user ? user->pw_name : std::to_string(st.st_uid);
+  const group* owner = getgrgid(st.st_gid);
+  node.group = owner ? owner->gr_name : std::to_string(st.st_gid);
+  return node;
+}
 
 bool IsActiveConsole(const std::string& device, std::string_view active_consoles) {
   char resolved[PATH_MAX];

@@ -18,6 +18,17 @@ bool IsActiveConsole(const std::string& device, std::string_view active_consoles
 // The system's list of active consoles; empty where it cannot be read.
 std::string ActiveConsoles();
 
+// What the device file says about who may open it.
+struct DeviceNode {
+  bool exists = false;
+  std::string owner;  // user name, or the number when it has none
+  std::string group;  // group name, or the number when it has none
+  unsigned mode = 0;  // permission bits, 0660
+};
+
+// The device file `device` as it is now (links followed).
+DeviceNode NodeOf(const std::string& device);
+
 // The words for error `system_error` (errno) on `device`; `console` when the device
 // was refused because it is the system console. German, as the window is.
 std::string PortAdvice(int system_error, const std::string& device, bool console);
