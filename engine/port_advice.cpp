@@ -7,9 +7,13 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <array>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+
+#include "engine/serial_port_list.h"
 
 namespace qarn2::engine {
 namespace {
@@ -19,12 +23,10 @@ std::string NameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The group that owns the device ("dialout" on Debian), or empty.
-std::string GroupOf(const std::string& device) {
-  struct stat st {};
-  if (stat(device.c_str(), &st) != 0) return "";
-  const group* owner = getgrgid(st.st_gid);
-  return owner ? owner->gr_name : "";
+std::string Octal(unsigned mode) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", mode & 07777U);
+  return text;
 }
 
 }  // namespace
@@ -40,6 +42,63 @@ DeviceNode NodeOf(const std::string& device) {
   const group* owner = getgrgid(st.st_gid);
   node.group = owner ? owner->gr_name : std::to_string(st.st_gid);
   return node;
+}
+
+bool IsDeviceGroup(const std::string& group) {
+  // dialout on Debian, uucp elsewhere; tty holds the terminals, which a user may
+  // write to already.
+  static constexpr std::array<std::string_view, 3> kDeviceGroups{"dialout", "uucp", "tty"};
+  for (std::string_view name : kDeviceGroups) {
+    if (group == name) return true;
+  }
+  return false;
+}
+
+std::string AccessAdvice(const std::string& device, const DeviceNode& node, const std::string& usb_vendor,
+                         const std::string& usb_product) {
+  const std::string join = "sudo usermod -aG ";
+  const std::string relogin = " $USER, danach neu anmelden.";
+  if (!node.exists) return "Der Benutzer muss in der Gruppe dialout sein: " + join + "dialout" + relogin;
+  const bool group_may = (node.mode & 060U) == 060U;
+  if (IsDeviceGroup(node.group) && group_may) {
+    return "Der Benutzer muss in der Gruppe " + node.group + " sein, der das Ger\xC3\xA4t geh\xC3\xB6rt: " + join +
+           node.group + relogin;
+  }
+  const std::string why = IsDeviceGroup(node.group)
+                              ? "die Gruppe darf es nicht lesen und schreiben"
+                              : "der Gruppe " + node.group + " beizutreten g\xC3\xA4" "be weit mehr als diesen Anschluss";
+  char resolved[PATH_MAX];
+  const std::string name = NameOf(realpath(device.c_str(), resolved) ? std::string(resolved) : device);
+  std::string rule = "SUBSYSTEM==\"tty\", ";
+  if (!usb_vendor.empty() && !usb_product.empty()) {
+    rule += "ATTRS{idVendor}==\"";
+    rule += usb_vendor;
+    rule += "\", ATTRS{idProduct}==\"";
+    rule += usb_product;
+  } else {
+    rule += "KERNEL==\"";
+    rule += name;
+  }
+  rule += "\", GROUP=\"dialout\", MODE=\"0660\"";
+  std::string advice = device;
+  advice += " geh\xC3\xB6rt ";
+  advice += node.owner;
+  advice += ':';
+  advice += node.group;
+  advice += " (";
+  advice += Octal(node.mode);
+  advice += "), und ";
+  advice += why;
+  advice += ". Stattdessen gibt eine udev-Regel den Anschluss der Gruppe dialout: echo '";
+  advice += rule;
+  advice += "' | sudo tee /etc/udev/rules.d/60-qarn2-serial.rules, dann sudo udevadm control --reload && sudo "
+            "udevadm trigger";
+  if (!usb_vendor.empty()) advice += " (oder den Adapter neu einstecken)";
+  advice += "; dazu ";
+  advice += join;
+  advice += "dialout";
+  advice += relogin;
+  return advice;
 }
 
 bool IsActiveConsole(const std::string& device, std::string_view active_consoles) {
@@ -74,10 +133,9 @@ std::string PortAdvice(int system_error, const std::string& device, bool console
       break;
     case EACCES:
     case EPERM: {
-      const std::string group = GroupOf(device);
-      const std::string name = group.empty() ? "dialout" : group;
-      advice += " Der Benutzer muss in der Gruppe " + name + " sein, der das Ger\xC3\xA4t geh\xC3\xB6rt: sudo usermod -aG " +
-                name + " $USER, danach neu anmelden.";
+      const UsbIds usb = UsbIdsOf("/sys", device);
+      advice += ' ';
+      advice += AccessAdvice(device, NodeOf(device), usb.vendor, usb.product);
       break;
     }
     case EBUSY:

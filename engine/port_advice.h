@@ -29,6 +29,17 @@ struct DeviceNode {
 // The device file `device` as it is now (links followed).
 DeviceNode NodeOf(const std::string& device);
 
+// Whether joining `group` gives a user no more than serial devices and terminals;
+// "root", "wheel", "sudo", "adm" and the like give far more and are never suggested.
+bool IsDeviceGroup(const std::string& group);
+
+// How a user gets access to `device` (file `node`): join the node's group when it is
+// a device group that may read and write it; otherwise a udev rule that gives the
+// adapter to dialout, by its USB ids `usb_vendor`:`usb_product` ("0403", "6001")
+// where known, else by the kernel's name for it. German.
+std::string AccessAdvice(const std::string& device, const DeviceNode& node, const std::string& usb_vendor,
+                         const std::string& usb_product);
+
 // The words for error `system_error` (errno) on `device`; `console` when the device
 // was refused because it is the system console. German, as the window is.
 std::string PortAdvice(int system_error, const std::string& device, bool console);
