@@ -45,9 +45,9 @@ DeviceNode NodeOf(const std::string& device) {
 }
 
 bool IsDeviceGroup(const std::string& group) {
-  // dialout on Debian, uucp elsewhere; tty holds the terminals, which a user may
-  // write to already.
-  static constexpr std::array<std::string_view, 3> kDeviceGroups{"dialout", "uucp", "tty"};
+  // dialout on Debian, uucp elsewhere. Not tty: its members may write to every
+  // terminal of the machine, other users' included.
+  static constexpr std::array<std::string_view, 2> kDeviceGroups{"dialout", "uucp"};
   for (std::string_view name : kDeviceGroups) {
     if (group == name) return true;
   }
