@@ -6,6 +6,8 @@
 #include <optional>
 #include <ostream>
 #include <string_view>
+#include <span>
+#include <utility>
 #include <vector>
 
 #include "encoding/hex_text.h"
@@ -54,30 +56,33 @@ struct CommandArgs {
 CommandArgs ParseCommandArgs(std::span<const std::string> args,
                              std::string_view allowed) {
   CommandArgs parsed;
-  auto allows = [&](std::string_view name) {
-    return allowed.find(name) != std::string_view::npos;
-  };
-  for (std::size_t i = 0; i < args.size() && parsed.error.empty(); ++i) {
-    const std::string& arg = args[i];
-    if (arg == "--help" || arg == "-h") {
-      parsed.help = true;
-    } else if (arg == "--service" && allows("service")) {
-      parsed.service = true;
-    } else if (arg == "--batch" && allows("batch")) {
-      parsed.batch = true;
-    } else if (arg == "--fixed" && allows("fixed")) {
-      if (i + 1 == args.size()) {
-        parsed.error = "--fixed needs a stream name";
-      } else {
-        parsed.fixed = args[++i];
-      }
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      parsed.error = "unknown option '" + arg + "'";
-    } else {
-      parsed.operands.push_back(arg);
-    }
+  std::vector<cmdline::LongOption> options;
+  for (const cmdline::LongOption& option :
+       {cmdline::LongOption{"service", false}, {"batch", false}, {"fixed", true}}) {
+    if (allowed.find(option.name) != std::string_view::npos) options.push_back(option);
   }
+  CommandScan scan = ScanCommand(args, options, [&](std::string_view name, const std::string& value) {
+    if (name == "service") parsed.service = true;
+    if (name == "batch") parsed.batch = true;
+    if (name == "fixed") parsed.fixed = value;
+    return std::string();
+  });
+  parsed.help = scan.help;
+  parsed.operands = std::move(scan.operands);
+  parsed.error = std::move(scan.error);
   return parsed;
+}
+
+// How a missing value is named in the message.
+std::string MissingValue(const std::string& option) {
+  static constexpr std::pair<std::string_view, std::string_view> kWhat[] = {
+      {"--fixed", "a stream name"}, {"--copies", "a number"}, {"--out", "a file name"},
+      {"--pdf", "a file name"},     {"--id", "a name"},
+  };
+  for (const auto& [name, what] : kWhat) {
+    if (option == name) return option + " needs " + std::string(what);
+  }
+  return option + " needs a value";
 }
 
 std::string JoinOperands(const std::vector<std::string>& operands) {
@@ -239,6 +244,32 @@ int RunDecode(std::span<const std::string> args, std::ostream& out, std::ostream
 
 }  // namespace
 
+CommandScan ScanCommand(std::span<const std::string> args, std::span<const cmdline::LongOption> options,
+                        const std::function<std::string(std::string_view name, const std::string& value)>& take,
+                        bool help_ends) {
+  // Ends the scan at --help without a problem.
+  static const std::string kHelpSeen = "\n";
+  std::vector<cmdline::LongOption> all(options.begin(), options.end());
+  all.push_back({"help", false});
+  CommandScan result;
+  cmdline::Scan scan = cmdline::ScanOptions(args, all, [&](std::string_view name, const std::string& value) {
+    if (name != "help") return take(name, value);
+    result.help = true;
+    return help_ends ? kHelpSeen : std::string();
+  });
+  if (!scan.unknown.empty()) {
+    result.error = "unknown option '" + scan.unknown + "'";
+  } else if (!scan.missing_value.empty()) {
+    result.error = MissingValue(scan.missing_value);
+  } else if (!scan.extra_value.empty()) {
+    result.error = scan.extra_value + " takes no value";
+  } else if (scan.error != kHelpSeen) {
+    result.error = std::move(scan.error);
+  }
+  result.operands = std::move(scan.operands);
+  return result;
+}
+
 std::optional<int> DecimalArgument(std::string_view text, int low, int high) {
   int number = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
@@ -271,8 +302,13 @@ Usage:
       (character outside the encoder's alphabet, unequal or out-of-window
       half-bits, preamble shorter than 10 bits or 20 with --service, wrong
       check byte, stream ending inside a packet) is reported on one line.
-)" + SendUsage() + DecoderCommandsUsage() + PrintUsage() + CurveUsage() + JmriUsage() + PortsUsage() + R"(  qarn2-cli --help
+)" + SendUsage() + DecoderCommandsUsage() + PrintUsage() + CurveUsage() + JmriUsage() + PortsUsage() + R"(  qarn2-cli --help, -h
       This text.
+  qarn2-cli --version
+      The tool's name and version.
+
+An option's value may also follow an equals sign (--mode=dio); "--" ends a
+command's options, so that an operand may begin with "-".
 
 )" + ModeOptionHelp() + "\n" + TrackOptionsHelp() + R"(
 Exit status: 0 success; 1 the decoded stream is faulty, the encoder has no serial
@@ -288,6 +324,10 @@ int RunCommandLine(std::span<const std::string> args, std::istream& in,
                    std::ostream& out, std::ostream& err) {
   if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     out << HelpText();
+    return kExitOk;
+  }
+  if (args[0] == "--version") {
+    out << cmdline::VersionLine("qarn2-cli") << '\n';
     return kExitOk;
   }
   const std::string& command = args[0];

@@ -39,36 +39,32 @@ int RunCurve(std::span<const std::string> args, std::ostream& out, std::ostream&
   int mode = -1;
   int entry = 0;
   int value = -1;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    const bool has_value = i + 1 < args.size();
-    if (arg == "--help" || arg == "-h") {
-      out << "Usage:\n" << CurveUsage();
-      return kExitOk;
-    } else if (arg == "--shape" || arg == "--entry" || arg == "--value") {
-      if (!has_value) return Fail(err, arg + " needs a value");
-      const std::string& v = args[++i];
-      if (arg == "--shape") {
-        mode = -1;  // the last --shape counts, and must be a shape
-        for (const auto& [name, shape] : kShapes) {
-          if (v == name) mode = shape;
+  const CommandScan scan = ScanCommand(
+      args, std::vector<cmdline::LongOption>{{"shape", true}, {"entry", true}, {"value", true}},
+      [&](std::string_view name, const std::string& v) -> std::string {
+        if (name == "shape") {
+          mode = -1;  // the last --shape counts, and must be a shape
+          for (const auto& [shape_name, shape] : kShapes) {
+            if (v == shape_name) mode = shape;
+          }
+          if (mode < 0) return "--shape takes einzeln, gerade, bogen, quadrat or e, not '" + v + "'";
+        } else if (name == "entry") {
+          entry = DecimalArgument(v, 1, 28).value_or(0);
+          if (entry == 0) return "--entry takes 1..28, not '" + v + "'";
+        } else {
+          value = DecimalArgument(v, 0, 255).value_or(-1);
+          if (value < 0) return "--value takes 0..255, not '" + v + "'";
         }
-        if (mode < 0) return Fail(err, "--shape takes einzeln, gerade, bogen, quadrat or e, not '" + v + "'");
-      } else if (arg == "--entry") {
-        entry = DecimalArgument(v, 1, 28).value_or(0);
-        if (entry == 0) return Fail(err, "--entry takes 1..28, not '" + v + "'");
-      } else {
-        value = DecimalArgument(v, 0, 255).value_or(-1);
-        if (value < 0) return Fail(err, "--value takes 0..255, not '" + v + "'");
-      }
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return Fail(err, "unknown option '" + arg + "'");
-    } else if (path.empty()) {
-      path = arg;
-    } else {
-      return Fail(err, "one decoder file only");
-    }
+        return "";
+      },
+      true);
+  if (scan.help) {
+    out << "Usage:\n" << CurveUsage();
+    return kExitOk;
   }
+  if (!scan.error.empty()) return Fail(err, scan.error);
+  if (scan.operands.size() > 1) return Fail(err, "one decoder file only");
+  if (!scan.operands.empty()) path = scan.operands[0];
   if (path.empty() || mode < 0 || entry == 0 || value < 0) {
     return Fail(err, "needs FILE, --shape, --entry and --value");
   }

@@ -101,50 +101,44 @@ struct Arguments {
 
 // Returns the first problem with the arguments, empty when there is none.
 std::string Parse(std::span<const std::string> args, bool in_place_allowed, Arguments& parsed) {
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
+  std::vector<cmdline::LongOption> own = {{"mode", true}, {"hardware", true}, {"retries", true},
+                                          {"verify", false}, {"json", false}};
+  if (in_place_allowed) own.push_back({"in-place", false});
+  CommandScan scan = ScanCommand(args, WithTrackOptions(own), [&](std::string_view name, const std::string& value) {
     std::string error;
-    if (TakeTrackOption(args, i, parsed.track, error)) {
-      if (!error.empty()) return error;
-    } else if (arg == "--help" || arg == "-h") {
-      parsed.help = true;
-    } else if (arg == "--mode") {
-      if (i + 1 == args.size()) return "--mode needs a value";
-      parsed.mode = args[++i];
+    if (TakeTrackOption(name, value, parsed.track, error)) return error;
+    if (name == "mode") {
+      parsed.mode = value;
       parsed.mode_given = true;
       if (!programming::IsProgrammingMode(parsed.mode)) {
         return "--mode takes dir, dio, reg, pag or roc, not '" + parsed.mode + "'";
       }
-    } else if (arg == "--hardware") {
-      if (i + 1 == args.size()) return "--hardware needs a value";
-      const std::string& name = args[++i];
-      if (name == "board") {
+    } else if (name == "hardware") {
+      if (value == "board") {
         parsed.hardware = link::kBoard;
-      } else if (name == "booster") {
+      } else if (value == "booster") {
         parsed.hardware = link::kBooster;
-      } else if (name == "lgb") {
+      } else if (value == "lgb") {
         parsed.hardware = link::kLgbInterface;
       } else {
-        return "--hardware takes board, booster or lgb, not '" + name + "'";
+        return "--hardware takes board, booster or lgb, not '" + value + "'";
       }
-    } else if (arg == "--in-place" && in_place_allowed) {
+    } else if (name == "in-place") {
       parsed.in_place = true;
-    } else if (arg == "--retries") {
-      if (i + 1 == args.size()) return "--retries needs a value";
-      const std::optional<int> n = DecimalArgument(args[++i], 0, 9);
-      if (!n) return "--retries takes a number from 0 to 9, not '" + args[i] + "'";
+    } else if (name == "retries") {
+      const std::optional<int> n = DecimalArgument(value, 0, 9);
+      if (!n) return "--retries takes a number from 0 to 9, not '" + value + "'";
       parsed.retries = *n;
-    } else if (arg == "--verify") {
+    } else if (name == "verify") {
       parsed.verify = true;
-    } else if (arg == "--json") {
+    } else if (name == "json") {
       parsed.json = true;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return "unknown option '" + arg + "'";
-    } else {
-      parsed.operands.push_back(arg);
     }
-  }
-  return "";
+    return std::string();
+  });
+  parsed.help = scan.help;
+  parsed.operands = std::move(scan.operands);
+  return scan.error;
 }
 
 // The engine's texts on standard error, one line each, in UTF-8. An entry prompt is

@@ -72,26 +72,20 @@ struct JmriArguments {
 // Returns the first problem with the arguments, empty when there is none. --id is for
 // exporting, --lossy for importing.
 std::string Parse(std::span<const std::string> args, bool exporting, JmriArguments& parsed) {
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg == "--help" || arg == "-h") {
-      parsed.help = true;
-    } else if (arg == "--out") {
-      if (i + 1 == args.size()) return "--out needs a file name";
-      parsed.out = args[++i];
-    } else if (arg == "--lossy" && !exporting) {
-      parsed.lossy = true;
-    } else if (arg == "--id" && exporting) {
+  const std::vector<cmdline::LongOption> options = {{"out", true}, {exporting ? "id" : "lossy", exporting}};
+  CommandScan scan = ScanCommand(args, options, [&](std::string_view name, const std::string& value) -> std::string {
+    if (name == "out") parsed.out = value;
+    if (name == "lossy") parsed.lossy = true;
+    if (name == "id") {
       // JMRI names the entry by it: it must not be empty.
-      if (i + 1 == args.size() || args[i + 1].empty()) return "--id needs a name";
-      parsed.id = args[++i];
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return "unknown option '" + arg + "'";
-    } else {
-      parsed.operands.push_back(arg);
+      if (value.empty()) return "--id needs a name";
+      parsed.id = value;
     }
-  }
-  return "";
+    return "";
+  });
+  parsed.help = scan.help;
+  parsed.operands = std::move(scan.operands);
+  return scan.error;
 }
 
 // Where --out goes, settled before the work (without --out, an unused empty target);

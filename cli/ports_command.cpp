@@ -22,16 +22,24 @@ std::string PortsUsage() {
 
 int RunPorts(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
   TrackOptions options;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string error;
-    if (args[i] == "--help" || args[i] == "-h") {
-      out << "Usage:\n" << PortsUsage();
-      return kExitOk;
-    }
-    if (!TakeTrackOption(args, i, options, error) || !error.empty()) {
-      err << "qarn2-cli: ports: " << (error.empty() ? "unknown argument '" + args[i] + "'" : error) << '\n';
-      return kExitUsage;
-    }
+  CommandScan scan = ScanCommand(
+      args, WithTrackOptions({}),
+      [&](std::string_view name, const std::string& value) {
+        std::string error;
+        TakeTrackOption(name, value, options, error);
+        return error;
+      },
+      true);
+  if (scan.help) {
+    out << "Usage:\n" << PortsUsage();
+    return kExitOk;
+  }
+  // The tool has always called what it does not take here an argument.
+  if (scan.error.starts_with("unknown option")) scan.error.replace(0, 14, "unknown argument");
+  if (scan.error.empty() && !scan.operands.empty()) scan.error = "unknown argument '" + scan.operands[0] + "'";
+  if (!scan.error.empty()) {
+    err << "qarn2-cli: ports: " << scan.error << '\n';
+    return kExitUsage;
   }
   const auto ports = engine::ListSerialPorts("/sys", "/dev", engine::ActiveConsoles(), engine::PortsFor(options));
   for (const engine::SerialPortInfo& port : ports) out << engine::FormatSerialPort(port) << '\n';

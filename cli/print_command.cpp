@@ -55,20 +55,14 @@ struct PrintArguments {
 
 // Returns the first problem with the arguments, empty when there is none.
 std::string Parse(std::span<const std::string> args, PrintArguments& parsed) {
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg == "--help" || arg == "-h") {
-      parsed.help = true;
-    } else if (arg == "--pdf") {
-      if (i + 1 == args.size()) return "--pdf needs a file name";
-      parsed.pdf = args[++i];
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return "unknown option '" + arg + "'";
-    } else {
-      parsed.operands.push_back(arg);
-    }
-  }
-  return "";
+  CommandScan scan = ScanCommand(args, std::vector<cmdline::LongOption>{{"pdf", true}},
+                                 [&](std::string_view, const std::string& value) {
+                                   parsed.pdf = value;
+                                   return std::string();
+                                 });
+  parsed.help = scan.help;
+  parsed.operands = std::move(scan.operands);
+  return scan.error;
 }
 
 // The name the window remembers for a file it opened: with its full path.

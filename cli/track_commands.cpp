@@ -37,27 +37,26 @@ int RunSend(std::span<const std::string> args, std::ostream& out, std::ostream& 
   bool service = false;
   int copies = 5;
   std::string operands;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string error;
-    if (TakeTrackOption(args, i, options, error)) {
-      if (!error.empty()) return Fail(err, kExitUsage, error);
-    } else if (args[i] == "--help" || args[i] == "-h") {
-      out << "Usage:\n" << SendUsage() << '\n' << TrackOptionsHelp();
-      return kExitOk;
-    } else if (args[i] == "--service") {
-      service = true;
-    } else if (args[i] == "--copies") {
-      if (i + 1 == args.size()) return Fail(err, kExitUsage, "--copies needs a number");
-      const std::string& n = args[++i];
-      const std::optional<int> number = DecimalArgument(n, 1, 100);
-      if (!number) return Fail(err, kExitUsage, "--copies takes a number from 1 to 100, not '" + n + "'");
-      copies = *number;
-    } else if (args[i].size() > 1 && args[i][0] == '-') {
-      return Fail(err, kExitUsage, "unknown option '" + args[i] + "'");
-    } else {
-      operands += args[i] + " ";
-    }
+  const CommandScan scan = ScanCommand(
+      args, WithTrackOptions({{"service", false}, {"copies", true}}),
+      [&](std::string_view name, const std::string& value) {
+        std::string error;
+        if (TakeTrackOption(name, value, options, error)) return error;
+        if (name == "service") service = true;
+        if (name == "copies") {
+          const std::optional<int> number = DecimalArgument(value, 1, 100);
+          if (!number) return "--copies takes a number from 1 to 100, not '" + value + "'";
+          copies = *number;
+        }
+        return std::string();
+      },
+      true);
+  if (scan.help) {
+    out << "Usage:\n" << SendUsage() << '\n' << TrackOptionsHelp();
+    return kExitOk;
   }
+  if (!scan.error.empty()) return Fail(err, kExitUsage, scan.error);
+  for (const std::string& operand : scan.operands) operands += operand + " ";
   const HexParse bytes = ParseHexBytes(operands);
   if (!bytes.ok()) return Fail(err, kExitUsage, "'" + bytes.bad_token + "' is not a hex byte");
   if (bytes.bytes.size() != 2 && bytes.bytes.size() != 3) {

@@ -59,70 +59,62 @@ std::string TrackOptionsHelp() {
 )";
 }
 
-bool TakeTrackOption(std::span<const std::string> args, std::size_t& i, TrackOptions& options,
-                     std::string& error) {
-  const std::string& arg = args[i];
-  const auto value = [&]() -> const std::string* {
-    if (i + 1 == args.size()) {
-      error = arg + " needs a value";
-      return nullptr;
-    }
-    return &args[++i];
-  };
-  if (arg == "--simulate") {
+std::vector<cmdline::LongOption> WithTrackOptions(std::vector<cmdline::LongOption> own) {
+  for (const char* flag : {"simulate", "virtual-time", "trace", "trace-all"}) own.push_back({flag, false});
+  for (const char* valued : {"port", "sim-decoder", "sim-lgb-reply", "sim-ack-loss", "sim-trait", "sim-seed"}) {
+    own.push_back({valued, true});
+  }
+  return own;
+}
+
+bool TakeTrackOption(std::string_view name, const std::string& value, TrackOptions& options, std::string& error) {
+  const std::string* v = &value;
+  if (name == "simulate") {
     options.simulate = true;
-  } else if (arg == "--virtual-time") {
+  } else if (name == "virtual-time") {
     options.virtual_time = true;
-  } else if (arg == "--trace" || arg == "--trace-all") {
+  } else if (name == "trace" || name == "trace-all") {
     options.trace = true;
-    if (arg == "--trace-all") options.trace_all = true;
-  } else if (arg == "--port") {
-    if (const std::string* v = value(); v && !options.ports.AddOption(*v)) {
+    if (name == "trace-all") options.trace_all = true;
+  } else if (name == "port") {
+    if (!options.ports.AddOption(*v)) {
       error = "--port takes COMn=PATH with n from 1 to 16, not '" + *v + "'";
     }
-  } else if (arg == "--sim-decoder") {
-    if (const std::string* v = value()) options.sim_decoder = *v;
-  } else if (arg == "--sim-lgb-reply") {
-    if (const std::string* v = value()) {
-      if (*v == "whole") {
-        options.lgb = {};
-      } else if (*v == "slow") {
-        options.lgb.one_at_a_time = true;
-        options.lgb.character_gap = std::chrono::milliseconds(30);
-      } else if (*v == "1" || *v == "2" || *v == "3") {
-        options.lgb.reply_limit = (*v)[0] - '0';
-      } else {
-        error = "--sim-lgb-reply takes whole, slow, 1, 2 or 3, not '" + *v + "'";
-      }
+  } else if (name == "sim-decoder") {
+    options.sim_decoder = *v;
+  } else if (name == "sim-lgb-reply") {
+    if (*v == "whole") {
+      options.lgb = {};
+    } else if (*v == "slow") {
+      options.lgb.one_at_a_time = true;
+      options.lgb.character_gap = std::chrono::milliseconds(30);
+    } else if (*v == "1" || *v == "2" || *v == "3") {
+      options.lgb.reply_limit = (*v)[0] - '0';
+    } else {
+      error = "--sim-lgb-reply takes whole, slow, 1, 2 or 3, not '" + *v + "'";
     }
-  } else if (arg == "--sim-ack-loss") {
-    if (const std::string* v = value()) {
-      const std::optional<double> p = Probability(*v);
-      if (p) {
-        options.track.ack_loss = *p;
-      } else {
-        error = "--sim-ack-loss takes a probability from 0 to 1, not '" + *v + "'";
-      }
+  } else if (name == "sim-ack-loss") {
+    const std::optional<double> p = Probability(*v);
+    if (p) {
+      options.track.ack_loss = *p;
+    } else {
+      error = "--sim-ack-loss takes a probability from 0 to 1, not '" + *v + "'";
     }
-  } else if (arg == "--sim-trait") {
-    if (const std::string* v = value()) {
-      if (const std::string problem = sim::ApplyDecoderTrait(*v, options.track.decoder); !problem.empty()) {
-        error = "--sim-trait '" + *v + "': " + problem;
-      }
+  } else if (name == "sim-trait") {
+    if (const std::string problem = sim::ApplyDecoderTrait(*v, options.track.decoder); !problem.empty()) {
+      error = "--sim-trait '" + *v + "': " + problem;
     }
-  } else if (arg == "--sim-seed") {
-    if (const std::string* v = value()) {
-      if (const std::optional<int> seed = DecimalArgument(*v, 0, 2147483647)) {
-        options.track.ack_loss_seed = static_cast<std::uint64_t>(*seed);
-      } else {
-        error = "--sim-seed takes a number from 0 to 2147483647, not '" + *v + "'";
-      }
+  } else if (name == "sim-seed") {
+    if (const std::optional<int> seed = DecimalArgument(*v, 0, 2147483647)) {
+      options.track.ack_loss_seed = static_cast<std::uint64_t>(*seed);
+    } else {
+      error = "--sim-seed takes a number from 0 to 2147483647, not '" + *v + "'";
     }
   } else {
     return false;
   }
   // Whatever shapes the simulated track asks for it: never a real port's run.
-  if (arg.starts_with("--sim-") && options.sim_option.empty()) options.sim_option = arg;
+  if (name.starts_with("sim-") && options.sim_option.empty()) options.sim_option = "--" + std::string(name);
   return true;
 }
 

@@ -6,6 +6,10 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
+#include <vector>
+
+#include "cmdline/long_options.h"
 
 #include "engine/engine.h"
 
@@ -18,10 +22,12 @@ using TrackOptions = engine::EngineOptions;
 // The track options as the help text explains them.
 std::string TrackOptionsHelp();
 
-// Takes the option at `args[i]` if it is one of the above (advancing `i` past its
-// value). Returns false for other arguments; sets `error` for a bad value.
-bool TakeTrackOption(std::span<const std::string> args, std::size_t& i, TrackOptions& options,
-                     std::string& error);
+// Their names, for a command's table of options.
+std::vector<cmdline::LongOption> WithTrackOptions(std::vector<cmdline::LongOption> own);
+
+// Takes the option `name` (without dashes) with its value if it is one of the above.
+// Returns false for other options; sets `error` for a bad value.
+bool TakeTrackOption(std::string_view name, const std::string& value, TrackOptions& options, std::string& error);
 
 // The engine on these options, the port not yet open (the tool's Qt application
 // object made first). Throws std::runtime_error with a one-line message for options

@@ -344,6 +344,7 @@ void TForm1::ShowCentred() {
 const std::string& TForm1::DecoderFileName() const { return sheet_files_->DecoderFileName(); }
 
 void TForm1::OeffnenDecoderClick() { sheet_files_->Open(); }
+void TForm1::OpenAtStart(const std::string& path) { guard_.Run([this, &path] { sheet_files_->OpenFile(path); }); }
 
 void TForm1::SpeichernDecoderClick() { sheet_files_->Save(); }
 

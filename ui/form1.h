@@ -46,6 +46,9 @@ class TForm1 : public QMainWindow {
   // What happens between building the window and showing it: the port opens as its
   // settings say (COM1), then FormCreate. Its waits (1.2 s) handle events meanwhile.
   void Start();
+  // The decoder file named on the command line, opened as "Decoderdatei öffnen" opens
+  // the chosen one; what fails is shown as there.
+  void OpenAtStart(const std::string& path);
   // Shows the window with its outer size of 696 x 480, centred on the screen.
   void ShowCentred();
 

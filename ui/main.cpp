@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cmdline/long_options.h"
 #include "qtadapter/qt_hand_off.h"
 #include "ui/form1.h"
 #include "engine/engine.h"
@@ -22,10 +23,15 @@ void ShowMessage(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The help needs no display.
-  for (int i = 1; i < argc; ++i) {
-    if (std::string(argv[i]) == "--help") {
+  // The help and the version need no display.
+  for (int i = 1; i < argc && std::string(argv[i]) != "--"; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
       std::fputs(qarn2::ui::ProgramUsage().c_str(), stdout);
+      return 0;
+    }
+    if (arg == "--version") {
+      std::puts(qarn2::cmdline::VersionLine("qarn2").c_str());
       return 0;
     }
   }
@@ -35,8 +41,10 @@ int main(int argc, char** argv) {
   std::vector<std::string> args;
   for (const QString& arg : application.arguments().mid(1)) args.push_back(arg.toStdString());
   const qarn2::ui::ParsedOptions parsed = qarn2::ui::ParseProgramOptions(args);
-  if (parsed.options.help) {
-    std::fputs(qarn2::ui::ProgramUsage().c_str(), stdout);
+  if (parsed.options.help || parsed.options.version) {
+    std::fputs(parsed.options.help ? qarn2::ui::ProgramUsage().c_str()
+                                   : (qarn2::cmdline::VersionLine("qarn2") + "\n").c_str(),
+               stdout);
     return 0;
   }
   if (!parsed.error.empty()) {
@@ -60,6 +68,7 @@ int main(int argc, char** argv) {
     {
       qarn2::ui::TForm1 form(engine, ShowMessage);
       form.Start();
+      if (!parsed.options.file.empty()) form.OpenAtStart(parsed.options.file);
       form.ShowCentred();
       status = application.exec();
     }

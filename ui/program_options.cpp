@@ -1,45 +1,58 @@
 #include "ui/program_options.h"
 
+#include "cmdline/long_options.h"
+
 namespace qarn2::ui {
 
 ParsedOptions ParseProgramOptions(std::span<const std::string> args) {
   ParsedOptions parsed;
   ProgramOptions& options = parsed.options;
-  for (std::size_t i = 0; i < args.size() && parsed.error.empty(); ++i) {
-    const std::string& arg = args[i];
-    const bool has_value = i + 1 < args.size();
-    if (arg == "--help" || arg == "-h") {
-      options.help = true;
-    } else if (arg == "--simulate") {
-      options.simulate = true;
-    } else if (arg == "--sim-trait") {
-      if (!has_value) {
-        parsed.error = arg + " needs a value";
-      } else if (const std::string problem = sim::ApplyDecoderTrait(args[++i], options.sim_traits);
-                 !problem.empty()) {
-        parsed.error = "--sim-trait '" + args[i] + "': " + problem;
-      }
-    } else if (arg == "--port" || arg == "--sim-decoder") {
-      if (!has_value) {
-        parsed.error = arg + " needs a value";
-      } else if (arg == "--sim-decoder") {
-        options.sim_decoder = args[++i];
-      } else if (const std::string& value = args[++i]; !options.ports.AddOption(value)) {
-        parsed.error = "--port takes COMn=PATH with n from 1 to 16, not '" + value + "'";
-      }
-    } else {
-      parsed.error = "unknown argument '" + arg + "'";
-    }
-    if (arg.starts_with("--sim-") && options.sim_option.empty()) options.sim_option = arg;
+  static constexpr cmdline::LongOption kOptions[] = {
+      {"help", false},        {"version", false},    {"simulate", false},
+      {"port", true},         {"sim-decoder", true}, {"sim-trait", true},
+  };
+  const cmdline::Scan scan =
+      cmdline::ScanOptions(args, kOptions, [&](std::string_view name, const std::string& value) -> std::string {
+        if (name.starts_with("sim-") && options.sim_option.empty()) options.sim_option = "--" + std::string(name);
+        if (name == "help") {
+          options.help = true;
+        } else if (name == "version") {
+          options.version = true;
+        } else if (name == "simulate") {
+          options.simulate = true;
+        } else if (name == "sim-decoder") {
+          options.sim_decoder = value;
+        } else if (name == "sim-trait") {
+          if (const std::string problem = sim::ApplyDecoderTrait(value, options.sim_traits); !problem.empty()) {
+            return "--sim-trait '" + value + "': " + problem;
+          }
+        } else if (!options.ports.AddOption(value)) {
+          return "--port takes COMn=PATH with n from 1 to 16, not '" + value + "'";
+        }
+        return "";
+      });
+  if (!scan.unknown.empty()) {
+    parsed.error = "unknown argument '" + scan.unknown + "'";
+  } else if (!scan.missing_value.empty()) {
+    parsed.error = scan.missing_value + " needs a value";
+  } else if (!scan.extra_value.empty()) {
+    parsed.error = scan.extra_value + " takes no value";
+  } else if (!scan.error.empty()) {
+    parsed.error = scan.error;
+  } else if (scan.operands.size() > 1) {
+    parsed.error = "one decoder file at a time: '" + scan.operands[0] + "' or '" + scan.operands[1] + "'?";
+  } else if (scan.operands.size() == 1) {
+    options.file = scan.operands[0];
   }
   if (parsed.error.empty()) parsed.error = engine::ConflictingOptions(EngineOptionsFor(options));
   return parsed;
 }
 
 std::string ProgramUsage() {
-  return std::string(R"(Usage: qarn2 [OPTIONS]
+  return std::string(R"(Usage: qarn2 [OPTIONS] [FILE]
 The DCC decoder service program: one window to read and write a decoder's CVs on the
-programming track.
+programming track. FILE is a decoder file the window opens at start, as
+"Decoderdatei öffnen" would.
 
 Options:
   --simulate           every port is the simulated programming track, so everything
@@ -49,7 +62,10 @@ Options:
                        is /dev/ttyS<n-1>. May be given more than once.
   --sim-decoder FILE   the simulated decoder's CVs come from the decoder file FILE
                        and are written back to it when the program ends.
-)") + sim::DecoderTraitsHelp() + R"(  --help               this text.
+)") + sim::DecoderTraitsHelp() + R"(  -h, --help           this text.
+  --version            the program's name and version.
+An option's value may also follow an equals sign (--port=COM1=sim); "--" ends the
+options, so that a FILE whose name begins with "-" can be given.
 --sim-decoder and --sim-trait imply --simulate unless a --port names "sim"; with a
 --port that names a real device they are refused.
 )";

@@ -16,7 +16,9 @@ struct ProgramOptions {
   std::string sim_decoder;  // --sim-decoder FILE: the simulated decoder's CVs
   sim::DecoderTraits sim_traits;  // --sim-trait TRAIT: how the simulated decoder behaves
   std::string sim_option;   // the first --sim-* option given: the run wants the track
-  bool help = false;        // --help
+  bool help = false;        // --help, -h
+  bool version = false;     // --version
+  std::string file;         // FILE: the decoder file the window opens at start
 };
 
 struct ParsedOptions {

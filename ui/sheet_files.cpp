@@ -8,6 +8,7 @@
 #include <QTextDocument>
 #include <QWidget>
 
+#include <filesystem>
 #include <stdexcept>
 
 #include "link/hardware_kind.h"
@@ -57,16 +58,21 @@ void SheetFiles::Open() {
   // "Alle CVs" reads its lines from the sheet and writes them back as it goes: a new
   // sheet now would get the old run's values, or the decoder the new file's.
   if (hooks_.cv_command_running()) return;
-  std::optional<std::string> chosen = dialogs_.ChooseOpen(window_, DialogFolder());
-  if (!chosen) return;
+  if (const std::optional<std::string> chosen = dialogs_.ChooseOpen(window_, DialogFolder())) OpenFile(*chosen);
+}
+
+void SheetFiles::OpenFile(const std::string& path) {
+  if (hooks_.cv_command_running()) return;
+  // The dialog gives full paths; DecoderFileName and the dialogs' folder need one too.
+  std::string chosen = std::filesystem::absolute(path).lexically_normal().string();
   std::string text;
   try {
-    text = sheet::ReadDecoderFile(*chosen);
+    text = sheet::ReadDecoderFile(chosen);
   } catch (const sheet::SheetFileError& e) {
     // Name and title stay those of the file "speichern" writes.
     RethrowForTheWindow(e);
   }
-  file_name_ = std::move(*chosen);
+  file_name_ = std::move(chosen);
   roster_id_.clear();
   ShowFileInTitle();
   // The editor holds the old file's curve; "übernehmen" would write it into this one.

@@ -53,6 +53,9 @@ class SheetFiles {
   // file that cannot be read changes nothing (name and title stay those of the file
   // "speichern" writes). Nothing happens while a CV command waits.
   void Open();
+  // The same for the decoder file `path` named on the command line, without the
+  // dialog; a relative path is taken from the working folder.
+  void OpenFile(const std::string& path);
   // SpeichernDecoderClick: the sheet into DecoderFileName, replacing the file whole.
   // Characters the file's code page lacks would be saved as '?': the user is asked
   // first, and "Nein" saves nothing.

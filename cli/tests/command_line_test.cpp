@@ -280,5 +280,54 @@ TEST(Help, NoArgumentsAndHelpOptionExplainEveryCommand) {
   }
 }
 
+// The forms every Linux tool takes: "--name=VALUE" as "--name VALUE", -h as --help,
+// "--" ending the options. Each is run against its long-standing form.
+TEST(OptionForms, TheUsualFormsMeanWhatTheLongOnesMean) {
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> same_as;  // empty: `err` names the problem, exit 2
+    std::string err = "";
+  };
+  const std::vector<Case> cases = {
+      {{"read", "--simulate", "--virtual-time", "--mode=dio", "29"},
+       {"read", "--simulate", "--virtual-time", "--mode", "dio", "29"}},
+      {{"write", "--simulate", "--virtual-time", "--retries=2", "--port=COM1=sim", "3", "7"},
+       {"write", "--simulate", "--virtual-time", "--retries", "2", "--port", "COM1=sim", "3", "7"}},
+      {{"send", "--simulate", "--virtual-time", "--copies=2", "FF", "00"},
+       {"send", "--simulate", "--virtual-time", "--copies", "2", "FF", "00"}},
+      {{"encode", "--fixed=IdleStream"}, {"encode", "--fixed", "IdleStream"}},
+      {{"encode", "--", "FF", "00"}, {"encode", "FF", "00"}},
+      {{"curve", "-h"}, {"curve", "--help"}},
+      {{"read", "-h"}, {"read", "--help"}},
+      {{"ports", "-h"}, {"ports", "--help"}},
+      {{"decode", "--", "-1"}, {}, "qarn2-cli: decode: '-1' is not a hex byte\n"},
+      {{"decode", "-1"}, {}, "qarn2-cli: decode: unknown option '-1'\n"},
+      {{"read", "--simul", "29"}, {}, "qarn2-cli: read: unknown option '--simul'\n"},
+      {{"read", "--bogus=1", "29"}, {}, "qarn2-cli: read: unknown option '--bogus=1'\n"},
+      {{"read", "--simulate=yes", "29"}, {}, "qarn2-cli: read: --simulate takes no value\n"},
+      {{"send", "FF", "00", "--copies"}, {}, "qarn2-cli: send: --copies needs a number\n"},
+      {{"ports", "--trace=1"}, {}, "qarn2-cli: ports: --trace takes no value\n"},
+      {{"--versions"}, {}, "qarn2-cli: unknown option '--versions' (see --help)\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    const Result result = RunCli(c.args);
+    if (c.same_as.empty()) {
+      EXPECT_EQ(result.status, kExitUsage);
+      EXPECT_EQ(result.err, c.err);
+      continue;
+    }
+    const Result expected = RunCli(c.same_as);
+    EXPECT_EQ(result.status, expected.status);
+    EXPECT_EQ(result.out, expected.out);
+    EXPECT_EQ(result.err, expected.err);
+    EXPECT_NE(result.out + result.err, "");
+  }
+  // The version from the build: "qarn2-cli X.Y".
+  const Result version = RunCli({"--version"});
+  EXPECT_EQ(version.status, kExitOk);
+  EXPECT_THAT(version.out, ::testing::MatchesRegex("qarn2-cli [0-9]+\\.[0-9]+\n"));
+}
+
 }  // namespace
 }  // namespace qarn2::cli

@@ -23,10 +23,12 @@
 #include <optional>
 #include <utility>
 #include <string>
+#include <vector>
 
 #include "sheet/code_page.h"
 #include "ui/form1_layout.h"
 #include "ui/mode_panel.h"
+#include "ui/program_options.h"
 #include "ui/tests/form1_fixture.h"
 
 namespace qarn2::ui {
@@ -183,6 +185,32 @@ TEST_F(FileCommandsWindowTest, OpeningTakesTheModeLineAndEnablesTheFileItems) {
   EXPECT_EQ(form_->DecoderFileName(), sample);
   EXPECT_EQ(Mode(), "pag");
   EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(FileCommandsWindowTest, TheFileNamedAtStartOpensAsFromTheMenu) {
+  // "qarn2 -- -lok.DEC": the name after "--" is the file, whatever it begins with.
+  const std::string named = File("-lok.DEC", "*pag\r\n1 3 Adresse\r\n");
+  const std::filesystem::path cwd = std::filesystem::current_path();
+  std::filesystem::current_path(folder_.path().toStdString());
+  const ParsedOptions parsed = ParseProgramOptions(std::vector<std::string>{"--simulate", "--", "-lok.DEC"});
+  ASSERT_EQ(parsed.error, "");
+  form_->OpenAtStart(parsed.options.file);
+  std::filesystem::current_path(cwd);
+  EXPECT_EQ(form_->DecoderFileName(), std::filesystem::path(named).lexically_normal().string());
+  EXPECT_EQ(Sheet()->toPlainText(), "*pag\n1 3 Adresse\n");
+  EXPECT_EQ(form_->windowTitle(), QString(kFormTitle) + "    -lok.DEC");
+  EXPECT_EQ(Mode(), "pag");
+  for (const char* item : {"druckenDecoder", "SpeichernDecoder", "SpeichernunterDecoder", "leseAlleCVs"}) {
+    EXPECT_TRUE(Enabled(item)) << item;
+  }
+  // A file that cannot be read: the menu command's message, the sheet as it was.
+  const std::string missing = Path("fehlt.DEC");
+  form_->OpenAtStart(missing);
+  Open(missing);
+  ASSERT_EQ(messages_.size(), 2u);
+  EXPECT_EQ(messages_[0], messages_[1]);
+  EXPECT_EQ(form_->DecoderFileName(), std::filesystem::path(named).lexically_normal().string());
+  EXPECT_EQ(Sheet()->toPlainText(), "*pag\n1 3 Adresse\n");
 }
 
 TEST_F(FileCommandsWindowTest, UnderTheBareBoosterReadingAllStaysOff) {

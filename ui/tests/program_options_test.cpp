@@ -72,5 +72,43 @@ TEST(ProgramOptionsTest, ReadsTheCommandLine) {
   }
 }
 
+// The forms a Linux command line allows besides "--name VALUE".
+TEST(ProgramOptionsTest, TakesTheUsualForms) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string error;
+    std::string file = "";
+    std::string com1_path = "/dev/ttyS0";
+    bool help = false;
+    bool version = false;
+  };
+  const std::vector<Case> cases = {
+      {{"--version"}, "", "", "/dev/ttyS0", false, true},
+      {{"-h"}, "", "", "/dev/ttyS0", true},
+      {{"--port=COM1=sim"}, "", "", "sim"},
+      {{"--sim-decoder=lok.dec", "lok.DEC"}, "", "lok.DEC", "sim"},
+      {{"lok.DEC", "--simulate"}, "", "lok.DEC", "sim"},
+      {{"--", "--simulate"}, "", "--simulate"},
+      {{"--", "-h"}, "", "-h"},
+      {{"a.DEC", "b.DEC"}, "one decoder file at a time: 'a.DEC' or 'b.DEC'?"},
+      {{"--simulate=ja"}, "--simulate takes no value"},
+      {{"--port="}, "--port takes COMn=PATH with n from 1 to 16, not ''"},
+      {{"--sim"}, "unknown argument '--sim'"},
+      {{"--simul"}, "unknown argument '--simul'"},
+      {{"-x"}, "unknown argument '-x'"},
+      {{"--nix=1"}, "unknown argument '--nix=1'"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.front());
+    const ParsedOptions parsed = ParseProgramOptions(c.args);
+    EXPECT_EQ(parsed.error, c.error);
+    if (!c.error.empty()) continue;
+    EXPECT_EQ(parsed.options.file, c.file);
+    EXPECT_EQ(PortsFor(parsed.options).PathOf("COM1"), c.com1_path);
+    EXPECT_EQ(parsed.options.help, c.help);
+    EXPECT_EQ(parsed.options.version, c.version);
+  }
+}
+
 }  // namespace
 }  // namespace qarn2::ui
