@@ -3,7 +3,8 @@
 # list of files, the icons' sizes, the desktop entry and the AppStream data (with
 # their validators), the manual pages (rendered without warnings, naming every
 # command and option of the programs' --help), the bash completion against the
-# tool's own help and error messages, and that the installed programs run.
+# tool's own help and error messages, that the installed programs run, and that they
+# are hardened.
 # Usage: scripts/check_install.sh BUILD_DIR
 set -euo pipefail
 
@@ -52,6 +53,22 @@ for program in qarn2 qarn2-cli; do
     fail "bin/$program keeps a run path into $build"
   fi
 done
+# Hardened as Debian's packages are (dpkg-buildflags, hardening=+all); hardening-check
+# (devscripts) fails on any protection it finds missing. It takes control-flow
+# protection from the program's property note, which the linker drops when a single
+# object lacks it, and Debian 12's C library start files (Scrt1.o, crti.o) do: no
+# program there has it. So that one is looked for where the compiler puts it, at the
+# entry of main (endbr64).
+if ! command -v hardening-check >/dev/null; then
+  fail "hardening-check is missing (Debian package devscripts)"
+else
+  for program in qarn2 qarn2-cli; do
+    output=$(hardening-check --nocfprotection "$prefix/bin/$program" 2>&1) ||
+      fail "hardening-check bin/$program:"$'\n'"$output"
+    objdump -d --no-show-raw-insn --disassemble=main "$prefix/bin/$program" | grep -A1 '<main>:$' |
+      grep -q endbr64 || fail "bin/$program: main does not begin with endbr64 (-fcf-protection)"
+  done
+fi
 for example in "$root"/examples/*; do
   cmp -s "$example" "$prefix/share/qarn2/examples/${example##*/}" ||
     fail "share/qarn2/examples/${example##*/} is not a copy of examples/${example##*/}"
