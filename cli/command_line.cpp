@@ -313,10 +313,9 @@ command's options, so that an operand may begin with "-".
 )" + ModeOptionHelp() + "\n" + TrackOptionsHelp() + R"(
 Exit status: 0 success; 1 the decoded stream is faulty, the encoder has no serial
 characters for the packet, a CV could not be read, the decoder did not acknowledge,
-(send) the port failed, or (import-jmri) the roster holds characters the sheet
-cannot and --lossy was not given; 2 bad arguments or input, or a file that cannot be
-read or written; 3 the port failed (read, write, read-all, write-all, reset), or an
-internal error.
+or (import-jmri) the roster holds characters the sheet cannot and --lossy was not
+given; 2 bad arguments or input, or a file that cannot be read or written; 3 the
+port failed (send, read, write, read-all, write-all, reset), or an internal error.
 )";
 }
 

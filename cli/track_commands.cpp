@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "cli/command_line.h"
+#include "cli/decoder_commands.h"
 #include "encoding/hex_text.h"
 #include "cli/track_options.h"
 #include "encoding/serial_encoder.h"
@@ -28,7 +29,8 @@ std::string SendUsage() {
       port at 19200 bit/s 8N1, track power on (DTR), reset packets in between,
       then N copies (default 5) of the packet, and waits 40 ms for the decoder's
       acknowledge on RI. Prints "acknowledged" (exit 0) or "no acknowledge"
-      (exit 1). Example, verify CV 29 bit 2 = 1: send --service 78 1C EA
+      (exit 1); exit 3 when the port fails. Example, verify CV 29 bit 2 = 1:
+      send --service 78 1C EA
 )";
 }
 
@@ -98,7 +100,7 @@ int RunSend(std::span<const std::string> args, std::ostream& out, std::ostream& 
     link.PowerOffWhenDrained();
   } catch (const serial::EComPort& e) {
     const std::string advice = engine->Advice(e);
-    status = Fail(err, kExitDataError, std::string(e.what()) + (advice.empty() ? "" : "\n  " + advice));
+    status = Fail(err, kExitPortError, std::string(e.what()) + (advice.empty() ? "" : "\n  " + advice));
   }
   if (options.trace) engine->PrintTrace(out);
   try {

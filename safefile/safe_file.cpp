@@ -254,11 +254,16 @@ bool ReplaceHeldOff(const Target& target, std::string_view bytes, char* pattern,
   }
   bool ok = WriteAll(fd, bytes, error);
   if (target.kind == Target::kRegularFile) {
-    fchmod(fd, target.mode & 07777);
-    // Only root may give a file away; a plain user keeps the file as the user's.
-    if (fchown(fd, target.owner, target.group) != 0 && getuid() != 0) {
-      (void)fchown(fd, static_cast<uid_t>(-1), target.group);
+    // Only root may give a file away; a plain user keeps the file as the user's, in
+    // the old file's group if the user is one of it. Failing that, the group is the
+    // user's own, whose members were only "others" to the old file: they get what the
+    // others had. The owner first, as a change of owner clears the set-ID bits that
+    // the mode then puts back.
+    mode_t mode = target.mode & 07777;
+    if (fchown(fd, target.owner, target.group) != 0 && fchown(fd, static_cast<uid_t>(-1), target.group) != 0) {
+      mode = (mode & ~static_cast<mode_t>(S_ISGID | S_IRWXG)) | ((mode & S_IRWXO) << 3);
     }
+    fchmod(fd, mode);
   } else {
     fchmod(fd, 0666 & ~CurrentUmask());
   }

@@ -3,7 +3,8 @@
 # list of files, the icons' sizes, the desktop entry and the AppStream data (with
 # their validators), the manual pages (rendered without warnings, naming every
 # command and option of the programs' --help), the bash completion against the
-# tool's own help and error messages, and that the installed programs run.
+# tool's own help and error messages, that the installed programs run, and that they
+# are hardened.
 # Usage: scripts/check_install.sh BUILD_DIR
 set -euo pipefail
 
@@ -52,6 +53,22 @@ for program in qarn2 qarn2-cli; do
     fail "bin/$program keeps a run path into $build"
   fi
 done
+# Hardened as Debian's packages are (dpkg-buildflags, hardening=+all); hardening-check
+# (devscripts) fails on any protection it finds missing. It takes control-flow
+# protection from the program's property note, which the linker drops when a single
+# object lacks it, and Debian 12's C library start files (Scrt1.o, crti.o) do: no
+# program there has it. So that one is looked for where the compiler puts it, at the
+# entry of main (endbr64).
+if ! command -v hardening-check >/dev/null; then
+  fail "hardening-check is missing (Debian package devscripts)"
+else
+  for program in qarn2 qarn2-cli; do
+    output=$(hardening-check --nocfprotection "$prefix/bin/$program" 2>&1) ||
+      fail "hardening-check bin/$program:"$'\n'"$output"
+    objdump -d --no-show-raw-insn --disassemble=main "$prefix/bin/$program" | grep -A1 '<main>:$' |
+      grep -q endbr64 || fail "bin/$program: main does not begin with endbr64 (-fcf-protection)"
+  done
+fi
 for example in "$root"/examples/*; do
   cmp -s "$example" "$prefix/share/qarn2/examples/${example##*/}" ||
     fail "share/qarn2/examples/${example##*/} is not a copy of examples/${example##*/}"
@@ -134,12 +151,30 @@ check_manual qarn2.1.gz "$window_help"
 check_manual qarn2-cli.1.gz "$cli_help" $commands
 
 # --- bash completion ----------------------------------------------------------------
+# The completion is built on bash-completion's helpers, loaded first as a login shell
+# does.
+bash_completion=/usr/share/bash-completion/bash_completion
+[ -f "$bash_completion" ] || fail "$bash_completion is missing (Debian package bash-completion)"
+completion=$prefix/share/bash-completion/completions/qarn2-cli
 # complete WORD...: what the completion offers for the last word (COMP_WORDS as bash
 # splits the line: "--port COM1=sim" is the words --port, COM1, = and sim).
 complete_words() {
-  bash -c 'source "$0"; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _qarn2_cli
+  bash -c 'source "$0"; source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
+           COMP_LINE="${COMP_WORDS[*]}"; COMP_POINT=${#COMP_LINE}; _qarn2_cli
            printf "%s\n" "${COMPREPLY[@]}" | sort' \
-    "$prefix/share/bash-completion/completions/qarn2-cli" qarn2-cli "$@"
+    "$bash_completion" "$completion" qarn2-cli "$@"
+}
+# complete_typed LINE: the arguments qarn2-cli gets when LINE, with a Tab at its end,
+# is typed into an interactive bash on a terminal of its own (script), one a line.
+# Only readline takes a typed file name apart ("mein\ lok", "~/"), so this is how
+# such names are checked.
+complete_typed() {
+  local reply=$work/typed
+  rm -f "$reply"
+  printf '%s\n' "unset HISTFILE; source $bash_completion; source $(printf %q "$completion")" \
+    "qarn2-cli() { printf '%s\\n' \"\$@\" >$(printf %q "$reply"); }" "qarn2-cli $1"$'\t' exit |
+    script -qec "bash --norc --noprofile -i" /dev/null >/dev/null 2>&1
+  cat "$reply" 2>/dev/null || echo "(not run)"
 }
 # The values the tool itself names when given a wrong one: "takes a, b or c, not 'x'"
 # or "(a, b, c)".
@@ -200,6 +235,21 @@ mkdir sub
   fail "completion offers '$(complete_words read-all "" | xargs)' as decoder files"
 [ "$(complete_words print a.DEC --pdf "" | xargs)" = "d.pdf sub" ] ||
   fail "completion offers '$(complete_words print a.DEC --pdf "" | xargs)' after --pdf"
+# Names with blanks, typed with a backslash or in quotes, and names under ~/ (a home
+# of the check's own): what qarn2-cli then gets, the arguments between '|'.
+mkdir "$work/home" "$work/home/alte Loks"
+touch "mein lok.DEC" "$work/home/alte Loks/br 01.LOC" "$work/home/alte Loks/br 01.pdf"
+while IFS='>' read -r typed wanted; do
+  got=$(HOME=$work/home complete_typed "$typed" | paste -sd '|')
+  [ "$got" = "${wanted//\~/$work/home}" ] || fail "completing '$typed' gave '$got'"
+done <<'END'
+read-all mein\ >read-all|mein lok.DEC
+read-all "mein>read-all|mein lok.DEC
+read-all ~/alte\ Loks/>read-all|~/alte Loks/br 01.LOC
+write-all --sim-decoder ~/al>write-all|--sim-decoder|~/alte Loks/
+print mein\ lok.DEC --pdf ~/alte\ Loks/>print|mein lok.DEC|--pdf|~/alte Loks/br 01.pdf
+read --port COM1=~/alte\ Loks/br\ 01.L>read|--port|COM1=~/alte Loks/br 01.LOC
+END
 
 # --- the Debian package ---------------------------------------------------------------
 # Made outside the build tree; it must hold what the install does, under /usr, with

@@ -13,6 +13,13 @@ QARN2_PACKAGES=(build-essential cmake ninja-build libgtest-dev libgmock-dev libb
 # session bus (dbus-daemon's dbus-run-session), the accessibility bus and registry
 # (at-spi2-core) and the Python client (python3-pyatspi with its GObject bindings).
 QARN2_PACKAGES+=(xvfb xauth dbus-daemon at-spi2-core python3-pyatspi gir1.2-atspi-2.0)
+# The install check completes file names through bash-completion's own helpers.
+QARN2_PACKAGES+=(bash-completion)
+# The install check runs hardening-check on the programs. It comes with devscripts,
+# which alone brings some 45 packages, mostly Perl, but with the packages it
+# recommends (apt's default) more than 230. The check needs none of those, so these
+# are installed without them.
+QARN2_PACKAGES_BARE=(devscripts)
 
 qarn2_is_installed() {
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
@@ -20,21 +27,28 @@ qarn2_is_installed() {
 
 # Installs the missing Debian packages (as root), or explains how to and fails.
 qarn2_ensure_packages() {
-  local missing=() package
+  local missing=() bare=() package
   for package in "${QARN2_PACKAGES[@]}"; do
     qarn2_is_installed "$package" || missing+=("$package")
   done
-  [ ${#missing[@]} -eq 0 ] && return 0
+  for package in "${QARN2_PACKAGES_BARE[@]}"; do
+    qarn2_is_installed "$package" || bare+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && [ ${#bare[@]} -eq 0 ] && return 0
   if [ "$(id -u)" -ne 0 ]; then
-    echo "Missing packages: ${missing[*]}" >&2
+    echo "Missing packages: ${missing[*]} ${bare[*]}" >&2
     echo "Install them as root with:" >&2
-    echo "  apt-get update && apt-get install -y ${missing[*]}" >&2
+    echo -n "  apt-get update" >&2
+    [ ${#missing[@]} -eq 0 ] || echo -n " && apt-get install -y ${missing[*]}" >&2
+    [ ${#bare[@]} -eq 0 ] || echo -n " && apt-get install -y --no-install-recommends ${bare[*]}" >&2
+    echo >&2
     exit 1
   fi
-  echo "Installing ${missing[*]} ..." >&2
+  echo "Installing ${missing[*]} ${bare[*]} ..." >&2
   export DEBIAN_FRONTEND=noninteractive
   apt-get update >&2
-  apt-get install -y "${missing[@]}" >&2
+  [ ${#missing[@]} -eq 0 ] || apt-get install -y "${missing[@]}" >&2
+  [ ${#bare[@]} -eq 0 ] || apt-get install -y --no-install-recommends "${bare[@]}" >&2
 }
 
 # qarn2_build DIR BUILD_TYPE [extra cmake arguments...] [-- targets...]

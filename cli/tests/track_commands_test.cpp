@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "cli/command_line.h"
+#include "cli/decoder_commands.h"
 #include "cli/tests/run_cli.h"
 #include "encoding/stream_decoder.h"
 
@@ -171,8 +172,9 @@ TEST(SendCommandTest, BadArgumentsAndMissingDevices) {
       {{"--copies", "0", "03", "3F"}, kExitUsage, "--copies takes a number"},
       {{"--bogus", "03", "3F"}, kExitUsage, "unknown option '--bogus'"},
       {{"--virtual-time", "EF", "EF", "F7"}, kExitDataError, "no grouping"},
-      {{"--port", "COM1=/dev/qarn2-no-such-tty", "03", "3F"}, kExitDataError,
+      {{"--port", "COM1=/dev/qarn2-no-such-tty", "03", "3F"}, kExitPortError,
        "Unable to open com port (win error code: 2)"},
+      {{"--port", "COM1=/", "--service", "78", "1C", "EA"}, kExitPortError, "Unable to open com port"},
   };
   for (const auto& c : cases) {
     const Result r = Send(c.args);

@@ -84,7 +84,9 @@ class SafeFileTest : public ::testing::Test {
   }
   // Gives `path` to "nobody" (when root), so that the plain user owns it.
   static void GiveAway(const fs::path& path) {
-    if (getuid() == 0) lchown(path.c_str(), kNobody, kNogroup);
+    if (getuid() == 0) {
+      EXPECT_EQ(lchown(path.c_str(), kNobody, kNogroup), 0) << path;
+    }
   }
 
   fs::path dir_;
@@ -191,6 +193,29 @@ TEST_F(SafeFileTest, TheOwnerStaysWhereTheProcessMayKeepIt) {
   EXPECT_EQ(st.st_uid, kNobody);
   EXPECT_EQ(st.st_gid, kNogroup);
   EXPECT_EQ(st.st_mode & 07777, 0664u);
+}
+
+// A plain user writing through the others' permission cannot keep the old group: the
+// new file is in the user's own group, which gets no more than the others had.
+TEST_F(SafeFileTest, AGroupThatCannotBeKeptGetsWhatTheOthersHad) {
+  if (getuid() != 0) GTEST_SKIP() << "needs a file of root's that a plain user may write";
+  const struct {
+    mode_t old_mode;
+    mode_t new_mode;
+  } cases[] = {{0662, 0622}, {02646, 0666}, {0606, 0666}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.old_mode));
+    const fs::path file = dir_ / "root.DEC";
+    Put(file, "OLD", c.old_mode);
+    chmod(file.c_str(), c.old_mode);  // past the umask, the set-group-ID bit too
+    ASSERT_EQ(InChild(true, [&] { return WriteWhole(file.string(), "NEW").empty() ? 0 : 1; }), 0);
+    struct stat st {};
+    stat(file.c_str(), &st);
+    EXPECT_EQ(st.st_uid, kNobody);
+    EXPECT_NE(st.st_gid, 0u);
+    EXPECT_EQ(st.st_mode & 07777, c.new_mode);
+    fs::remove(file);
+  }
 }
 
 TEST_F(SafeFileTest, StandardOutputIsWrittenToNotReplaced) {

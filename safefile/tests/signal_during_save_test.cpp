@@ -140,7 +140,9 @@ TEST(SignalDuringSave, EveryStepOnEitherThreadLeavesOneWholeFileAndNothingElse) 
           fs::permissions(clean, fs::perms::all);
         }
         testsupport::Put(file, old_text);
-        if (getuid() == 0) chown(file.c_str(), testsupport::kNobody, testsupport::kNogroup);
+        if (getuid() == 0) {
+          ASSERT_EQ(chown(file.c_str(), testsupport::kNobody, testsupport::kNogroup), 0);
+        }
         chmod(file.c_str(), 0666);
         if (in_place) chmod(folder.c_str(), 0555);
         status = SaveInChild(file, new_text, in_place, step, elsewhere);

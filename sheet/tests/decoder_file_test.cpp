@@ -188,7 +188,9 @@ TEST(DecoderFilePermissionsTest, WhatTheUserMayNotTouchFails) {
   fs::permissions(protected_file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   const bool root = geteuid() == 0;
   for (const std::string& file : {locked, protected_file, in_place, folder.Path().string()}) {
-    if (root) chown(file.c_str(), testsupport::kNobody, testsupport::kNogroup);
+    if (root) {
+      ASSERT_EQ(chown(file.c_str(), testsupport::kNobody, testsupport::kNogroup), 0) << file;
+    }
   }
   const pid_t pid = fork();
   ASSERT_GE(pid, 0);
