@@ -310,7 +310,9 @@ TEST(OptionForms, TheUsualFormsMeanWhatTheLongOnesMean) {
       {{"--versions"}, {}, "qarn2-cli: unknown option '--versions' (see --help)\n"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    std::string line;
+    for (const std::string& arg : c.args) line += arg + " ";
+    SCOPED_TRACE(line);
     const Result result = RunCli(c.args);
     if (c.same_as.empty()) {
       EXPECT_EQ(result.status, kExitUsage);
