@@ -41,7 +41,8 @@ int RunPorts(std::span<const std::string> args, std::ostream& out, std::ostream&
     err << "qarn2-cli: ports: " << scan.error << '\n';
     return kExitUsage;
   }
-  const auto ports = engine::ListSerialPorts("/sys", "/dev", engine::ActiveConsoles(), engine::PortsFor(options));
+  const auto ports = engine::ListSerialPorts(*engine::MakeUdevPortSource(), engine::ActiveConsoles(),
+                                            engine::PortsFor(options));
   for (const engine::SerialPortInfo& port : ports) out << engine::FormatSerialPort(port) << '\n';
   if (ports.empty()) err << "qarn2-cli: ports: no serial device found\n";
   return kExitOk;

@@ -41,18 +41,19 @@ class ConsoleRefused : public serial::ForwardingDevice {
   void Close() override {}
 };
 
-// The devices, but an active console that no --port names explicitly (COM1 is
-// /dev/ttyS0 by default, which many machines use as their console) is refused; its
-// path goes to `refused`.
+// The devices, but an active console that neither a --port nor the saved choice
+// names explicitly (COM1 is /dev/ttyS0 by default, which many machines use as their
+// console) is refused; its path goes to `refused`. `options` are the engine's own,
+// which outlive the port.
 serial::DeviceFactory RefusingConsoles(serial::DeviceFactory devices, const EngineOptions& options,
                                        std::shared_ptr<std::string> refused) {
   const std::string consoles = options.active_consoles ? *options.active_consoles : ActiveConsoles();
-  std::vector<std::string> named;
-  for (const auto& [port, path] : options.ports.Named()) named.push_back(path);
-  return [devices = std::move(devices), consoles, named, refused](const std::string& path)
+  return [devices = std::move(devices), consoles, &options, refused](const std::string& path)
              -> std::unique_ptr<serial::SerialDevice> {
     std::unique_ptr<serial::SerialDevice> device = devices(path);
-    const bool named_explicitly = std::find(named.begin(), named.end(), path) != named.end();
+    bool named_explicitly = false;
+    for (const auto& [port, named] : options.ports.Named()) named_explicitly |= named == path;
+    for (const auto& [port, saved] : options.saved_ports) named_explicitly |= saved == path;
     if (path != sim::kSimulatedPath && !named_explicitly && IsActiveConsole(path, consoles)) {
       *refused = path;
       return std::make_unique<ConsoleRefused>(std::move(device));
@@ -95,6 +96,9 @@ serial::PortMap PortsFor(const EngineOptions& options) {
   serial::PortMap ports = options.ports;
   if (options.simulate || (!TrackOption(options).empty() && !AnyPortOnTheTrack(ports))) {
     sim::MapEveryPortToTheTrack(ports);
+  }
+  for (const auto& [port, path] : options.saved_ports) {
+    if (!ports.Named().contains(port) && !path.empty()) ports.Set(port, path);
   }
   return ports;
 }
@@ -196,6 +200,22 @@ bool Engine::SetUpHardware(int kind) {
       break;
   }
   return true;
+}
+
+bool Engine::CommandLineDecides(const std::string& port) const {
+  EngineOptions without_saved = options_;
+  without_saved.saved_ports.clear();
+  return PortsFor(without_saved).Named().contains(port);
+}
+
+bool Engine::SetSavedPort(const std::string& port, const std::string& path) {
+  if (path.empty()) {
+    options_.saved_ports.erase(port);
+  } else {
+    options_.saved_ports[port] = path;
+  }
+  port_->SetPorts(PortsFor(options_));
+  return !CommandLineDecides(port);
 }
 
 std::string Engine::Advice(const serial::EComPort& error) const {

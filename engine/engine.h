@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <iosfwd>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -39,6 +40,9 @@ class VirtualTimeBase;
 
 struct EngineOptions {
   serial::PortMap ports;      // --port COMn=PATH (PATH "sim": the simulated track)
+  // The window's saved choice of devices ("COM1" -> "/dev/serial/by-id/..."): used for
+  // a COMn that no --port names and that no option puts on the simulated track.
+  std::map<std::string, std::string> saved_ports;
   bool simulate = false;      // --simulate: every port is the simulated track
   bool virtual_time = false;  // the simulated track on virtual time (implies simulate
                               // unless a --port names "sim")
@@ -64,7 +68,7 @@ struct EngineOptions {
 
 // The port map for `options`: --simulate, --virtual-time, --sim-decoder and every
 // other --sim-* option put every port on the simulated track, unless a --port
-// already names it.
+// already names it; the saved choice takes the ports that are left.
 serial::PortMap PortsFor(const EngineOptions& options);
 bool AnyPortOnTheTrack(const serial::PortMap& ports);
 // Options that contradict each other: --simulate, --virtual-time or a --sim-* option
@@ -117,6 +121,13 @@ class Engine {
   // The priority the user-interface thread got on the wall clock ("SCHED_FIFO 10",
   // "nice -10", "unchanged"; empty on virtual time).
   const std::string& Priority() const { return priority_; }
+
+  // Changes the saved choice for `port` ("COM1") to `path`, or back to the default
+  // when `path` is empty, from the port's next Open on. False when the command line
+  // decides that port for this run (--port, --simulate), so nothing changes now.
+  bool SetSavedPort(const std::string& port, const std::string& path);
+  // Whether the command line decides `port` for this run.
+  bool CommandLineDecides(const std::string& port) const;
 
   // What to add behind the port's error message: the system's words for its number
   // and what to do (German).

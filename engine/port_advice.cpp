@@ -133,7 +133,7 @@ std::string PortAdvice(int system_error, const std::string& device, bool console
       break;
     case EACCES:
     case EPERM: {
-      const UsbIds usb = UsbIdsOf("/sys", device);
+      const UsbIds usb = UsbIdsOf(device);
       advice += ' ';
       advice += AccessAdvice(device, NodeOf(device), usb.vendor, usb.product);
       break;

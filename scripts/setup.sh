@@ -13,6 +13,8 @@ QARN2_PACKAGES=(build-essential cmake ninja-build libgtest-dev libgmock-dev libb
 # session bus (dbus-daemon's dbus-run-session), the accessibility bus and registry
 # (at-spi2-core) and the Python client (python3-pyatspi with its GObject bindings).
 QARN2_PACKAGES+=(xvfb xauth dbus-daemon at-spi2-core python3-pyatspi gir1.2-atspi-2.0)
+# libudev-dev: the serial devices and their hot-plug, for the port list and dialog.
+QARN2_PACKAGES+=(libudev-dev pkgconf)
 # The install check completes file names through bash-completion's own helpers.
 QARN2_PACKAGES+=(bash-completion)
 # The install check runs hardening-check on the programs. It comes with devscripts,

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "serial/com_error.h"
@@ -119,6 +120,9 @@ class TCustomComPort {
 
   const std::string& Port() const { return port_; }
   void SetPort(const std::string& name);
+  // Which device stands behind each COMn from the next Open on (an open port stays
+  // where it is until it is closed).
+  void SetPorts(PortMap ports) { ports_ = std::move(ports); }
   TBaudRate BaudRate() const { return baud_rate_; }
   void SetBaudRate(TBaudRate rate);
   int CustomBaudRate() const { return custom_baud_rate_; }

@@ -11,7 +11,7 @@ namespace qarn2::serial {
 std::string NormalizePortName(const std::string& name);
 
 // Which device stands behind each of COM1..COM16 for this run: /dev/ttyS<n-1> unless
-// the command line named another (`--port COMn=PATH`). Nothing is stored.
+// the command line (`--port COMn=PATH`) or the window's saved choice named another.
 class PortMap {
  public:
   // Parses "COMn=PATH" (n 1..16, PATH not empty); false for anything else.
