@@ -201,6 +201,7 @@ void TForm1::ConnectRadioButtons() {
   }
   OnChecked(port_panel_->Com1(), [this] { ButtonCOM1Click(); });
   OnChecked(port_panel_->Com2(), [this] { ButtonCOM2Click(); });
+  connect(port_panel_->Devices(), &QPushButton::clicked, this, [this] { guard_.Run([this] { PortDevicesClick(); }); });
 }
 
 CvBox::WindowHooks TForm1::CvBoxHooks() {
@@ -541,6 +542,13 @@ void TForm1::ButtonCOM1Click() {
 
 void TForm1::ButtonCOM2Click() {
   link_.MovePort("COM2", [this] { port_panel_->Hide(); });
+}
+
+void TForm1::PortDevicesClick() {
+  OpenPortDevices(this, engine_, port_sources_, [this](const std::string& m) { guard_.Report(m); },
+                  [this](const std::string& port) {
+                    guard_.Run([this, port] { port == "COM1" ? ButtonCOM1Click() : ButtonCOM2Click(); });
+                  });
 }
 
 // --- Information views and the end.

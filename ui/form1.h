@@ -11,6 +11,7 @@
 #include "ui/file_dialogs.h"
 #include "ui/form1_layout.h"
 #include "ui/handler_guard.h"
+#include "ui/port_devices_dialog.h"
 #include "programming/program_state.h"
 #include "tryout/tryout_commands.h"
 
@@ -78,6 +79,10 @@ class TForm1 : public QMainWindow {
   void PortsClick();
   void ButtonCOM1Click();
   void ButtonCOM2Click();
+  // "Geräte..." of the port panel: the dialog of the serial devices.
+  void PortDevicesClick();
+  // Where that dialog's devices come from (udev's when none is given).
+  void SetPortSources(PortSourceFactory sources) { port_sources_ = std::move(sources); }
   void ProgmodewClick();
   // The handler of the mode panel's i-th button (ProgDirClick ... ProgrocClick).
   void ProgModeClick(std::size_t i);
@@ -173,6 +178,7 @@ class TForm1 : public QMainWindow {
   FormControls controls_{};
   std::unique_ptr<ModePanel> mode_panel_;
   std::unique_ptr<PortPanel> port_panel_;
+  PortSourceFactory port_sources_;
   std::unique_ptr<HardwarePanel> hardware_panel_;
   std::unique_ptr<CvBox> cv_box_;
   std::unique_ptr<SheetPane> sheet_;

@@ -11,6 +11,7 @@
 #include "qtadapter/qt_hand_off.h"
 #include "ui/form1.h"
 #include "engine/engine.h"
+#include "ui/port_settings.h"
 #include "ui/program_options.h"
 #include "ui/qt_translations.h"
 
@@ -36,6 +37,8 @@ int main(int argc, char** argv) {
     }
   }
   QApplication application(argc, argv);  // takes Qt's own arguments out
+  if (QApplication::organizationName().isEmpty()) QApplication::setOrganizationName("qarn2");
+  QApplication::setApplicationName("qarn2");
   // Qt's dialogs speak the system's language where Qt knows it, else German.
   qarn2::ui::InstallQtTranslations(application, QLocale::system());
   std::vector<std::string> args;
@@ -52,7 +55,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   try {
-    qarn2::engine::Engine engine(qarn2::ui::EngineOptionsFor(parsed.options));
+    // The saved choice of devices takes the ports the command line leaves.
+    qarn2::engine::Engine engine(qarn2::ui::StartOptions(parsed.options));
     // A notification that fails (a write in the background) is reported like any
     // handler's failure.
     engine.HandOff().SetErrorReporter([](std::exception_ptr error) {

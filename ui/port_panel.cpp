@@ -1,6 +1,7 @@
 #include "ui/port_panel.h"
 
 #include <QGroupBox>
+#include <QPushButton>
 #include <QRadioButton>
 
 namespace qarn2::ui {
@@ -22,6 +23,10 @@ PortPanel::PortPanel(QWidget* client) : box_(new QGroupBox("Port", client)) {
   com2_ = MakeButton(box_, "ButtonCOM2", "COM2", 40);
   printer_ = MakeButton(box_, "ButtonPrinter", "Printer Port", 64);
   printer_->hide();
+  devices_ = new QPushButton("&Ger\xC3\xA4te...", box_);
+  devices_->setObjectName("ButtonPortDevices");
+  devices_->setAccessibleName("Serielle Ger\xC3\xA4te zuordnen");
+  devices_->setGeometry(8, 62, 97, 23);
   box_->hide();
 }
 

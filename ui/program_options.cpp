@@ -58,8 +58,11 @@ Options:
   --simulate           every port is the simulated programming track, so everything
                        can be tried without hardware.
   --port COMn=PATH     the device behind COMn for this run, e.g. COM1=/dev/ttyUSB0;
-                       PATH "sim" is the simulated programming track. Without it COMn
-                       is /dev/ttyS<n-1>. May be given more than once.
+                       PATH "sim" is the simulated programming track. Without it COM1
+                       and COM2 are the devices chosen under "Konfiguration" / "Ports"
+                       / "Geräte...", saved in ~/.config/qarn2/qarn2.ini (which
+                       qarn2-cli never reads), else COMn is /dev/ttyS<n-1>. May be
+                       given more than once; it wins over the saved choice.
   --sim-decoder FILE   the simulated decoder's CVs come from the decoder file FILE
                        and are written back to it when the program ends.
 )") + sim::DecoderTraitsHelp() + R"(  -h, --help           this text.

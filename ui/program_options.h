@@ -9,7 +9,8 @@
 
 namespace qarn2::ui {
 
-// What the command line of the program may say. The window itself keeps no settings.
+// What the command line of the program may say. The window's one setting, the saved
+// choice of devices for COM1 and COM2, is in port_settings.h.
 struct ProgramOptions {
   serial::PortMap ports;    // --port COMn=PATH (PATH "sim": the simulated track)
   bool simulate = false;    // --simulate: every port is the simulated track
