@@ -103,6 +103,7 @@ PortDevicesDialog::PortDevicesDialog(QWidget* parent, std::unique_ptr<engine::Se
     });
   }
   Refresh();
+  resize(880, 380);
 }
 
 PortDevicesDialog::~PortDevicesDialog() {
