@@ -193,20 +193,32 @@ TEST_F(PortDevicesWindowTest, PlugUnplugChooseAndTheNextStartOpensTheChoice) {
 }
 
 TEST_F(PortDevicesWindowTest, TheCommandLineWinsForItsRun) {
-  QSettings(QSettings::IniFormat, QSettings::UserScope, "qarn2", "qarn2").setValue("Ports/COM1", kById);
-  StartWith({"--port", "COM1=/dev/ttyUSB7"});
-  EXPECT_EQ(opened_.front(), "/dev/ttyUSB7");
+  struct Case {
+    std::vector<std::string> args;
+    std::string com1;
+  };
+  const std::vector<Case> cases{
+      {{"--port", "COM1=/dev/ttyUSB7"}, "/dev/ttyUSB7"},
+      {{"--simulate"}, sim::kSimulatedPath},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    QSettings(QSettings::IniFormat, QSettings::UserScope, "qarn2", "qarn2").setValue("Ports/COM1", kById);
+    StartWith(c.args);
+    EXPECT_EQ(opened_.front(), c.com1);
 
-  // The dialog still edits what is saved, and says that it counts from the next start.
-  QDialog* dialog = OpenDialog();
-  EXPECT_TRUE(Find<QLabel>("PortDevicesNote")->text().contains("COM1 legt f\u00fcr diesen Lauf die Kommandozeile fest"));
-  opened_.clear();
-  Pick(Find<QComboBox>("PortChoiceCOM1"), "keine Zuordnung (/dev/ttyS0)");
-  Press(dialog, QDialogButtonBox::Ok);
-  EXPECT_EQ(Saved("COM1"), "");
-  EXPECT_TRUE(opened_.empty());  // the port stays where the command line put it
-  StartWith({});
-  EXPECT_EQ(opened_.front(), "/dev/ttyS0");
+    // The dialog still edits what is saved, and says that it counts from the next start.
+    QDialog* dialog = OpenDialog();
+    EXPECT_TRUE(
+        Find<QLabel>("PortDevicesNote")->text().contains("COM1 legt f\u00fcr diesen Lauf die Kommandozeile fest"));
+    opened_.clear();
+    Pick(Find<QComboBox>("PortChoiceCOM1"), "keine Zuordnung (/dev/ttyS0)");
+    Press(dialog, QDialogButtonBox::Ok);
+    EXPECT_EQ(Saved("COM1"), "");
+    EXPECT_TRUE(opened_.empty());  // the port stays where the command line put it
+    StartWith({});
+    EXPECT_EQ(opened_.front(), "/dev/ttyS0");
+  }
 }
 
 }  // namespace
