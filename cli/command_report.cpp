@@ -47,7 +47,6 @@ QJsonObject ComparisonObject(const programming::CvComparison& line) {
       {Result::kDiffers, "differs"},
       {Result::kNotReadable, "not readable"},
       {Result::kUnreachable, "not reachable in this mode"},
-      {Result::kNotCompared, "not compared"},
   };
   QJsonObject cv;
   cv["cv"] = line.cv;

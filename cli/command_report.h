@@ -38,7 +38,7 @@ class CommandReport {
   // otherwise", "not readable back", "not written" or "not reachable in this mode".
   void Add(const programming::CvOutcome& outcome, bool writing);
   // One CV line of compare. Its "result": "same", "differs", "not readable", "not
-  // reachable in this mode" or "not compared"; "sheet" and "decoder" (null unless read).
+  // reachable in this mode"; "sheet" and "decoder" (null unless read).
   void AddComparison(const programming::CvComparison& line) { compared_.push_back(line); }
   // read-all's sheet, Windows-1252.
   void SetSheet(std::string text) { sheet_ = std::move(text); }

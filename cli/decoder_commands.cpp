@@ -85,9 +85,9 @@ const char kCompareUsage[] = R"(  qarn2-cli compare [--mode MODE] [--hardware HW
       value with the decoder, writing to neither: one verify of the value per
       CV (dir, dio: a byte verify; reg, roc, pag: the mode's register verify;
       lgb: a read); a CV not confirmed is read (--retries tries it again) and
-      printed as "CV 5: Blatt 255, Decoder 100". Before the first CV and after
-      the last a value the sheet does not hold is verified as well: a decoder
-      that confirms it confirms anything, and nothing counts as the same then.
+      printed as "CV 5: Blatt 255, Decoder 100". Before the first CV a value
+      the sheet does not hold is verified as well: a decoder that confirms it
+      confirms anything, and the comparison ends there (exit 1).
       Ends with a count. Exit 0 when all agree, 1 when one differs or could not
       be read (or compared).
 )";
@@ -551,8 +551,6 @@ std::string ComparisonLine(const programming::CvComparison& line, const std::str
       return head + "Decoder not readable";
     case Result::kUnreachable:
       return head + "not reachable in " + mode;
-    case Result::kNotCompared:
-      return head + "not compared";
   }
   return "";
 }

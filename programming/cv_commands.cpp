@@ -357,9 +357,6 @@ std::optional<SheetComparison> CvCommands::CompareAllCvs(const SheetLines& sheet
   // The LGB interface reads every CV: nothing is taken on the decoder's word there.
   const bool verifies = link_.HardwareKind != link::kLgbInterface;
   bool checked = !verifies;
-  int last_address = 0;  // of the last line confirmed by its verify
-  int last_cv = 0;
-  int last_value = 0;
   SheetRun read_run;
   read_run.retries = retries;
   const int count = sheet.LineCount();
@@ -385,9 +382,6 @@ std::optional<SheetComparison> CvCommands::CompareAllCvs(const SheetLines& sheet
       }
       if (value <= kHighestValue && VerifyValue(cv, address, value)) {
         compared.result = CvComparison::Result::kSame;
-        last_address = address;
-        last_cv = cv;
-        last_value = value;
       } else if (ReadTrying(cv, address, "", read_run, compared.reads)) {
         compared.decoder_value = state_.CvValue;
         // A verify whose acknowledge was lost: the read says it is the same.
@@ -404,16 +398,6 @@ std::optional<SheetComparison> CvCommands::CompareAllCvs(const SheetLines& sheet
     }
   }
   comparison.stopped = state_.AbortFlag;
-  if (!comparison.acknowledges_anything && last_address != 0 && !state_.AbortFlag &&
-      VerifyValue(last_cv, last_address, OtherValue(last_value))) {
-    // Once more after the last confirmed line: the decoder may have begun meanwhile.
-    comparison.acknowledges_anything = true;
-  }
-  if (comparison.acknowledges_anything) {
-    for (CvComparison& compared : comparison.lines) {
-      if (compared.result == CvComparison::Result::kSame) compared.result = CvComparison::Result::kNotCompared;
-    }
-  }
   view_->SetCvResult(ComparisonEndText(comparison));
   return comparison;
 }

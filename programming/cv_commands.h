@@ -66,11 +66,10 @@ struct CvComparison {
     kDiffers,      // read as another value (in `decoder_value`)
     kNotReadable,  // not confirmed, and the read found no value
     kUnreachable,  // the mode cannot reach this CV: nothing was sent
-    kNotCompared,  // the decoder confirms values it cannot hold: its word counts for nothing
   };
   int cv = 0;
   int sheet_value = 0;
-  Result result = Result::kNotCompared;
+  Result result = Result::kNotReadable;
   std::optional<int> decoder_value;  // what was read (only where the verify was not confirmed)
   int reads = 0;                     // the tries of that read; 0 when the verify settled it
 };
@@ -80,11 +79,11 @@ struct CvComparison {
 struct SheetComparison {
   std::vector<CvComparison> lines;
   // A value the sheet does not hold was confirmed as well: the decoder (or something
-  // on the track) acknowledges whatever it is asked.
+  // on the track) acknowledges whatever it is asked, and no line was compared.
   bool acknowledges_anything = false;
   bool stopped = false;  // "ENDE" came before the last line
   int Differences() const;
-  // Lines that are not the same: differing, not readable, unreachable, not compared.
+  // Lines that are not the same: differing, not readable, unreachable.
   int Failures() const;
 };
 
