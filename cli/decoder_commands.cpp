@@ -64,7 +64,7 @@ const char kWriteAllUsage[] = R"(  qarn2-cli write-all [--mode MODE] [--hardware
       above 255 is not written and counts as such) or, with --verify, read
       back otherwise.
 )";
-const char kTriesHelp[] = R"(Tries and results (read, write, read-all, write-all):
+const char kTriesHelp[] = R"(Tries and results (read, write, read-all, write-all, compare):
   --retries N          a CV not read / not acknowledged is tried again, up to N
                        (0..9, default 0) more times, each try as the mode
                        prescribes; the progress says which try it is.
@@ -372,15 +372,16 @@ std::string DecoderCommandsUsage() {
 }
 
 std::string ModeOptionHelp() {
-  return R"(Programming mode (read, write, read-all, write-all):
+  return R"(Programming mode (read, write, read-all, write-all, compare):
   --mode MODE          dir: direct mode, read bit by bit (the default); dio: direct
                        mode, byte by byte; reg: register mode; pag: paged mode;
                        roc: the old register method with power-on. reg and roc
                        take CV as a register number 1..8 (register 5 is the
                        decoder's CV 29, register 6 its page register); for
                        other numbers nothing is sent.
-                       read-all and write-all take the mode from the file's mode
-                       line ("*pag" as its first line) when --mode is not given.
+                       read-all, write-all and compare take the mode from the
+                       file's mode line ("*pag" as its first line) when --mode
+                       is not given.
 Their progress (the texts of the window's CV box) goes to standard error.
 
 Programming hardware (all five):

@@ -315,7 +315,9 @@ namespace {
 // A value the decoder cannot hold when it holds `value`.
 int OtherValue(int value) { return value ^ 0xFF; }
 
-std::string DifferenceText(const CvComparison& line, const std::string& mode) {
+}  // namespace
+
+std::string ComparisonText(const CvComparison& line, const std::string& mode) {
   const std::string head = "CV " + std::to_string(line.cv) + ": Blatt " + std::to_string(line.sheet_value);
   switch (line.result) {
     case CvComparison::Result::kDiffers:
@@ -324,9 +326,10 @@ std::string DifferenceText(const CvComparison& line, const std::string& mode) {
       return head + ", Decoder nicht lesbar";
     case CvComparison::Result::kUnreachable:
       return head + ", in " + mode + " nicht erreichbar";
-    default:
-      return "";
+    case CvComparison::Result::kSame:
+      break;
   }
+  return "";
 }
 
 std::string ComparisonEndText(const SheetComparison& comparison) {
@@ -338,8 +341,6 @@ std::string ComparisonEndText(const SheetComparison& comparison) {
   if (unread > 0) text += ", " + std::to_string(unread) + " CV nicht lesbar";
   return text;
 }
-
-}  // namespace
 
 bool CvCommands::VerifyValue(int cv, int address, int value) {
   view_->SetCvPrompt("vergleiche CV " + std::to_string(cv) + " = " + std::to_string(value));
@@ -394,7 +395,7 @@ std::optional<SheetComparison> CvCommands::CompareAllCvs(const SheetLines& sheet
     }
     comparison.lines.push_back(compared);
     if (compared.result != CvComparison::Result::kSame) {
-      view_->SetCvResult("   " + DifferenceText(compared, state_.ProgrammingMode));
+      view_->SetCvResult("   " + ComparisonText(compared, state_.ProgrammingMode));
     }
   }
   comparison.stopped = state_.AbortFlag;

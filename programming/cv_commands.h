@@ -87,6 +87,14 @@ struct SheetComparison {
   int Failures() const;
 };
 
+// A line that is not the same as "Vergleichen" shows it ("CV 5: Blatt 255, Decoder
+// 100", "CV 7: Blatt 5, Decoder nicht lesbar", "CV 9: Blatt 1, in reg nicht
+// erreichbar"); empty for one that is. Windows-1252.
+std::string ComparisonText(const CvComparison& line, const std::string& mode);
+// The count "Vergleichen" ends with ("0 Unterschiede zum Blatt", "1 Unterschied zum
+// Blatt, 2 CV nicht lesbar"), or why nothing could be compared.
+std::string ComparisonEndText(const SheetComparison& comparison);
+
 // The user's CV commands on top of the programming methods: the CV box that reads and
 // writes single CVs, reading and writing every CV of the decoder sheet, the sheet
 // scan for the speed table and the menu, and the factory reset.
