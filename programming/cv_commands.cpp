@@ -398,7 +398,6 @@ std::optional<SheetComparison> CvCommands::CompareAllCvs(const SheetLines& sheet
       view_->SetCvResult("   " + ComparisonText(compared, state_.ProgrammingMode));
     }
   }
-  comparison.stopped = state_.AbortFlag;
   view_->SetCvResult(ComparisonEndText(comparison));
   return comparison;
 }

@@ -81,7 +81,6 @@ struct SheetComparison {
   // A value the sheet does not hold was confirmed as well: the decoder (or something
   // on the track) acknowledges whatever it is asked, and no line was compared.
   bool acknowledges_anything = false;
-  bool stopped = false;  // "ENDE" came before the last line
   int Differences() const;
   // Lines that are not the same: differing, not readable, unreachable.
   int Failures() const;
