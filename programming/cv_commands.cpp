@@ -339,7 +339,7 @@ std::string ComparisonEndText(const SheetComparison& comparison) {
   std::string text = differences == 1 ? "1 Unterschied" : std::to_string(differences) + " Unterschiede";
   text += " zum Blatt";
   if (unread > 0) text += ", " + std::to_string(unread) + " CV nicht lesbar";
-  return text;
+  return comparison.stopped ? "abgebrochen: " + text : text;
 }
 
 bool CvCommands::VerifyValue(int cv, int address, int value) {
@@ -398,6 +398,7 @@ std::optional<SheetComparison> CvCommands::CompareAllCvs(const SheetLines& sheet
       view_->SetCvResult("   " + ComparisonText(compared, state_.ProgrammingMode));
     }
   }
+  comparison.stopped = state_.AbortFlag;
   view_->SetCvResult(ComparisonEndText(comparison));
   return comparison;
 }

@@ -81,6 +81,9 @@ struct SheetComparison {
   // A value the sheet does not hold was confirmed as well: the decoder (or something
   // on the track) acknowledges whatever it is asked, and no line was compared.
   bool acknowledges_anything = false;
+  // "ENDE" (or another panel) stopped it: the lines after the last listed one were
+  // not compared.
+  bool stopped = false;
   int Differences() const;
   // Lines that are not the same: differing, not readable, unreachable.
   int Failures() const;
@@ -91,7 +94,8 @@ struct SheetComparison {
 // erreichbar"); empty for one that is. Windows-1252.
 std::string ComparisonText(const CvComparison& line, const std::string& mode);
 // The count "Vergleichen" ends with ("0 Unterschiede zum Blatt", "1 Unterschied zum
-// Blatt, 2 CV nicht lesbar"), or why nothing could be compared.
+// Blatt, 2 CV nicht lesbar", after "ENDE" "abgebrochen: 0 Unterschiede zum Blatt"),
+// or why nothing could be compared.
 std::string ComparisonEndText(const SheetComparison& comparison);
 
 // The user's CV commands on top of the programming methods: the CV box that reads and

@@ -70,5 +70,26 @@ TEST_F(CompareWindowTest, AChangedCvIsListedAndNeitherSheetNorDecoderChanges) {
   EXPECT_TRUE(Differences()->isHidden());
 }
 
+TEST_F(CompareWindowTest, EndeStopsTheComparisonAtTheCvInProgress) {
+  Sheet()->setPlainText(QString("1 %1 A\n29 %2 B\n8 99 C").arg(DecoderCv(1)).arg(DecoderCv(29) + 1));
+  Find<QAction>("leseAlleCVs")->setEnabled(true);
+  bool done = false;
+  on_tick_ = [&] {
+    if (!done && Find<QLabel>("CVLabel1")->text().startsWith("lese CV 29")) {
+      done = true;
+      Click(Find("CVRWEnde"));
+    }
+  };
+  Track().ClearLog();
+  Choose("vergleicheCVs");
+  on_tick_ = nullptr;
+  ASSERT_TRUE(done);
+  // CV 29 was not confirmed; its read stopped, and CV 8 was never asked.
+  EXPECT_EQ(Result(), "abgebrochen: 0 Unterschiede zum Blatt");
+  EXPECT_FALSE(Shown("GroupCVRW"));
+  EXPECT_TRUE(Differences() == nullptr || Differences()->isHidden());
+  for (const sim::TrackLogEntry& e : Track().Log()) EXPECT_EQ(e.text.find("CV 8"), std::string::npos) << e.text;
+}
+
 }  // namespace
 }  // namespace qarn2::ui
