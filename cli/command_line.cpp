@@ -340,6 +340,7 @@ int RunCommandLine(std::span<const std::string> args, std::istream& in,
     if (command == "read-all") return RunReadAll(rest, out, err);
     if (command == "write-all") return RunWriteAll(rest, out, err);
     if (command == "reset") return RunReset(rest, out, err);
+    if (command == "compare") return RunCompare(rest, out, err);
     if (command == "print") return RunPrint(rest, out, err);
     if (command == "curve") return RunCurve(rest, out, err);
     if (command == "import-jmri") return RunImportJmri(rest, out, err);

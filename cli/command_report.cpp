@@ -40,6 +40,25 @@ QJsonObject CvObject(const programming::CvOutcome& outcome, bool writing) {
   return cv;
 }
 
+QJsonObject ComparisonObject(const programming::CvComparison& line) {
+  using Result = programming::CvComparison::Result;
+  static constexpr std::pair<Result, const char*> kResults[] = {
+      {Result::kSame, "same"},
+      {Result::kDiffers, "differs"},
+      {Result::kNotReadable, "not readable"},
+      {Result::kUnreachable, "not reachable in this mode"},
+  };
+  QJsonObject cv;
+  cv["cv"] = line.cv;
+  cv["sheet"] = line.sheet_value;
+  cv["decoder"] = line.decoder_value ? QJsonValue(*line.decoder_value) : QJsonValue();
+  cv["reads"] = line.reads;
+  for (const auto& [result, text] : kResults) {
+    if (result == line.result) cv["result"] = text;
+  }
+  return cv;
+}
+
 }  // namespace
 
 CommandReport::CommandReport(std::string_view command, std::span<const std::string> args, std::ostream& out,
@@ -74,6 +93,10 @@ int CommandReport::Finish(int status) {
     for (const auto& [outcome, writing] : cvs_) {
       cvs.append(CvObject(outcome, writing));
       failures += !outcome.ok;
+    }
+    for (const programming::CvComparison& line : compared_) {
+      cvs.append(ComparisonObject(line));
+      failures += line.result != programming::CvComparison::Result::kSame;
     }
     root["cvs"] = cvs;
     root["failures"] = failures;

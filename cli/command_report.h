@@ -37,6 +37,9 @@ class CommandReport {
   // "acknowledged", "not acknowledged", "acknowledged and read back", "read back
   // otherwise", "not readable back", "not written" or "not reachable in this mode".
   void Add(const programming::CvOutcome& outcome, bool writing);
+  // One CV line of compare. Its "result": "same", "differs", "not readable", "not
+  // reachable in this mode"; "sheet" and "decoder" (null unless read).
+  void AddComparison(const programming::CvComparison& line) { compared_.push_back(line); }
   // read-all's sheet, Windows-1252.
   void SetSheet(std::string text) { sheet_ = std::move(text); }
   // The usage was printed: no object then.
@@ -62,6 +65,7 @@ class CommandReport {
   bool started_ = false;
   std::optional<Settings> settings_;
   std::vector<std::pair<programming::CvOutcome, bool>> cvs_;  // with `writing`
+  std::vector<programming::CvComparison> compared_;
   std::optional<std::string> sheet_;
   std::optional<std::string> error_;
 };

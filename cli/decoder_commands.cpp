@@ -64,7 +64,7 @@ const char kWriteAllUsage[] = R"(  qarn2-cli write-all [--mode MODE] [--hardware
       above 255 is not written and counts as such) or, with --verify, read
       back otherwise.
 )";
-const char kTriesHelp[] = R"(Tries and results (read, write, read-all, write-all):
+const char kTriesHelp[] = R"(Tries and results (read, write, read-all, write-all, compare):
   --retries N          a CV not read / not acknowledged is tried again, up to N
                        (0..9, default 0) more times, each try as the mode
                        prescribes; the progress says which try it is.
@@ -79,6 +79,17 @@ const char kTriesHelp[] = R"(Tries and results (read, write, read-all, write-all
                        "tries", "result" and, with --verify, "read_back" and
                        "read_back_tries") and "failures" once the track was
                        reached; read-all: "sheet". --help prints no object.
+)";
+const char kCompareUsage[] = R"(  qarn2-cli compare [--mode MODE] [--hardware HW] [--retries N] [--json] [TRACK OPTIONS] FILE
+      Compares every line of the decoder file FILE that has a CV number and a
+      value with the decoder, writing to neither: one verify of the value per
+      CV (dir, dio: a byte verify; reg, roc, pag: the mode's register verify;
+      lgb: a read); a CV not confirmed is read (--retries tries it again) and
+      printed as "CV 5: Blatt 255, Decoder 100". Before the first CV a value
+      the sheet does not hold is verified as well: a decoder that confirms it
+      confirms anything, and the comparison ends there (exit 1).
+      Ends with a count. Exit 0 when all agree, 1 when one differs or could not
+      be read (or compared).
 )";
 const char kResetUsage[] = R"(  qarn2-cli reset [--hardware HW] [TRACK OPTIONS]
       Factory reset: CV 8 = 8 by register mode, three times, whatever the mode;
@@ -220,7 +231,7 @@ class CvTool {
 // the command can run. A bare booster has no acknowledge input, so nothing can be
 // read through it; the LGB interface knows the direct modes only and cannot reset.
 std::string HardwareRefuses(std::string_view command, const Arguments& parsed) {
-  const bool reads = command == "read" || command == "read-all";
+  const bool reads = command == "read" || command == "read-all" || command == "compare";
   if (parsed.hardware == link::kBooster && reads) {
     return "a bare booster gives no acknowledge: reading needs --hardware board or lgb";
   }
@@ -357,19 +368,20 @@ std::string TakeModeLine(const std::string& text, Arguments& parsed) {
 }  // namespace
 
 std::string DecoderCommandsUsage() {
-  return std::string(kReadUsage) + kWriteUsage + kReadAllUsage + kWriteAllUsage + kResetUsage;
+  return std::string(kReadUsage) + kWriteUsage + kReadAllUsage + kWriteAllUsage + kCompareUsage + kResetUsage;
 }
 
 std::string ModeOptionHelp() {
-  return R"(Programming mode (read, write, read-all, write-all):
+  return R"(Programming mode (read, write, read-all, write-all, compare):
   --mode MODE          dir: direct mode, read bit by bit (the default); dio: direct
                        mode, byte by byte; reg: register mode; pag: paged mode;
                        roc: the old register method with power-on. reg and roc
                        take CV as a register number 1..8 (register 5 is the
                        decoder's CV 29, register 6 its page register); for
                        other numbers nothing is sent.
-                       read-all and write-all take the mode from the file's mode
-                       line ("*pag" as its first line) when --mode is not given.
+                       read-all, write-all and compare take the mode from the
+                       file's mode line ("*pag" as its first line) when --mode
+                       is not given.
 Their progress (the texts of the window's CV box) goes to standard error.
 
 Programming hardware (all five):
@@ -521,6 +533,67 @@ int RunWriteAll(std::span<const std::string> args, std::ostream& out, std::ostre
       const std::optional<int> failures = engine.Commands().WriteAllCvs(sheet, run);
       engine.End();
       return failures.value_or(1) > 0 ? kExitNotConfirmed : kExitOk;
+    });
+  });
+}
+
+namespace {
+
+// A line of compare's output for a CV that is not the same; empty for one that is.
+std::string ComparisonLine(const programming::CvComparison& line, const std::string& mode) {
+  using Result = programming::CvComparison::Result;
+  const std::string head = "CV " + std::to_string(line.cv) + ": Blatt " + std::to_string(line.sheet_value) + ", ";
+  switch (line.result) {
+    case Result::kSame:
+      return "";
+    case Result::kDiffers:
+      return head + "Decoder " + std::to_string(*line.decoder_value);
+    case Result::kNotReadable:
+      return head + "Decoder not readable";
+    case Result::kUnreachable:
+      return head + "not reachable in " + mode;
+  }
+  return "";
+}
+
+}  // namespace
+
+int RunCompare(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
+  return RunCommand("compare", args, false, kCompareUsage, out, err, [&](Arguments& parsed, CommandReport& report) {
+    if (parsed.verify) return report.Fail(kExitUsage, "--verify is for write and write-all");
+    if (parsed.operands.size() != 1) return report.Fail(kExitUsage, "needs one decoder file");
+    std::string error;
+    const std::optional<std::string> text = ReadSheet("compare", parsed.operands[0], false, err, error);
+    if (!text) return report.Fail(kExitUsage, error);
+    if (error = TakeModeLine(*text, parsed); !error.empty()) return report.Fail(kExitUsage, error);
+    return OnTheTrack("compare", parsed, report, err, [&](CvTool& engine) {
+      const programming::TextSheet sheet(*text);
+      const std::optional<programming::SheetComparison> comparison =
+          engine.Commands().CompareAllCvs(sheet, parsed.retries);
+      engine.End();
+      if (!comparison) return kExitNotConfirmed;
+      for (const programming::CvComparison& line : comparison->lines) {
+        report.AddComparison(line);
+        if (const std::string shown = ComparisonLine(line, parsed.mode); !shown.empty() && !report.Json()) {
+          out << shown << '\n';
+        }
+      }
+      if (comparison->acknowledges_anything) {
+        return report.Fail(kExitNotConfirmed,
+                           "the decoder confirms a value the sheet does not hold as well: it confirms anything, "
+                           "so no CV was taken as the same");
+      }
+      const int differences = comparison->Differences();
+      const int unread = comparison->Failures() - differences;
+      if (!report.Json()) {
+        out << comparison->lines.size() << " CVs compared: ";
+        if (differences == 0 && unread == 0) {
+          out << "all the same\n";
+        } else {
+          out << differences << " differ, " << unread << " not readable\n";
+        }
+      }
+      return comparison->Failures() > 0 ? kExitNotConfirmed : kExitOk;
     });
   });
 }

@@ -24,6 +24,8 @@ int RunWrite(std::span<const std::string> args, std::ostream& out, std::ostream&
 int RunReadAll(std::span<const std::string> args, std::ostream& out, std::ostream& err);
 int RunWriteAll(std::span<const std::string> args, std::ostream& out, std::ostream& err);
 int RunReset(std::span<const std::string> args, std::ostream& out, std::ostream& err);
+// `compare FILE`: the sheet's values against the decoder's, nothing written.
+int RunCompare(std::span<const std::string> args, std::ostream& out, std::ostream& err);
 
 // The usage lines of the five commands for the tool's help text.
 std::string DecoderCommandsUsage();

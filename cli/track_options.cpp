@@ -27,7 +27,7 @@ std::optional<double> Probability(const std::string& text) {
 }  // namespace
 
 std::string TrackOptionsHelp() {
-  return std::string(R"(Track options (send, read, write, read-all, write-all, reset):
+  return std::string(R"(Track options (send, read, write, read-all, write-all, compare, reset):
   --port COMn=PATH     the device behind COMn for this run, e.g. COM1=/dev/ttyUSB0;
                        PATH "sim" is the simulated programming track. Without it
                        COMn is /dev/ttyS<n-1>; the tool uses COM1.

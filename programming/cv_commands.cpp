@@ -1,5 +1,7 @@
 #include "programming/cv_commands.h"
 
+#include <algorithm>
+
 #include "encoding/serial_encoder.h"
 #include "programming/service_packets.h"
 
@@ -294,6 +296,111 @@ std::optional<int> CvCommands::WriteAllCvs(SheetLines& sheet, const SheetRun& ru
   view_->SetCvResult(failures > 0 ? std::to_string(failures) + " mal keine Best\xE4tigung"
                                  : "0 Fehler beim Schreiben");
   return failures;
+}
+
+int SheetComparison::Differences() const {
+  return static_cast<int>(std::count_if(lines.begin(), lines.end(), [](const CvComparison& line) {
+    return line.result == CvComparison::Result::kDiffers;
+  }));
+}
+
+int SheetComparison::Failures() const {
+  return static_cast<int>(std::count_if(lines.begin(), lines.end(), [](const CvComparison& line) {
+    return line.result != CvComparison::Result::kSame;
+  }));
+}
+
+namespace {
+
+// A value the decoder cannot hold when it holds `value`.
+int OtherValue(int value) { return value ^ 0xFF; }
+
+}  // namespace
+
+std::string ComparisonText(const CvComparison& line, const std::string& mode) {
+  const std::string head = "CV " + std::to_string(line.cv) + ": Blatt " + std::to_string(line.sheet_value);
+  switch (line.result) {
+    case CvComparison::Result::kDiffers:
+      return head + ", Decoder " + std::to_string(*line.decoder_value);
+    case CvComparison::Result::kNotReadable:
+      return head + ", Decoder nicht lesbar";
+    case CvComparison::Result::kUnreachable:
+      return head + ", in " + mode + " nicht erreichbar";
+    case CvComparison::Result::kSame:
+      break;
+  }
+  return "";
+}
+
+std::string ComparisonEndText(const SheetComparison& comparison) {
+  if (comparison.acknowledges_anything) return "Decoder best\xE4tigt jeden Wert: kein Vergleich m\xF6glich";
+  const int differences = comparison.Differences();
+  const int unread = comparison.Failures() - differences;
+  std::string text = differences == 1 ? "1 Unterschied" : std::to_string(differences) + " Unterschiede";
+  text += " zum Blatt";
+  if (unread > 0) text += ", " + std::to_string(unread) + " CV nicht lesbar";
+  return comparison.stopped ? "abgebrochen: " + text : text;
+}
+
+bool CvCommands::VerifyValue(int cv, int address, int value) {
+  view_->SetCvPrompt("vergleiche CV " + std::to_string(cv) + " = " + std::to_string(value));
+  link_.CvNumber = address;
+  state_.CvValue = value;
+  programmer_.VerifyCv();
+  return link_.AckResult;
+}
+
+std::optional<SheetComparison> CvCommands::CompareAllCvs(const SheetLines& sheet, int retries) {
+  if (busy_) return std::nullopt;
+  BusyScope busy(*this);
+  StartSheetCommand(false, "Decoder vergleichen");
+  SheetComparison comparison;
+  // The LGB interface reads every CV: nothing is taken on the decoder's word there.
+  const bool verifies = link_.HardwareKind != link::kLgbInterface;
+  bool checked = !verifies;
+  SheetRun read_run;
+  read_run.retries = retries;
+  const int count = sheet.LineCount();
+  for (int i = 0; i < count && !state_.AbortFlag; ++i) {
+    const std::string line = sheet.Line(i);
+    const int cv = ParseCvNumber(line);
+    const int value = ParseCvValue(line);
+    if (cv <= 0 || value < 0) continue;
+    CvComparison compared;
+    compared.cv = cv;
+    compared.sheet_value = value;
+    const int address = SheetLineAddress(state_.ProgrammingMode, cv);
+    if (address == 0) {
+      compared.result = CvComparison::Result::kUnreachable;
+    } else {
+      if (!checked && value <= kHighestValue) {
+        // Once, before the first line: is a value the sheet does not hold confirmed?
+        checked = true;
+        if (VerifyValue(cv, address, OtherValue(value))) {
+          comparison.acknowledges_anything = true;
+          break;
+        }
+      }
+      if (value <= kHighestValue && VerifyValue(cv, address, value)) {
+        compared.result = CvComparison::Result::kSame;
+      } else if (ReadTrying(cv, address, "", read_run, compared.reads)) {
+        compared.decoder_value = state_.CvValue;
+        // A verify whose acknowledge was lost: the read says it is the same.
+        compared.result = state_.CvValue == value ? CvComparison::Result::kSame : CvComparison::Result::kDiffers;
+      } else {
+        // Stopped by "ENDE", the line was not compared at all.
+        if (state_.AbortFlag) break;
+        compared.result = CvComparison::Result::kNotReadable;
+      }
+    }
+    comparison.lines.push_back(compared);
+    if (compared.result != CvComparison::Result::kSame) {
+      view_->SetCvResult("   " + ComparisonText(compared, state_.ProgrammingMode));
+    }
+  }
+  comparison.stopped = state_.AbortFlag;
+  view_->SetCvResult(ComparisonEndText(comparison));
+  return comparison;
 }
 
 void CvCommands::ScanSheet(const SheetLines& sheet) {

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "encoding/fixed_streams.h"
 #include "link/track_link.h"
@@ -58,6 +59,45 @@ struct SheetRun {
   std::function<void(const CvOutcome&)> report;  // each CV's outcome, in sheet order
 };
 
+// One CV line of "Vergleichen", as it ended.
+struct CvComparison {
+  enum class Result {
+    kSame,         // the decoder confirmed the sheet's value, or read as it
+    kDiffers,      // read as another value (in `decoder_value`)
+    kNotReadable,  // not confirmed, and the read found no value
+    kUnreachable,  // the mode cannot reach this CV: nothing was sent
+  };
+  int cv = 0;
+  int sheet_value = 0;
+  Result result = Result::kNotReadable;
+  std::optional<int> decoder_value;  // what was read (only where the verify was not confirmed)
+  int reads = 0;                     // the tries of that read; 0 when the verify settled it
+};
+
+// What "Vergleichen" found, line by line in sheet order (lines without a value are
+// not compared and not listed).
+struct SheetComparison {
+  std::vector<CvComparison> lines;
+  // A value the sheet does not hold was confirmed as well: the decoder (or something
+  // on the track) acknowledges whatever it is asked, and no line was compared.
+  bool acknowledges_anything = false;
+  // "ENDE" (or another panel) stopped it: the lines after the last listed one were
+  // not compared.
+  bool stopped = false;
+  int Differences() const;
+  // Lines that are not the same: differing, not readable, unreachable.
+  int Failures() const;
+};
+
+// A line that is not the same as "Vergleichen" shows it ("CV 5: Blatt 255, Decoder
+// 100", "CV 7: Blatt 5, Decoder nicht lesbar", "CV 9: Blatt 1, in reg nicht
+// erreichbar"); empty for one that is. Windows-1252.
+std::string ComparisonText(const CvComparison& line, const std::string& mode);
+// The count "Vergleichen" ends with ("0 Unterschiede zum Blatt", "1 Unterschied zum
+// Blatt, 2 CV nicht lesbar", after "ENDE" "abgebrochen: 0 Unterschiede zum Blatt"),
+// or why nothing could be compared.
+std::string ComparisonEndText(const SheetComparison& comparison);
+
 // The user's CV commands on top of the programming methods: the CV box that reads and
 // writes single CVs, reading and writing every CV of the decoder sheet, the sheet
 // scan for the speed table and the menu, and the factory reset.
@@ -100,6 +140,14 @@ class CvCommands {
   // prescribes, the prompt saying which try it is.
   std::optional<int> ReadAllCvs(SheetLines& sheet, const SheetRun& run = {});
   std::optional<int> WriteAllCvs(SheetLines& sheet, const SheetRun& run = {});
+  // Compares every CV line with a value with the decoder, changing neither: one
+  // verify of the line's value (ServiceModeProgrammer::VerifyCv); where it is not
+  // confirmed, the CV is read in the mode (tried up to 1 + `retries` times) and a
+  // difference shown as "CV n: Blatt x, Decoder y". A decoder that acknowledges
+  // every packet would confirm any value, so before the first line and after the
+  // last confirmed one a value the sheet does not hold is verified as well; when
+  // the decoder confirms it, no line counts as the same.
+  std::optional<SheetComparison> CompareAllCvs(const SheetLines& sheet, int retries = 0);
   // Fills SpeedTable from the sheet and enables "schreibealleCVs" and "Kennlinie" as
   // the sheet says.
   void ScanSheet(const SheetLines& sheet);
@@ -128,6 +176,8 @@ class CvCommands {
   // 1 + run.retries times, each counted in `tries`; the prompt names the CV and
   // `purpose`. Whether it was read (the value in CvValue).
   bool ReadTrying(int cv, int address, const std::string& purpose, const SheetRun& run, int& tries);
+  // Verifies `value` in sheet line `cv` through `address`: whether it was confirmed.
+  bool VerifyValue(int cv, int address, int value);
 
   link::TrackLink& link_;
   const encoding::FixedStreams& streams_;

@@ -26,6 +26,8 @@ constexpr int kPresetPauseTicks = 10;
 constexpr int kReadEndTicks = 10;
 constexpr int kBitwiseReadEndTicks = 11;
 constexpr int kWriteEndTicks = 2;
+// After a single verify: the next burst settles its acknowledge time anyway.
+constexpr int kVerifyEndTicks = 2;
 // The LGB interface's read reply, 0x9C N V X: up to this many ticks for all four
 // characters (the value is the third).
 constexpr int kLgbReadTicks = 200;
@@ -255,6 +257,70 @@ void ServiceModeProgrammer::ScanCandidates(
   }
   link_.SetRTS(false);
   link_.WaitTicks(kReadEndTicks);
+}
+
+// --- Verify.
+
+void ServiceModeProgrammer::VerifyCv() {
+  if (!KnownMode()) return;
+  const int value = cv_value_;
+  if (value < 0 || value > 255) {
+    // No packet carries it, and no decoder holds it.
+    link_.AckResult = false;
+    return;
+  }
+  link_.SetDTR(true);
+  if (!InterfaceTakesMode()) return;
+  if (link_.HardwareKind == link::kLgbInterface) {
+    if (!CvWithin(1, kLastLgbCv)) return;
+    LgbRead();
+    link_.AckResult = link_.AckResult && cv_value_ == value;
+    cv_value_ = value;
+    return;
+  }
+  const bool direct = programming_mode_ == "dir" || programming_mode_ == "dio";
+  const bool paged = programming_mode_ == "pag";
+  if (!CvWithin(1, direct || paged ? kLastCv : kLastRegister)) return;
+  const int cv = link_.CvNumber;
+  if (direct) {
+    VerifyOnce(DirectVerifyByte(cv, value));
+  } else if (paged) {
+    const PagedLocation where = LocatePaged(cv);
+    if (!WritePageRegister(where.page)) {
+      // The data register would be a CV of another page.
+      link_.AckResult = false;
+      link_.WaitTicks(kVerifyEndTicks);
+      return;
+    }
+    VerifyOnce(RegisterVerify(where.data_register, value));
+  } else if (programming_mode_ == "reg") {
+    link_.SetRTS(true);
+    Settle();
+    SendPagePreset();
+    VerifyOnce(RegisterVerify(cv, value));
+  } else {
+    link_.SetRTS(true);
+    link_.WriteBurst(Repeat(streams_.PagePresetStream, kPresetCopies), Burst::kWrite);
+    PowerCycle();
+    link_.AwaitAcknowledge();
+    link_.WaitTicks(kPresetPauseTicks);
+    VerifyOnce(RegisterVerify(cv, value));
+  }
+}
+
+void ServiceModeProgrammer::VerifyOnce(const encoding::Packet& packet) {
+  link_.SetRTS(true);
+  Settle();
+  bool sent = false;
+  if (!abort_flag_) {
+    Show("teste " + std::to_string(cv_value_) + " ");
+    Send(packet, kVerifyCopies, Burst::kVerify);
+    link_.AwaitAcknowledge();
+    sent = true;
+  }
+  if (!sent) link_.AckResult = false;
+  link_.SetRTS(false);
+  link_.WaitTicks(kVerifyEndTicks);
 }
 
 // --- Writes.

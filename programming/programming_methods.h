@@ -68,6 +68,17 @@ class ServiceModeProgrammer {
   void WritePaged();
   void WriteOldLenzRoco();
 
+  // Does the decoder hold CvValue in CvNumber (a register number in "reg" and "roc",
+  // as ReadCv takes it)? The answer is AckResult; CvValue stays as it was. This is
+  // the one place where the whole-sheet comparison asks the decoder, so a back-end
+  // with a verify of its own answers here. One verify as the mode makes it: "dir" and
+  // "dio" a byte verify; "reg" the register's verify behind the page preset, "roc"
+  // the same across its power-on; "pag" the page register, then the data register's
+  // verify. The LGB interface has no verify: it reads the CV, and the answer is
+  // whether that gave CvValue. Nothing is sent for a value above 255, nor where
+  // ReadCv would send nothing.
+  void VerifyCv();
+
  private:
   // Sends `copies` copies of `packet` back to back in one burst.
   void Send(const encoding::Packet& packet, int copies, link::TrackLink::Burst kind);
@@ -102,6 +113,9 @@ class ServiceModeProgrammer {
   // 255 has been tried or AbortFlag is set; drop RTS and wait the end of a read.
   void StartScan();
   void ScanCandidates(const std::function<encoding::Packet(int value)>& verify_packet);
+  // One verify burst of `packet` within RTS, its acknowledge awaited (none once
+  // AbortFlag is set).
+  void VerifyOnce(const encoding::Packet& packet);
 
   // The LGB interface's read and write requests for CvNumber.
   void LgbRead();

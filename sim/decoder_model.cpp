@@ -64,6 +64,7 @@ std::uint8_t DecoderModel::DefaultCv(int number) {
 void DecoderModel::SetTraits(const DecoderTraits& traits) {
   ack_policy_ = traits.ack_every_packet ? AckPolicy::kEveryRepeatAfterFirst : AckPolicy::kOncePerCommand;
   write_delay_ = traits.write_delay;
+  ack_anything_ = traits.ack_anything;
   strict_preamble_ = traits.strict_preamble;
 }
 
@@ -191,6 +192,10 @@ DecoderModel::Reaction DecoderModel::OnServicePacket(SimTime end_time, const Byt
     reaction.acknowledge =
         outcome.success && !(outcome.is_write && ack_policy_ == AckPolicy::kNeverAfterWrite);
     if (outcome.success && !reaction.acknowledge) outcome.result += ", no acknowledge";
+    if (ack_anything_ && !reaction.acknowledge) {
+      reaction.acknowledge = true;
+      outcome.result += ", acknowledged all the same";
+    }
     if (outcome.is_write && write_delay_ > SimTime{0}) {
       // The acknowledge says the write is done (or refused, for a read-only CV).
       busy_until_ = end_time + write_delay_;

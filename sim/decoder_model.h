@@ -151,6 +151,7 @@ class DecoderModel {
 
   std::array<std::uint8_t, kCvCount> cvs_{};
   AckPolicy ack_policy_ = AckPolicy::kOncePerCommand;
+  bool ack_anything_ = false;  // the trait "ack-anything"
   SimTime write_delay_{0};
   bool strict_preamble_ = false;
   SimTime busy_until_{0};  // a write in progress: no service instruction is taken

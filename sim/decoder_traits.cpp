@@ -27,6 +27,8 @@ std::string ApplyDecoderTrait(std::string_view trait, DecoderTraits& traits) {
   const bool has_value = equals != std::string_view::npos;
   if (name == "ack-every-packet" && !has_value) {
     traits.ack_every_packet = true;
+  } else if (name == "ack-anything" && !has_value) {
+    traits.ack_anything = true;
   } else if (name == "strict-preamble" && !has_value) {
     traits.strict_preamble = true;
   } else if (name == "write-delay" && has_value) {
@@ -34,7 +36,7 @@ std::string ApplyDecoderTrait(std::string_view trait, DecoderTraits& traits) {
   } else if (name == "ack-pulse" && has_value) {
     if (!Milliseconds(value, 5, 7, traits.ack_pulse)) return "ack-pulse takes 5, 6 or 7 (ms)";
   } else {
-    return "no such decoder trait; the traits are ack-every-packet, write-delay=MS, ack-pulse=MS, strict-preamble";
+    return "no such decoder trait; the traits are ack-every-packet, ack-anything, write-delay=MS, ack-pulse=MS, strict-preamble";
   }
   return "";
 }
@@ -44,6 +46,7 @@ std::string DescribeTraits(const DecoderTraits& traits) {
   std::string text;
   const auto add = [&text](const std::string& trait) { text += (text.empty() ? "" : " ") + trait; };
   if (traits.ack_every_packet) add("ack-every-packet");
+  if (traits.ack_anything) add("ack-anything");
   if (traits.write_delay != plain.write_delay) add("write-delay=" + std::to_string(Ms(traits.write_delay)));
   if (traits.ack_pulse != plain.ack_pulse) add("ack-pulse=" + std::to_string(Ms(traits.ack_pulse)));
   if (traits.strict_preamble) add("strict-preamble");
@@ -55,6 +58,8 @@ std::string DecoderTraitsHelp() {
                        given more than once):
                          ack-every-packet  acknowledges every matching copy of a
                                            burst from the second on, not once;
+                         ack-anything      acknowledges every service instruction,
+                                           a verify of another value too;
                          write-delay=MS    a write takes MS ms (0..200) inside the
                                            decoder, its acknowledge comes then;
                          ack-pulse=MS      acknowledge pulses of MS ms (5..7,

@@ -16,6 +16,10 @@ struct DecoderTraits {
   // "ack-every-packet": every matching copy of a burst from the second on is acted on
   // and acknowledged, not only the second.
   bool ack_every_packet = false;
+  // "ack-anything": every service instruction it acts on is acknowledged, a verify of
+  // a value the CV does not hold as well (as a decoder whose load draws the
+  // acknowledge current at every packet).
+  bool ack_anything = false;
   // "write-delay=MS" (0..200): a write takes this long inside the decoder; its
   // acknowledge comes when it is done, and the decoder takes no service instruction
   // meanwhile.

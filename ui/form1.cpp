@@ -21,6 +21,7 @@
 #include "programming/cv_commands.h"
 #include "ui/accessible_widgets.h"
 #include "ui/click_label.h"
+#include "ui/compare_result.h"
 #include "ui/curve_panel.h"
 #include "ui/cv_box.h"
 #include "ui/file_dialogs.h"
@@ -157,6 +158,7 @@ void TForm1::ConnectMenu() {
       {"Reset1", &TForm1::Reset1Click},
       {"leseCV", &TForm1::leseCVClick},
       {"leseAlleCVs", &TForm1::leseAlleCVsClick},
+      {"vergleicheCVs", &TForm1::vergleicheCVsClick},
       {"SchreibeCV", &TForm1::SchreibeCVClick},
       {"schreibealleCVs", &TForm1::schreibealleCVsClick},
       {"Lokprobier", &TForm1::LokprobierClick},
@@ -175,6 +177,11 @@ void TForm1::ConnectMenu() {
     const Handler handler = route.handler;
     connect(action, &QAction::triggered, this, [this, handler] { guard_.Run([this, handler] { (this->*handler)(); }); });
   }
+  // "Vergleichen" reads as "Alle CVs" does: it is offered (and held) with it.
+  QAction* read_all = menu_->Item("leseAlleCVs");
+  QAction* compare = menu_->Item("vergleicheCVs");
+  compare->setEnabled(read_all->isEnabled());
+  connect(read_all, &QAction::changed, compare, [read_all, compare] { compare->setEnabled(read_all->isEnabled()); });
 }
 
 void TForm1::OnChecked(QRadioButton* button, std::function<void()> handler) {
@@ -462,6 +469,14 @@ void TForm1::SchreibeCVClick() { cv_commands_.OpenCvBox(true); }
 
 void TForm1::leseAlleCVsClick() {
   if (cv_commands_.ReadAllCvs(*sheet_)) cv_box_->AnnounceResult();
+}
+
+void TForm1::vergleicheCVsClick() {
+  const std::optional<programming::SheetComparison> comparison = cv_commands_.CompareAllCvs(*sheet_);
+  if (!comparison) return;
+  cv_box_->AnnounceResult();
+  if (!compare_result_) compare_result_ = std::make_unique<CompareResult>(this);
+  compare_result_->Show(*comparison, engine_.State().ProgrammingMode);
 }
 
 void TForm1::schreibealleCVsClick() {

@@ -31,6 +31,7 @@ class PortPanel;
 class SheetFiles;
 class SheetPane;
 class TrackLogWindow;
+class CompareResult;
 class TryOutPanel;
 
 // The program's one window: the decoder sheet, the mode line, the menu bar, and the
@@ -97,6 +98,8 @@ class TForm1 : public QMainWindow {
   void leseCVClick();
   void SchreibeCVClick();
   void leseAlleCVsClick();
+  // "CV auslesen" / "Vergleichen": the sheet against the decoder, neither changed.
+  void vergleicheCVsClick();
   void schreibealleCVsClick();
   void CVRWEndeClick();
   // A key typed in the entry field `CVedit` or in the sheet `Decoder`: Enter runs the
@@ -187,6 +190,7 @@ class TForm1 : public QMainWindow {
   programming::CvCommands& cv_commands_;
   std::unique_ptr<TryOutPanel> tryout_panel_;
   std::unique_ptr<TrackLogWindow> track_log_;
+  std::unique_ptr<CompareResult> compare_result_;
   tryout::TryOutCommands& tryout_;
   std::unique_ptr<CurvePanel> curve_panel_;
   // Runs ScanSheet through cv_commands_.

@@ -10,7 +10,7 @@
 namespace qarn2::ui {
 namespace {
 
-constexpr std::array<MenuItemEntry, 24> kItems{{
+constexpr std::array<MenuItemEntry, 25> kItems{{
     {"Datei1", "&Datei", "OeffnenDecoder", "Decoderdatei \u00f6&ffnen", true},
     {"Datei1", "&Datei", "SpeichernDecoder", "Decoderdatei &speichern", false},
     {"Datei1", "&Datei", "SpeichernunterDecoder", "Decoderdatei speichern &unter", false},
@@ -25,6 +25,7 @@ constexpr std::array<MenuItemEntry, 24> kItems{{
     {"CVlesen1", "De&coder", "Reset1", "&Reset", true},
     {"CVschreiben1", "CV &auslesen", "leseCV", "&Einzelne CV", true},
     {"CVschreiben1", "CV &auslesen", "leseAlleCVs", "&Alle CVs", false},
+    {"CVschreiben1", "CV &auslesen", "vergleicheCVs", "&Vergleichen", false},
     {"Konfiguration1", "CV &Schreiben", "SchreibeCV", "&Einzelne CV", true},
     {"Konfiguration1", "CV &Schreiben", "schreibealleCVs", "&Alle CVs", false},
     {"Info1", "Aus&probieren", "Lokprobier", "&Lokdecoder", true},

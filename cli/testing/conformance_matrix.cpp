@@ -188,7 +188,7 @@ class Cell {
   // with the LGB interface any mode but dir and dio, and the factory reset.
   bool HardwareRefuses(const std::string& command, const std::vector<std::string>& args) const {
     const bool verify = std::find(args.begin(), args.end(), "--verify") != args.end();
-    if (cell_.hardware == "booster") return command == "read" || command == "read-all" || verify;
+    if (cell_.hardware == "booster") return command == "read" || command == "read-all" || command == "compare" || verify;
     if (cell_.hardware != "lgb") return false;
     return command == "reset" || (cell_.mode != "dir" && cell_.mode != "dio");
   }
@@ -253,6 +253,32 @@ void JudgeWrites(Cell& cell, const Cell::Run& run, const std::function<bool(int 
   }
 }
 
+// compare: a CV taken as the same holds the sheet's value, one that differs holds the
+// value named; one the mode reaches but that was not compared is an honest failure.
+void JudgeComparison(Cell& cell, const Cell::Run& run, const std::function<bool(int cv)>& reachable) {
+  std::set<int> reported;
+  for (const QJsonValue& entry : CvReports(run)) {
+    const QJsonObject report = entry.toObject();
+    const int cv = report["cv"].toInt();
+    reported.insert(cv);
+    const int holds = run.before.at(cv);
+    const QString result = report["result"].toString();
+    const std::string name = "CV " + std::to_string(cv);
+    if (result == "same" && holds != report["sheet"].toInt()) {
+      cell.Wrong(name + " taken as the sheet's " + std::to_string(report["sheet"].toInt()) + ", the decoder holds " +
+                 std::to_string(holds));
+    } else if (result == "differs" && (report["decoder"].toInt() != holds || holds == report["sheet"].toInt())) {
+      cell.Wrong(name + " reported as " + std::to_string(report["decoder"].toInt()) + ", the decoder holds " +
+                 std::to_string(holds));
+    } else if (result != "same" && result != "differs" && reachable(cv)) {
+      cell.Failed(name + ": " + result.toStdString());
+    }
+  }
+  for (const auto& [cv, value] : kSheetValues) {
+    if (reachable(cv) && reported.count(cv) == 0) cell.Failed("CV " + std::to_string(cv) + " not compared");
+  }
+}
+
 bool Reaches(const std::string& mode, const std::string& hardware, int cv) {
   return programming::SheetLineAddress(mode, cv) != 0 && (hardware != "lgb" || cv <= 255);
 }
@@ -305,6 +331,13 @@ void RunCell(MatrixCell& out) {
     AllowPages(asked, {1});
     cell.OnlyAsked(run, asked);
     JudgeWrites(cell, run, confirmable);
+  } else if (command == "compare") {
+    const Cell::Run run = cell.Tool("compare", {cell.SheetPath()});
+    if (run.refused) return;
+    std::multimap<int, int> asked;
+    AllowPages(asked, sheet_cvs);
+    cell.OnlyAsked(run, asked);
+    JudgeComparison(cell, run, reachable);
   } else if (command == "read-all" || command == "write-all" || command == "--retries") {
     const bool retries = command == "--retries";
     std::vector<std::string> loss;

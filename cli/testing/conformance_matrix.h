@@ -17,7 +17,7 @@ struct MatrixCell {
   std::string traits;    // as --sim-trait takes them, blank-separated; "default"
   std::string hardware;  // board, booster, lgb
   std::string mode;      // dir, dio, reg, pag, roc
-  std::string command;   // read, write, read-all, write-all, reset, --verify, --retries
+  std::string command;   // read, write, read-all, write-all, compare, reset, --verify, --retries
 
   enum Verdict {
     kTrue,           // every result true, and all that could succeed did
@@ -34,8 +34,8 @@ struct MatrixCell {
 // all of them together.
 std::vector<std::string> MatrixTraitSets();
 inline const char* const kMatrixHardware[] = {"board", "booster", "lgb"};
-inline const char* const kMatrixCommands[] = {"read", "write", "read-all", "write-all", "reset", "--verify",
-                                              "--retries"};
+inline const char* const kMatrixCommands[] = {"read",  "write",    "read-all", "write-all",
+                                              "compare", "reset", "--verify", "--retries"};
 
 // Runs the cells of one trait set (every hardware, mode and command), calling `done`
 // after each.

@@ -157,6 +157,7 @@ TEST(SimulatedTrackTest, DecoderTraitsShowOnTheRingInput) {
   const encoding::FixedStreams fixed = encoding::MakeFixedStreams();
   const std::string verify = encoding::EncodeServicePacket({0x74, 0x1C, 0x06});  // CV 29 = 6
   const std::string write = encoding::EncodeServicePacket({0x7C, 0x01, 0x09});   // CV 2 := 9
+  const std::string other = encoding::EncodeServicePacket({0x74, 0x1C, 0x07});   // CV 29 = 7?
   std::string short_verify = encoding::EncodeOperationsPacket({0x74, 0x1C, 0x06});
   short_verify.insert(short_verify.begin(), 'U');  // a 15-bit preamble
   struct Case {
@@ -169,6 +170,8 @@ TEST(SimulatedTrackTest, DecoderTraitsShowOnTheRingInput) {
   const Case cases[] = {
       {{}, verify, 1, 0ms, "6 ms pulse on RI"},
       {{"ack-every-packet"}, verify, 4, 0ms, "6 ms pulse on RI"},
+      {{}, other, 0, 0ms, "(no match)"},
+      {{"ack-anything"}, other, 1, 0ms, "(no match, acknowledged all the same)"},
       {{"ack-pulse=5"}, verify, 1, 0ms, "5 ms pulse on RI"},
       {{"write-delay=60"}, write, 1, 60ms, "(busy writing)"},
       {{}, short_verify, 1, 0ms, "(match)"},

@@ -171,6 +171,7 @@ TEST_F(Form1Test, MenuBarHoldsEveryItemWithItsStartState) {
       {"Decoder", "Reset1", "Reset", true},
       {"CV auslesen", "leseCV", "Einzelne CV", true},
       {"CV auslesen", "leseAlleCVs", "Alle CVs", false},
+      {"CV auslesen", "vergleicheCVs", "Vergleichen", false},
       {"CV Schreiben", "SchreibeCV", "Einzelne CV", true},
       {"CV Schreiben", "schreibealleCVs", "Alle CVs", false},
       {"Ausprobieren", "Lokprobier", "Lokdecoder", true},
