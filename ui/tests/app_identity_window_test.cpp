@@ -1,6 +1,7 @@
 #include "ui/app_identity.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QIcon>
@@ -20,6 +21,7 @@ class AppIdentityWindowTest : public Form1Fixture {
  protected:
   void SetUp() override {
     ASSERT_TRUE(themes_.isValid());
+    name_ = QApplication::applicationName();
     search_paths_ = QIcon::themeSearchPaths();
     theme_ = QIcon::themeName();
     QIcon::setThemeSearchPaths({themes_.path()});
@@ -29,6 +31,7 @@ class AppIdentityWindowTest : public Form1Fixture {
     QIcon::setThemeName(theme_);
     QApplication::setWindowIcon(QIcon());
     QGuiApplication::setDesktopFileName(QString());
+    QApplication::setApplicationName(name_);
   }
   // An icon theme in the test's folder whose only icon is the program's, 48 pixels.
   void InstallThemeIcon() {
@@ -55,6 +58,7 @@ class AppIdentityWindowTest : public Form1Fixture {
   }
 
   QTemporaryDir themes_;
+  QString name_;
   QStringList search_paths_;
   QString theme_;
 };
