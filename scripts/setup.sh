@@ -30,8 +30,8 @@ qarn2_is_installed() {
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
 }
 
-# qarn2_ensure_packages [run]: installs the missing Debian packages (as root), or
-# explains how to and fails: with "run" only those the window needs, else all.
+# qarn2_ensure_packages run|test: installs the missing Debian packages (as root), or
+# explains how to and fails: for run those the window needs, for test all.
 qarn2_ensure_packages() {
   if [ "${1:-}" = run ]; then
     qarn2_install_missing "${QARN2_RUN_PACKAGES[@]}"
