@@ -100,8 +100,7 @@ icon=$(sed -n 's/^Icon=//p' "$desktop")
 
 # The decoder files' type: the desktop entry opens it, and the shared MIME database
 # built from the installed share/ (a copy, so the install stays as it is) knows it by
-# both names, in either case, and by a mode line whatever the name; a file that only
-# begins with the word is no decoder file.
+# both names, in either case, and by a whole mode line whatever the name.
 mime_type=application/x-qarn2-decoder
 grep -qx "MimeType=$mime_type;" "$desktop" || fail "the desktop entry does not open $mime_type"
 grep -qx 'Exec=qarn2 %f' "$desktop" || fail "the desktop entry does not hand qarn2 the file"
