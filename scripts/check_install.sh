@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Installs a build tree into a temporary prefix and checks what lands there: the
-# list of files, the icons' sizes, the desktop entry and the AppStream data (with
-# their validators), the manual pages (rendered without warnings, naming every
-# command and option of the programs' --help), the bash completion against the
-# tool's own help and error messages, that the installed programs run, and that they
-# are hardened.
+# list of files, the icons' sizes, the desktop entry, the decoder files' MIME type
+# and the AppStream data (with their validators), the manual pages (rendered without
+# warnings, naming every command and option of the programs' --help), the bash
+# completion against the tool's own help and error messages, that the installed
+# programs run, and that they are hardened.
 # Usage: scripts/check_install.sh BUILD_DIR
 set -euo pipefail
 
@@ -31,6 +31,7 @@ expected=$(
   {
     printf '%s\n' bin/qarn2 bin/qarn2-cli \
       "share/applications/$app_id.desktop" "share/metainfo/$app_id.metainfo.xml" \
+      "share/mime/packages/$app_id.xml" \
       share/bash-completion/completions/qarn2-cli \
       share/doc/qarn2/changelog.gz share/doc/qarn2/copyright \
       share/icons/hicolor/scalable/apps/qarn2.svg \
@@ -96,6 +97,52 @@ exec_program=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")
 icon=$(sed -n 's/^Icon=//p' "$desktop")
 [ -f "$prefix/share/icons/hicolor/scalable/apps/$icon.svg" ] ||
   fail "the desktop entry's icon '$icon' is not installed"
+
+# The decoder files' type: the desktop entry opens it, and the shared MIME database
+# built from the installed share/ (a copy, so the install stays as it is) knows it by
+# both names, in either case, and by a whole mode line whatever the name.
+mime_type=application/x-qarn2-decoder
+grep -qx "MimeType=$mime_type;" "$desktop" || fail "the desktop entry does not open $mime_type"
+grep -qx 'Exec=qarn2 %f' "$desktop" || fail "the desktop entry does not hand qarn2 the file"
+grep -qx 'StartupWMClass=qarn2' "$desktop" || fail "the desktop entry's StartupWMClass is not qarn2"
+mime_xml=$prefix/share/mime/packages/$app_id.xml
+if ! output=$(xmllint --noout "$mime_xml" 2>&1); then
+  fail "xmllint $app_id.xml: $output"
+fi
+mkdir -p "$work/mime-share/mime/packages"
+cp "$mime_xml" "$work/mime-share/mime/packages/"
+mime_db=$work/mime-share/mime
+if ! output=$(XDG_DATA_DIRS=$work/mime-share update-mime-database "$mime_db" 2>&1) || [ -n "$output" ]; then
+  fail "update-mime-database: $output"
+fi
+[ -f "$mime_db/$mime_type.xml" ] || fail "the MIME database has no $mime_type"
+grep -qx "$mime_type text/plain" "$mime_db/subclasses" 2>/dev/null || fail "$mime_type is no kind of text/plain"
+# globs2: "weight:type:pattern[:cs]"; without cs a pattern matches regardless of case.
+mapfile -t globs < <(sed -n "s|^[0-9]*:$mime_type:\(.*\)|\1|p" "$mime_db/globs2" 2>/dev/null || true)
+# taken_by_glob NAME: whether one of the type's patterns takes NAME.
+taken_by_glob() {
+  local glob taken=1
+  shopt -s nocasematch
+  for glob in "${globs[@]}"; do
+    # shellcheck disable=SC2053 # the pattern is a glob
+    [[ $1 == $glob ]] && taken=0
+  done
+  shopt -u nocasematch
+  return $taken
+}
+for name in lok.LOC lok.loc weiche.DEC weiche.dec; do
+  taken_by_glob "$name" || fail "the MIME database does not take $name for $mime_type (globs: ${globs[*]})"
+done
+for name in lok.txt LOC dec.pdf; do
+  ! taken_by_glob "$name" || fail "the MIME database takes $name for $mime_type (globs: ${globs[*]})"
+done
+# The magic file holds each string after its length (a 16-bit word): the example
+# files' mode lines whole, 6 bytes with their CR LF.
+for example in "$root"/examples/*; do
+  mode_line=$(head -n 1 "$example")
+  grep -aqF -- $'\006'"$mode_line" "$mime_db/magic" 2>/dev/null ||
+    fail "the MIME database's magic does not know the mode line of ${example##*/}"
+done
 
 metainfo=$prefix/share/metainfo/$app_id.metainfo.xml
 if ! output=$(appstreamcli validate --no-net --strict "$metainfo" 2>&1); then

@@ -9,6 +9,7 @@
 
 #include "cmdline/long_options.h"
 #include "qtadapter/qt_hand_off.h"
+#include "ui/app_identity.h"
 #include "ui/form1.h"
 #include "engine/engine.h"
 #include "ui/port_settings.h"
@@ -37,8 +38,8 @@ int main(int argc, char** argv) {
     }
   }
   QApplication application(argc, argv);  // takes Qt's own arguments out
+  qarn2::ui::SetDesktopIdentity(application);
   if (QApplication::organizationName().isEmpty()) QApplication::setOrganizationName("qarn2");
-  QApplication::setApplicationName("qarn2");
   // Qt's dialogs speak the system's language where Qt knows it, else German.
   qarn2::ui::InstallQtTranslations(application, QLocale::system());
   std::vector<std::string> args;
