@@ -23,6 +23,8 @@
 #include "ui/click_label.h"
 #include "ui/curve_panel.h"
 #include "ui/cv_box.h"
+#include "ui/decoder_identify.h"
+#include "ui/definition_dialog.h"
 #include "ui/file_dialogs.h"
 #include "ui/hardware_panel.h"
 #include "ui/main_menu.h"
@@ -169,6 +171,8 @@ void TForm1::ConnectMenu() {
       {"JmriImport", &TForm1::JmriImportClick},
       {"JmriExport", &TForm1::JmriExportClick},
       {"Protokoll", &TForm1::ProtokollClick},
+      {"Erkennen1", &TForm1::Erkennen1Click},
+      {"DefinitionSheet", &TForm1::DefinitionSheetClick},
   };
   for (const Route& route : kRoutes) {
     QAction* action = menu_->Item(route.item);
@@ -485,6 +489,12 @@ void TForm1::Reset1Click() { cv_commands_.OfferFactoryReset(); }
 void TForm1::ResetOKClick() { cv_commands_.ConfirmFactoryReset(); }
 
 void TForm1::ResetNotClick() { cv_commands_.DeclineFactoryReset(); }
+
+void TForm1::Erkennen1Click() { IdentifyDecoder(engine_, this, *dialogs_); }
+
+void TForm1::DefinitionSheetClick() {
+  if (!cv_commands_.Busy()) MakeSheetFromDefinition(this, *sheet_files_, *dialogs_);
+}
 
 // --- Try-outs.
 
