@@ -141,7 +141,8 @@ int RunDefinitions(std::span<const std::string> args, std::ostream& out, std::os
   const std::optional<DefinitionPlaces> places = Places(jmri, kCommand, err);
   if (!places) return kExitUsage;
   if (!Found(*places)) return Fail(err, kCommand, kNoDefinitions, kExitDataError);
-  const DefinitionLibrary library = decoderdefs::LoadDefinitions(*places, false);
+  // Read whole, includes and all, so that what a sheet would miss is listed too.
+  const DefinitionLibrary library = decoderdefs::LoadDefinitions(*places, true);
 
   std::map<std::string, std::vector<const decoderdefs::Family*>> by_manufacturer;
   int models = 0;
@@ -152,7 +153,7 @@ int RunDefinitions(std::span<const std::string> args, std::ostream& out, std::os
   if (places->jmri_xml) out << "JMRI folder: " << places->jmri_xml->string() << '\n';
   if (places->user_decoders) out << "own definitions: " << places->user_decoders->string() << '\n';
   out << library.manufacturers.size() << " manufacturers in the index, " << library.files_read
-      << " decoder files read: " << by_manufacturer.size()
+      << (library.files_read == 1 ? " decoder file read: " : " decoder files read: ") << by_manufacturer.size()
       << (by_manufacturer.size() == 1 ? " manufacturer, " : " manufacturers, ") << library.families.size()
       << (library.families.size() == 1 ? " family, " : " families, ") << models << (models == 1 ? " model\n" : " models\n");
   for (const auto& [manufacturer, families] : by_manufacturer) {

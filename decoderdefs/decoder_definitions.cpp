@@ -118,11 +118,23 @@ class DecoderFileReader {
     problems_.push_back({file, line, column, std::move(message)});
   }
 
-  bool Walk(const fs::path& canonical, const fs::path& shown, int depth) {
+  // Where an include stands, for a file it names that cannot be read.
+  struct IncludedAt {
+    fs::path from;
+    int line = 0;
+    int column = 0;
+    std::string href;
+  };
+
+  bool Walk(const fs::path& canonical, const fs::path& shown, int depth, const IncludedAt* at = nullptr) {
     std::string error;
     const std::optional<std::string> bytes = safefile::ReadRegularFile(shown.string(), error, kMaxDefinitionSize);
     if (!bytes) {
+      if (at) {
+        Problem(at->from, at->line, at->column, "the include '" + at->href + "' cannot be read (" + error + ")");
+      } else {
         Problem(shown, 0, 0, "cannot be read (" + error + ")");
+      }
       return false;
     }
     roster::RosterText decoded = roster::DecodeRoster(*bytes);
@@ -284,7 +296,8 @@ class DecoderFileReader {
     if (std::find(open_.begin(), open_.end(), canonical) != open_.end()) {
       return refuse("the include '" + href + "' includes a file that includes it (an include loop)");
     }
-    return Walk(canonical, target, depth + 1);
+    const IncludedAt at{from, line, column, href};
+    return Walk(canonical, target, depth + 1, &at);
   }
 
   // The sheet's mode line from <programming direct="yes|no|byteOnly|bitOnly" paged=..

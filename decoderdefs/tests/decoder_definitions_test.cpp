@@ -114,6 +114,8 @@ TEST(DecoderDefinitionsTest, RefusesHostileAndBrokenFilesNamingFileAndLine) {
        "include loop", 2, true},
       {"outside", head + "<xi:include href=\"../../../../etc/passwd\"/>\n" + tail, "", "outside the JMRI folder", 5,
        false},
+      {"missing", head + "<xi:include href=\"nmra/none.xml\"/>\n" + tail, "", "'nmra/none.xml' cannot be read", 5,
+       false},
       {"web", head + "<xi:include href=\"http://example.com/x.xml\"/>\n" + tail, "", "not fetched", 5, false},
       {"broken include", head + include + tail, "<variables>\n<variable CV=\"1\">\n</variables>\n", "mismatch", 3, true},
   };
