@@ -70,6 +70,11 @@ TEST(DecoderDefinitionsTest, ReadsFamiliesModelsAndVariablesWithTheirIncludes) {
   EXPECT_FALSE(VariableApplies(*Find(f, "Smoke"), "Bastel L"));
   EXPECT_TRUE(VariableApplies(*Find(f, "Smoke"), "Bastel S"));
   EXPECT_TRUE(Find(f, "Indexed")->cvs.empty());
+  // The older way: the value element says what CVs follow the one named.
+  const std::vector<Family> alt = ReadDecoderFile(folder.Decoders() / "Alt.xml", folder.Places(), problems);
+  ASSERT_EQ(alt.size(), 1u);
+  EXPECT_THAT(Find(alt[0], "Long Address")->cvs, ElementsAre(17, 18));
+  EXPECT_THAT(Find(alt[0], "Speed Table")->cvs, ElementsAre(67, 68, 69));
 }
 
 TEST(DecoderDefinitionsTest, NamesTheModelsOfAManufacturerAndVersion) {

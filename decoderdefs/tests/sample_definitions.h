@@ -100,7 +100,10 @@ inline const char kOther[] = R"(<?xml version="1.0"?>
     <family name="Alt" mfg="Public-domain and DIY" lowVersionID="1" highVersionID="9">
       <model model="Alt 1"/>
     </family>
-    <variables/>
+    <variables>
+      <variable label="Extended Address" CV="17" item="Long Address"><longAddressVal/></variable>
+      <variable label="Speed Table" CV="67" item="Speed Table"><speedTableVal entries="3"/></variable>
+    </variables>
   </decoder>
 </decoder-config>
 )";
