@@ -220,7 +220,7 @@ class CvTool {
 // the command can run. A bare booster has no acknowledge input, so nothing can be
 // read through it; the LGB interface knows the direct modes only and cannot reset.
 std::string HardwareRefuses(std::string_view command, const Arguments& parsed) {
-  const bool reads = command == "read" || command == "read-all";
+  const bool reads = command == "read" || command == "read-all" || command == "identify";
   if (parsed.hardware == link::kBooster && reads) {
     return "a bare booster gives no acknowledge: reading needs --hardware board or lgb";
   }

@@ -126,6 +126,10 @@ TEST(DefinitionCommandsTest, IdentifyNamesTheSimulatedDecoder) {
   const Result paged = RunCli({"identify", "--mode", "pag", "--simulate", "--virtual-time", "--jmri", jmri.Dir()});
   EXPECT_EQ(paged.status, kExitOk) << paged.err;
   EXPECT_THAT(paged.out, HasSubstr("CV 7 = 21 (version)\n"));
+  // A bare booster gives no acknowledge: nothing to read with.
+  const Result booster = RunCli({"identify", "--hardware", "booster", "--simulate", "--virtual-time"});
+  EXPECT_EQ(booster.status, kExitUsage);
+  EXPECT_THAT(booster.err, HasSubstr("a bare booster gives no acknowledge"));
 }
 
 TEST(DefinitionCommandsTest, WithoutDefinitionsIdentifyStillPrintsTheNumbers) {
