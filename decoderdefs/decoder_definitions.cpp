@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <string_view>
 #include <system_error>
 
 #include "roster/roster_import.h"
@@ -248,20 +249,18 @@ class DecoderFileReader {
 
   // The value element tells what the variable's CVs are where the CV attribute names one.
   static void TakeValueKind(Variable& v, const QString& kind, const QXmlStreamAttributes& attributes) {
-    {
-      v.kind = Utf8(kind);
-      if (v.cvs.size() != 1) return;
-      const int cv = v.cvs.front();
-      if (kind == u"longAddressVal") {
-        v.cvs.push_back(cv + 1);
-      } else if (kind == u"speedTableVal") {
-        const int entries = Number(attributes.value(QLatin1String("entries"))).value_or(28);
-        for (int e = 1; e < std::min(entries, 128); ++e) v.cvs.push_back(cv + e);
-      } else if (kind.startsWith(u"split")) {
-        // Older files give the second CV as highCV.
-        if (const std::optional<int> high = Number(attributes.value(QLatin1String("highCV"))); high && *high != cv) {
-          v.cvs.push_back(*high);
-        }
+    v.kind = Utf8(kind);
+    if (v.cvs.size() != 1) return;
+    const int cv = v.cvs.front();
+    if (kind == u"longAddressVal") {
+      v.cvs.push_back(cv + 1);
+    } else if (kind == u"speedTableVal") {
+      const int entries = Number(attributes.value(QLatin1String("entries"))).value_or(28);
+      for (int e = 1; e < std::min(entries, 128); ++e) v.cvs.push_back(cv + e);
+    } else if (kind.startsWith(u"split")) {
+      // Older files give the second CV as highCV.
+      if (const std::optional<int> high = Number(attributes.value(QLatin1String("highCV"))); high && *high != cv) {
+        v.cvs.push_back(*high);
       }
     }
   }
@@ -281,6 +280,7 @@ class DecoderFileReader {
         if (jmri_xml_.empty()) return refuse("the include '" + href + "' needs a JMRI folder, and none was found");
         target = jmri_xml_ / href.substr(std::string_view(address).size());
         jmri_address = true;
+        break;
       }
     }
     if (!jmri_address) {
