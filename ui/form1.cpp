@@ -427,6 +427,7 @@ void TForm1::ChooseHardware(int kind) {
   // A bare booster gives no acknowledge: reading all CVs would only fill the sheet
   // with "?". Offered again with the board once a file has been opened.
   if (sheet_files_->SheetLoaded()) menu_->SetEnabled("leseAlleCVs", kind != link::kBooster);
+  menu_->SetEnabled("Erkennen1", kind != link::kBooster);  // it reads CV 8 and CV 7
   if (kind != link::kLgbInterface) PutTitleBack();
   switch (choice.set_up) {
     case link::HardwareChoice::SetUp::kNone:

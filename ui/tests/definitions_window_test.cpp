@@ -2,6 +2,7 @@
 // them in the window on the simulated track, with a JMRI folder written for the tests
 // in the usual place (~/JMRI, HOME pointing at a folder of the test's own).
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -71,6 +72,15 @@ TEST_F(DefinitionsWindowTest, ErkennenNamesTheDecoderOnTheTrack) {
                                           "  Bastel / Bastel L", "  Bastel / Bastel S"));
   // The box is closed again: the next read starts as ever.
   EXPECT_FALSE(engine_->Cv().Busy());
+  // A bare booster gives no acknowledge: nothing to read with.
+  const auto pick = [this](const char* button) {
+    Choose("HardwareWahl");
+    Find<QAbstractButton>(button)->click();
+  };
+  pick("ButtonBooster");
+  EXPECT_FALSE(Find<QAction>("Erkennen1")->isEnabled());
+  pick("ButtonQARN");
+  EXPECT_TRUE(Find<QAction>("Erkennen1")->isEnabled());
 }
 
 TEST_F(DefinitionsWindowTest, ErkennenWithoutDefinitionsStillShowsTheNumbers) {
