@@ -12,6 +12,7 @@
 
 #include "encoding/hex_text.h"
 #include "cli/decoder_commands.h"
+#include "cli/definition_commands.h"
 #include "cli/curve_command.h"
 #include "cli/jmri_commands.h"
 #include "cli/print_command.h"
@@ -302,7 +303,7 @@ Usage:
       (character outside the encoder's alphabet, unequal or out-of-window
       half-bits, preamble shorter than 10 bits or 20 with --service, wrong
       check byte, stream ending inside a packet) is reported on one line.
-)" + SendUsage() + DecoderCommandsUsage() + PrintUsage() + CurveUsage() + JmriUsage() + PortsUsage() + R"(  qarn2-cli --help, -h
+)" + SendUsage() + DecoderCommandsUsage() + PrintUsage() + CurveUsage() + JmriUsage() + DefinitionUsage() + PortsUsage() + R"(  qarn2-cli --help, -h
       This text.
   qarn2-cli --version
       The tool's name and version.
@@ -346,6 +347,9 @@ int RunCommandLine(std::span<const std::string> args, std::istream& in,
     if (command == "import-jmri") return RunImportJmri(rest, out, err);
     if (command == "export-jmri") return RunExportJmri(rest, out, err);
     if (command == "ports") return RunPorts(rest, out, err);
+    if (command == "definitions") return RunDefinitions(rest, out, err);
+    if (command == "identify") return RunIdentify(rest, out, err);
+    if (command == "sheet-from-definition") return RunSheetFromDefinition(rest, out, err);
   } catch (const std::exception& fault) {
     return Fail(err, kExitInternal, "internal error: " + std::string(fault.what()));
   }

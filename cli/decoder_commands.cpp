@@ -231,7 +231,8 @@ class CvTool {
 // the command can run. A bare booster has no acknowledge input, so nothing can be
 // read through it; the LGB interface knows the direct modes only and cannot reset.
 std::string HardwareRefuses(std::string_view command, const Arguments& parsed) {
-  const bool reads = command == "read" || command == "read-all" || command == "compare";
+  const bool reads = command == "read" || command == "read-all" || command == "compare" ||
+                     command == "identify";
   if (parsed.hardware == link::kBooster && reads) {
     return "a bare booster gives no acknowledge: reading needs --hardware board or lgb";
   }
@@ -613,6 +614,24 @@ int RunReset(std::span<const std::string> args, std::ostream& out, std::ostream&
       if (!engine.Commands().ConfirmFactoryReset()) return kExitNotConfirmed;
       out << "factory reset sent\n";
       return kExitOk;
+    });
+  });
+}
+
+int RunReadIdentity(std::span<const std::string> args, const char* usage, std::ostream& out, std::ostream& err,
+                    const std::function<void(std::optional<int>, std::optional<int>)>& name) {
+  return RunCommand("identify", args, false, usage, out, err, [&](Arguments& parsed, CommandReport& report) {
+    if (parsed.verify || parsed.json) return report.Fail(kExitUsage, "--verify and --json are not for identify");
+    if (!parsed.operands.empty()) return report.Fail(kExitUsage, "takes no operands, not '" + parsed.operands[0] + "'");
+    return OnTheTrack("identify", parsed, report, err, [&](CvTool& engine) {
+      // Read as the CV box reads, one after the other in one session.
+      engine.Commands().OpenCvBox(false);
+      const programming::CvOutcome manufacturer = ReadOne(engine, 8, parsed.retries, err);
+      const programming::CvOutcome version = ReadOne(engine, 7, parsed.retries, err);
+      engine.End();
+      name(manufacturer.ok ? std::optional<int>(manufacturer.value) : std::nullopt,
+           version.ok ? std::optional<int>(version.value) : std::nullopt);
+      return manufacturer.ok && version.ok ? kExitOk : kExitNotConfirmed;
     });
   });
 }

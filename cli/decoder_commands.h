@@ -5,7 +5,9 @@
 // Results go to `out`, the engine's progress texts (converted to UTF-8) and --trace
 // to `err`.
 
+#include <functional>
 #include <iosfwd>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -31,5 +33,11 @@ int RunCompare(std::span<const std::string> args, std::ostream& out, std::ostrea
 std::string DecoderCommandsUsage();
 // --mode as the help text explains it.
 std::string ModeOptionHelp();
+
+// `identify`: CV 8 and CV 7 read as `read` reads them, in one session; `name` gets
+// them (nullopt for one not read) and prints what they mean. `usage` is the
+// command's usage lines. Exit 1 when either could not be read.
+int RunReadIdentity(std::span<const std::string> args, const char* usage, std::ostream& out, std::ostream& err,
+                    const std::function<void(std::optional<int> manufacturer, std::optional<int> version)>& name);
 
 }  // namespace qarn2::cli

@@ -236,7 +236,8 @@ values_named() {
 declare -A sample=([--fixed]=IdleStream [--copies]=5 [--mode]=dir [--hardware]=board
                    [--port]=COM1=sim [--sim-decoder]=x.DEC [--sim-lgb-reply]=whole
                    [--pdf]=x.pdf [--shape]=e [--entry]=1 [--value]=1
-                   [--retries]=1 [--sim-ack-loss]=0.5 [--sim-seed]=1 [--sim-trait]=ack-every-packet [--id]=x [--out]=x.DEC)
+                   [--retries]=1 [--sim-ack-loss]=0.5 [--sim-seed]=1 [--sim-trait]=ack-every-packet [--id]=x [--out]=x.DEC
+                   [--jmri]=x [--model]=x [--family]=x [--lang]=de)
 track_options=$(sed -n '/^Track options/,/^$/s/^  \(--[a-z-]*\).*/\1/p' <<<"$cli_help")
 mkdir "$work/cwd"
 cd "$work/cwd"

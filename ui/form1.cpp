@@ -24,6 +24,8 @@
 #include "ui/compare_result.h"
 #include "ui/curve_panel.h"
 #include "ui/cv_box.h"
+#include "ui/decoder_identify.h"
+#include "ui/definition_dialog.h"
 #include "ui/file_dialogs.h"
 #include "ui/hardware_panel.h"
 #include "ui/main_menu.h"
@@ -171,6 +173,8 @@ void TForm1::ConnectMenu() {
       {"JmriImport", &TForm1::JmriImportClick},
       {"JmriExport", &TForm1::JmriExportClick},
       {"Protokoll", &TForm1::ProtokollClick},
+      {"Erkennen1", &TForm1::Erkennen1Click},
+      {"DefinitionSheet", &TForm1::DefinitionSheetClick},
   };
   for (const Route& route : kRoutes) {
     QAction* action = menu_->Item(route.item);
@@ -431,6 +435,7 @@ void TForm1::ChooseHardware(int kind) {
   // A bare booster gives no acknowledge: reading all CVs would only fill the sheet
   // with "?". Offered again with the board once a file has been opened.
   if (sheet_files_->SheetLoaded()) menu_->SetEnabled("leseAlleCVs", kind != link::kBooster);
+  menu_->SetEnabled("Erkennen1", kind != link::kBooster);  // it reads CV 8 and CV 7
   if (kind != link::kLgbInterface) PutTitleBack();
   switch (choice.set_up) {
     case link::HardwareChoice::SetUp::kNone:
@@ -501,6 +506,12 @@ void TForm1::Reset1Click() { cv_commands_.OfferFactoryReset(); }
 void TForm1::ResetOKClick() { cv_commands_.ConfirmFactoryReset(); }
 
 void TForm1::ResetNotClick() { cv_commands_.DeclineFactoryReset(); }
+
+void TForm1::Erkennen1Click() { IdentifyDecoder(engine_, this, *dialogs_); }
+
+void TForm1::DefinitionSheetClick() {
+  if (!cv_commands_.Busy()) MakeSheetFromDefinition(this, *sheet_files_, *dialogs_);
+}
 
 // --- Try-outs.
 

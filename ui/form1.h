@@ -108,6 +108,9 @@ class TForm1 : public QMainWindow {
   void Reset1Click();
   void ResetOKClick();
   void ResetNotClick();
+  // "Erkennen" and "Decoderblatt aus Definition...": JMRI's decoder definitions.
+  void Erkennen1Click();
+  void DefinitionSheetClick();
   // The try-outs.
   void LokprobierClick();
   void WeicheprobierClick();

@@ -10,7 +10,7 @@
 namespace qarn2::ui {
 namespace {
 
-constexpr std::array<MenuItemEntry, 25> kItems{{
+constexpr std::array<MenuItemEntry, 27> kItems{{
     {"Datei1", "&Datei", "OeffnenDecoder", "Decoderdatei \u00f6&ffnen", true},
     {"Datei1", "&Datei", "SpeichernDecoder", "Decoderdatei &speichern", false},
     {"Datei1", "&Datei", "SpeichernunterDecoder", "Decoderdatei speichern &unter", false},
@@ -19,10 +19,12 @@ constexpr std::array<MenuItemEntry, 25> kItems{{
     {"Datei1", "&Datei", "ENDE", "E&NDE", true},
     {"Datei1", "&Datei", "JmriImport", "JMRI-Roster &importieren...", true},
     {"Datei1", "&Datei", "JmriExport", "JMRI-Roster e&xportieren...", true},
+    {"Datei1", "&Datei", "DefinitionSheet", "Decoder&blatt aus Definition...", true},
     {"Decoder1", "&Bearbeiten", "Kennlinie", "&Kennlinie", false},
     {"CVlesen1", "De&coder", "Decoderwahl", "Decoder &w\u00e4hlen", true},
     {"CVlesen1", "De&coder", "Progmodew", "&Prog-Mode w\u00e4hlen", true},
     {"CVlesen1", "De&coder", "Reset1", "&Reset", true},
+    {"CVlesen1", "De&coder", "Erkennen1", "&Erkennen", true},
     {"CVschreiben1", "CV &auslesen", "leseCV", "&Einzelne CV", true},
     {"CVschreiben1", "CV &auslesen", "leseAlleCVs", "&Alle CVs", false},
     {"CVschreiben1", "CV &auslesen", "vergleicheCVs", "&Vergleichen", false},

@@ -100,22 +100,26 @@ void SheetFiles::ImportRoster() {
   if (!bytes) throw std::runtime_error("Datei " + *chosen + " kann nicht gelesen werden (" + problem + ")");
   const roster::RosterImport imported = roster::ImportRoster(*bytes);
   if (imported.error) throw std::runtime_error(RosterErrorMessage(*chosen, *imported.error));
+  TakeMadeSheet(imported.sheet, imported.id.empty() ? "Lok" : imported.id);
+  if (const std::vector<std::string> notes = ImportNotes(imported); !notes.empty()) {
+    dialogs_.ShowNotes(window_, "JMRI-Roster importiert", notes);
+  }
+}
+
+void SheetFiles::TakeMadeSheet(const std::string& sheet, const std::string& name) {
   // Unsaved and under no name: "speichern" would otherwise replace the file opened
-  // before with the locomotive of the roster.
+  // before with the new sheet.
   file_name_.clear();
-  roster_id_ = imported.id.empty() ? "Lok" : imported.id;
+  roster_id_ = name;
   window_->setWindowTitle(QString(kFormTitle) + "    JMRI: " + QString::fromStdString(roster_id_));
   hooks_.close_curve_editor();
-  sheet_.SetText(imported.sheet);
-  state_.ProgrammingMode = imported.sheet.substr(1, kModeLength);
+  sheet_.SetText(sheet);
+  state_.ProgrammingMode = sheet.substr(1, kModeLength);
   hooks_.show_programming_mode();
   hooks_.scan_sheet();
   for (std::string_view item : {"druckenDecoder", "SpeichernunterDecoder"}) hooks_.enable_menu_item(item);
   hooks_.disable_menu_item("SpeichernDecoder");
   if (hooks_.hardware_kind() != link::kBooster) hooks_.enable_menu_item("leseAlleCVs");
-  if (const std::vector<std::string> notes = ImportNotes(imported); !notes.empty()) {
-    dialogs_.ShowNotes(window_, "JMRI-Roster importiert", notes);
-  }
 }
 
 void SheetFiles::ExportRoster() {

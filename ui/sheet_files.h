@@ -71,6 +71,9 @@ class SheetFiles {
   // file that is no roster, or whose locomotive has no CV value to import, changes
   // nothing. Nothing happens while a CV command waits.
   void ImportRoster();
+  // A sheet made by the program (from a decoder definition): it stands as an imported
+  // roster does, under no file name, `name` in the title.
+  void TakeMadeSheet(const std::string& sheet, const std::string& name);
   // "JMRI-Roster exportieren...": the sheet as a roster file, written whole, named by
   // default after the decoder file (or the imported roster's id). Then how many CV
   // values went into which file is shown, with what was left out.
