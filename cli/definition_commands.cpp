@@ -170,7 +170,7 @@ int RunDefinitions(std::span<const std::string> args, std::ostream& out, std::os
         << " could not be read:\n";
     for (const DefinitionProblem& problem : library.problems) out << "  " << ProblemText(problem) << '\n';
   }
-  return library.files_read > 0 || !library.manufacturers.empty()
+  return library.files_read > 0
              ? kExitOk
              : Fail(err, kCommand, "no decoder file could be read", kExitDataError);
 }
@@ -201,9 +201,10 @@ int RunIdentify(std::span<const std::string> args, std::ostream& out, std::ostre
     for (const DefinitionProblem& problem : library.problems) {
       err << "qarn2-cli: " << kCommand << ": " << ProblemText(problem) << '\n';
     }
-    const decoderdefs::Manufacturer* manufacturer = decoderdefs::FindManufacturer(library, *cv8);
+    const std::string manufacturer = decoderdefs::ManufacturerNames(library, *cv8);
     out << "manufacturer: "
-        << (manufacturer ? manufacturer->name : std::string("unknown (") + std::to_string(*cv8) + " is not in decoderIndex.xml)")
+        << (!manufacturer.empty() ? manufacturer
+                                  : std::string("unknown (") + std::to_string(*cv8) + " is not in decoderIndex.xml)")
         << '\n';
     const std::vector<decoderdefs::ModelMatch> matches = decoderdefs::MatchingModels(library, *cv8, cv7);
     out << matches.size() << (matches.size() == 1 ? " model" : " models") << " for this manufacturer"
@@ -262,6 +263,10 @@ int RunSheetFromDefinition(std::span<const std::string> args, std::ostream& out,
     }
   }
   if (found.empty()) {
+    // The model may stand in a file that could not be read: say which ones failed.
+    for (const DefinitionProblem& problem : index.problems) {
+      err << "qarn2-cli: " << kCommand << ": " << ProblemText(problem) << '\n';
+    }
     return Fail(err, kCommand,
                 "no model '" + *model_name + "'" + (family_name ? std::string(" in family '") + *family_name + "'" : std::string()) +
                     " in the definitions (qarn2-cli definitions lists them)");

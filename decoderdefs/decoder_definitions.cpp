@@ -458,6 +458,14 @@ const Manufacturer* FindManufacturer(const DefinitionLibrary& library, int id) {
   return nullptr;
 }
 
+std::string ManufacturerNames(const DefinitionLibrary& library, int id) {
+  std::string names;
+  for (const Manufacturer& m : library.manufacturers) {
+    if (m.id == id) names += (names.empty() ? "" : " / ") + m.name;
+  }
+  return names;
+}
+
 std::vector<ModelMatch> MatchingModels(const DefinitionLibrary& library, int manufacturer_id,
                                        std::optional<int> version) {
   std::vector<ModelMatch> matches;

@@ -112,6 +112,9 @@ std::vector<Family> ReadDecoderFile(const std::filesystem::path& file, const Def
 
 // The manufacturer with `id` (CV 8); the first of the index's list where several share it.
 const Manufacturer* FindManufacturer(const DefinitionLibrary& library, int id);
+// Every name the index gives `id`, joined by " / " (the index gives some numbers to
+// two makers); empty when it has none.
+std::string ManufacturerNames(const DefinitionLibrary& library, int id);
 
 // The models a decoder answering `manufacturer_id` in CV 8 and `version` in CV 7 may
 // be: those of the families of a manufacturer with that id (any of the names the index

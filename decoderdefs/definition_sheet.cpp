@@ -17,7 +17,13 @@ struct CvLine {
   std::vector<std::string> labels;  // UTF-8, each once
   int value = 0;
   bool has_value = false;
+  bool read_only = false;  // a variable on it is read-only: the sheet gives no value
 };
+
+// CV 7 (version) and CV 8 (manufacturer) are read-only by the standard, and many
+// decoders take a write to CV 8 as the order to reset themselves: a sheet made from a
+// definition never holds a value for them, whatever the definition says.
+bool NeverWritten(int cv) { return cv == 7 || cv == 8; }
 
 // The bits a mask such as "XXXVVVXX" gives the variable (bit 7 first); nullopt for a
 // mask written otherwise.
@@ -66,6 +72,7 @@ DefinitionSheet SheetFromDefinition(const Family& family, const Model& model, co
     }
     const std::string label = LabelOf(variable, language);
     for (int cv : variable.cvs) {
+      lines[cv].read_only |= variable.read_only;
       std::vector<std::string>& labels = lines[cv].labels;
       if (!label.empty() && std::find(labels.begin(), labels.end(), label) == labels.end()) labels.push_back(label);
     }
@@ -94,7 +101,9 @@ DefinitionSheet SheetFromDefinition(const Family& family, const Model& model, co
       if (!description.empty()) description += "; ";
       description += label;
     }
-    result.sheet += programming::ReadAllLine(cv, line.has_value ? std::optional<int>(line.value) : std::nullopt,
+    // "?" is read by "Alle CVs" and left alone by writing the sheet.
+    const bool has_value = line.has_value && !line.read_only && !NeverWritten(cv);
+    result.sheet += programming::ReadAllLine(cv, has_value ? std::optional<int>(line.value) : std::nullopt,
                                              SheetText(description, result.replaced)) +
                     "\r\n";
   }

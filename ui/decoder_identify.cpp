@@ -22,8 +22,8 @@ std::vector<std::string> IdentificationLines(std::optional<int> manufacturer, st
   }
   if (!manufacturer) return lines;
   const decoderdefs::DefinitionLibrary library = decoderdefs::LoadDefinitions(places, false);
-  const decoderdefs::Manufacturer* named = decoderdefs::FindManufacturer(library, *manufacturer);
-  lines.push_back("Hersteller: " + (named ? named->name : std::string("unbekannt")));
+  const std::string named = decoderdefs::ManufacturerNames(library, *manufacturer);
+  lines.push_back("Hersteller: " + (named.empty() ? std::string("unbekannt") : named));
   const std::vector<decoderdefs::ModelMatch> matches = decoderdefs::MatchingModels(library, *manufacturer, version);
   if (matches.empty()) {
     lines.push_back("Kein passendes Modell in den Definitionen");

@@ -55,12 +55,22 @@ TEST(DefinitionCommandsTest, DefinitionsListsWhatWasFoundAndWhatCouldNotBeRead) 
   const Result r = RunCli({"definitions", "--jmri", jmri.Dir()});
   EXPECT_EQ(r.status, kExitOk) << r.err;
   EXPECT_EQ(r.out, "JMRI folder: " + jmri.Dir() + "/xml\n"
-                   "3 manufacturers in the index, 2 decoder files read: 1 manufacturer, 2 families, 3 models\n"
+                   "4 manufacturers in the index, 2 decoder files read: 1 manufacturer, 2 families, 3 models\n"
                    "Public-domain and DIY (13): 2 families\n"
                    "  Alt (Alt.xml): Alt 1\n"
                    "  Bastel (Bastel.xml): Bastel L, Bastel S\n"
                    "1 file could not be read:\n"
                    "  " + jmri.Dir() + "/xml/decoders/Broken.xml:3:1: Premature end of document.\n");
+  // Nothing readable but the index: no definitions, and the broken file named.
+  fs::remove(jmri.Path() / "xml" / "decoders" / "Bastel.xml");
+  fs::remove(jmri.Path() / "xml" / "decoders" / "Alt.xml");
+  const Result none = RunCli({"definitions", "--jmri", jmri.Dir()});
+  EXPECT_EQ(none.status, kExitDataError);
+  EXPECT_THAT(none.out, HasSubstr("Broken.xml:3:1"));
+  // A model whose file cannot be read is not reported as merely unknown.
+  const Result lost = RunCli({"sheet-from-definition", "--jmri", jmri.Dir(), "--model", "Bastel S"});
+  EXPECT_EQ(lost.status, kExitUsage);
+  EXPECT_THAT(lost.err, HasSubstr("Broken.xml:3:1"));
 }
 
 TEST(DefinitionCommandsTest, SheetFromDefinitionNamesEachCvOfTheModel) {
@@ -70,14 +80,17 @@ TEST(DefinitionCommandsTest, SheetFromDefinitionNamesEachCvOfTheModel) {
     std::string sheet;
   };
   const Case cases[] = {
-      // German labels where given; the bit fields of CV 29 on one line with their
+      // German labels where given; no value for read-only CVs nor CV 7 and 8, which
+      // writing the sheet would send (a write to CV 8 resets many decoders); the bit fields of CV 29 on one line with their
       // defaults combined; the address a line per CV; the other model's CV 47 absent.
       {{"--model", "Bastel S", "--lossy"},
        "*dir\r\nPublic-domain and DIY Bastel S\r\n1     3 Adresse\r\n2     5 Anfahrspannung\r\n7     ? Version\r\n"
-       "17    ? Lange Adresse\r\n18    ? Lange Adresse\r\n29    2 Fahrtrichtung; Fahrstufen\r\n48    3 Smoke ? 3\r\n"},
+       "8     ? Hersteller\r\n17    ? Lange Adresse\r\n18    ? Lange Adresse\r\n29    2 Fahrtrichtung; Fahrstufen\r\n"
+       "30    ? Fehler\r\n48    3 Smoke ? 3\r\n"},
       {{"--model", "Bastel L", "--lang", "en"},
        "*dir\r\nPublic-domain and DIY Bastel L\r\n1     3 Primary Address\r\n2     5 Start Volts\r\n7     ? Version\r\n"
-       "17    ? Extended Address\r\n18    ? Extended Address\r\n29    2 Direction; Speed Steps\r\n"
+       "8     ? Manufacturer\r\n17    ? Extended Address\r\n18    ? Extended Address\r\n"
+       "29    2 Direction; Speed Steps\r\n30    ? Error\r\n"
        "47  180 Sound volume\r\n"},
   };
   for (const Case& c : cases) {

@@ -84,6 +84,9 @@ TEST(DecoderDefinitionsTest, NamesTheModelsOfAManufacturerAndVersion) {
   ASSERT_NE(FindManufacturer(library, 13), nullptr);
   EXPECT_EQ(FindManufacturer(library, 13)->name, "Public-domain and DIY");
   EXPECT_EQ(FindManufacturer(library, 14), nullptr);
+  // The index gives some numbers to two makers: both are named.
+  EXPECT_EQ(ManufacturerNames(library, 99), "Lenz / Lenz Elektronik");
+  EXPECT_EQ(ManufacturerNames(library, 14), "");
   const auto names = [&](std::optional<int> version) {
     std::vector<std::string> found;
     for (const ModelMatch& m : MatchingModels(library, 13, version)) found.push_back(m.model->name);

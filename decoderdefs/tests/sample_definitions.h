@@ -21,6 +21,7 @@ inline const char kIndex[] = R"(<?xml version="1.0" encoding="UTF-8"?>
       <manufacturer mfg="NMRA" mfgID="999"/>
       <manufacturer mfg="Public-domain and DIY" mfgID="13"/>
       <manufacturer mfg="Lenz" mfgID="99"/>
+      <manufacturer mfg="Lenz Elektronik" mfgID="99"/>
     </mfgList>
     <familyList>
       <family name="Bastel" mfg="Public-domain and DIY" file="Bastel.xml"><model model="Ignored"/></family>
@@ -50,9 +51,19 @@ inline const char kBastel[] = R"(<?xml version="1.0" encoding="utf-8"?>
         <label>Speed Steps</label>
         <label xml:lang="de">Fahrstufen</label>
       </variable>
-      <variable CV="7" readOnly="yes" item="Decoder Version">
+      <variable CV="7" readOnly="yes" item="Decoder Version" default="21">
         <decVal/>
         <label>Version</label>
+      </variable>
+      <variable CV="8" item="Manufacturer" default="13">
+        <decVal/>
+        <label>Manufacturer</label>
+        <label xml:lang="de">Hersteller</label>
+      </variable>
+      <variable CV="30" readOnly="yes" item="Error" default="0">
+        <decVal/>
+        <label>Error</label>
+        <label xml:lang="de">Fehler</label>
       </variable>
       <variable CV="47" item="Sound Volume" default="180" include="Bastel L">
         <decVal/>

@@ -120,7 +120,8 @@ TEST_F(DefinitionsWindowTest, DecoderblattAusDefinitionMakesASheetThatAlleCvsRea
   EXPECT_EQ(shown_models, 1);
   EXPECT_EQ(SheetText().toStdString(),
             "*dir\nPublic-domain and DIY Bastel S\n1     3 Adresse\n2     5 Anfahrspannung\n7     ? Version\n"
-            "17    ? Lange Adresse\n18    ? Lange Adresse\n29    2 Fahrtrichtung; Fahrstufen\n48    3 Smoke ? 3\n");
+            "8     ? Hersteller\n17    ? Lange Adresse\n18    ? Lange Adresse\n29    2 Fahrtrichtung; Fahrstufen\n"
+            "30    ? Fehler\n48    3 Smoke ? 3\n");
   EXPECT_THAT(form_->windowTitle().toStdString(), HasSubstr("Bastel S"));
   EXPECT_EQ(script_->notes_title, "Decoderblatt aus Definition");
   EXPECT_THAT(script_->notes, ::testing::Contains(HasSubstr("\u2265")));
