@@ -44,7 +44,8 @@ const char kIdentifyUsage[] = R"(  qarn2-cli identify [--mode MODE] [--hardware 
 const char kSheetUsage[] = R"(  qarn2-cli sheet-from-definition --model NAME [--family NAME] [--jmri DIR] [--lang de|en] [--out FILE] [--lossy]
       Makes a decoder sheet from the definition of model NAME: the mode line,
       a title line (manufacturer and model), one line per CV the model uses,
-      with the definition's default ("?" where it gives none) and the
+      with the definition's default ("?" where it gives none, and always for
+      read-only CVs and CV 7 and 8, so that writing the sheet leaves them) and the
       variables' labels as description (--lang de, the default: German where
       the definition has it, else English; several on one CV joined by "; ").
       A split value (the long address in CV 17/18) gets a line per CV.
