@@ -195,6 +195,7 @@ void TForm1::ConnectRadioButtons() {
       {link::kLgbInterface, &TForm1::ButtonLGBClick},
       {link::kLenzInterface, &TForm1::ButtonLenzClick},
       {link::kPr1, &TForm1::ButtonPR1Click},
+      {link::kDccEx, &TForm1::ButtonDCCEXClick},
   };
   for (const auto& [kind, handler] : hardware) {
     OnChecked(hardware_panel_->Button(kind), [this, handler] { (this->*handler)(); });
@@ -412,6 +413,8 @@ void TForm1::ButtonLenzClick() { ChooseHardware(link::kLenzInterface); }
 
 void TForm1::ButtonPR1Click() { ChooseHardware(link::kPr1); }
 
+void TForm1::ButtonDCCEXClick() { ChooseHardware(link::kDccEx); }
+
 void TForm1::ChooseHardware(int kind) {
   const link::HardwareChoice& choice = link::ChoiceOf(kind);
   if (choice.waits) link_.WaitTicks(kChoiceWaitTicks);
@@ -423,7 +426,7 @@ void TForm1::ChooseHardware(int kind) {
   // A bare booster gives no acknowledge: reading all CVs would only fill the sheet
   // with "?". Offered again with the board once a file has been opened.
   if (sheet_files_->SheetLoaded()) menu_->SetEnabled("leseAlleCVs", kind != link::kBooster);
-  if (kind != link::kLgbInterface) PutTitleBack();
+  if (!link_.SpeaksMessages()) PutTitleBack();
   switch (choice.set_up) {
     case link::HardwareChoice::SetUp::kNone:
       break;
@@ -431,7 +434,16 @@ void TForm1::ChooseHardware(int kind) {
       engine_.SetUpHardware(kind);
       // After the LGB interface nothing repeats: the resets start at once, so the
       // track does not stand powered without a signal.
-      if (previous == link::kLgbInterface) link_.RestartBackground();
+      if (previous == link::kLgbInterface || previous == link::kDccEx) link_.RestartBackground();
+      break;
+    case link::HardwareChoice::SetUp::kDccEx:
+      // The title says what is waited for (the station restarts when its port opens),
+      // and stays saying so when it never answered.
+      PutTitleBack();
+      title_before_no_lgb_ = windowTitle();
+      if (engine_.SetUpHardware(kind, [this](const std::string& text) { setWindowTitle(FromCp1252(text)); })) {
+        PutTitleBack();
+      }
       break;
     case link::HardwareChoice::SetUp::kLgb:
       // The interface knows the direct mode only.

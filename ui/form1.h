@@ -82,12 +82,13 @@ class TForm1 : public QMainWindow {
   // The handler of the mode panel's i-th button (ProgDirClick ... ProgrocClick).
   void ProgModeClick(std::size_t i);
   void HardwareWahlClick();
-  // The hardware panel's buttons, one per HardwareKind 0..4.
+  // The hardware panel's buttons, one per HardwareKind 0..5.
   void ButtonQARNClick();
   void ButtonBoosterClick();
   void ButtonLGBClick();
   void ButtonLenzClick();
   void ButtonPR1Click();
+  void ButtonDCCEXClick();
   // The CV commands.
   void leseCVClick();
   void SchreibeCVClick();
