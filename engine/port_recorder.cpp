@@ -100,6 +100,10 @@ struct PortRecorder::Record {
     }
     Add({{now(), TrackLogEntry::kLgb, {}, "from the interface: " + encoding::ToHex(got)}, {}, false});
   }
+  bool AboveTrackRate() {
+    std::lock_guard lock(mutex);
+    return above_track_rate;
+  }
   void Note(TrackLogEntry::Kind kind, std::string text) {
     std::lock_guard lock(mutex);
     Add({{now(), kind, {}, std::move(text)}, {}, false});
@@ -159,7 +163,13 @@ class PortRecorder::RecordingDevice : public serial::ForwardingDevice {
   }
   int SetDTR(bool on) override {
     const int error = ForwardingDevice::SetDTR(on);
-    if (error == 0) record_->Note(TrackLogEntry::kPower, on ? "DTR on: track power on" : "DTR off: track power off");
+    if (error == 0) {
+      // A station's DTR is no track power: it only restarts the board when raised.
+      const bool station = record_->AboveTrackRate();
+      record_->Note(TrackLogEntry::kPower, station ? (on ? "DTR on" : "DTR off")
+                                           : on  ? "DTR on: track power on"
+                                                 : "DTR off: track power off");
+    }
     return error;
   }
   int SetRTS(bool on) override {

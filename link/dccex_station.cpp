@@ -34,23 +34,37 @@ StationFrame FrameOf(std::string text) {
   return frame;
 }
 
+// The first word of a frame after its letter and any callback prefix: "29" of
+// "<r 29 zz>".
+std::string_view FirstWord(std::string_view frame) {
+  frame = frame.substr(2, frame.size() - 3);
+  if (const std::size_t bar = frame.rfind('|'); bar != std::string_view::npos) frame.remove_prefix(bar + 1);
+  while (!frame.empty() && frame.front() == ' ') frame.remove_prefix(1);
+  return frame.substr(0, frame.find(' '));
+}
+
 // Sends `command` and waits for the frame with one of `letters` whose numbers begin
-// with `key` and carry one value more. A frame with such a letter that is no such
-// list is a garbled answer; one naming another CV answers something earlier and is
-// passed over.
+// with `key` and carry one value more. A frame with such a letter that names the CV
+// but is no such list is a garbled answer, and so is one that names nothing readable
+// when no answer came in time; one naming another CV answers something earlier and
+// is passed over.
 StationAnswer Exchange(TrackLink& link, const std::string& command, std::string_view letters,
                        const std::vector<int>& key) {
   StationAnswer answer;
   if (link.StationBanner.empty()) return answer;
   link.RxBuffer.clear();
   link.Port().WriteText(command);
+  const std::string cv = std::to_string(key.front());
+  std::string unreadable;  // the last garbled frame of ours or of no one's
   bool done = false;
   link.AwaitReceived(kStationProgrammingTicks, [&] {
     for (const StationFrame& frame : TakeStationFrames(link.RxBuffer)) {
       if (done || letters.find(frame.letter) == std::string_view::npos) continue;
-      const bool keyed = frame.numbers.size() >= key.size() &&
+      const bool keyed = !frame.garbled && frame.numbers.size() >= key.size() &&
                          std::equal(key.begin(), key.end(), frame.numbers.begin());
-      if (!frame.garbled && !keyed) continue;
+      const bool ours_garbled = frame.garbled && FirstWord(frame.text) == cv;
+      if (frame.garbled) unreadable = frame.text;
+      if (!keyed && !ours_garbled) continue;
       done = true;
       answer.frame = frame.text;
       if (frame.garbled || frame.numbers.size() != key.size() + 1) {
@@ -62,6 +76,10 @@ StationAnswer Exchange(TrackLink& link, const std::string& command, std::string_
     }
     return done;
   });
+  if (!done && !unreadable.empty()) {
+    answer.outcome = StationAnswer::kGarbled;
+    answer.frame = unreadable;
+  }
   return answer;
 }
 

@@ -65,7 +65,8 @@ std::string StationProblemText(const StationAnswer& answer);
 // most Arduino boards); then, if none came, once more after <s>, for a station that
 // did not restart. `progress` hears what is waited for and the
 // outcome (Windows-1252). Returns whether the banner came; link.StationBanner holds it
-// ("iDCC-EX V-5.0.7 / MEGA / ..."), empty when none came.
+// without its brackets and letter ("DCC-EX V-5.0.7 / MEGA / ..."), empty when none
+// came.
 bool AwaitStationBanner(TrackLink& link, bool restarted, const std::function<void(const std::string&)>& progress);
 
 // The station's commands. Each sends the command and waits for its answer; nothing is

@@ -32,6 +32,7 @@
 #include "ui/port_panel.h"
 #include "ui/sheet_files.h"
 #include "ui/sheet_pane.h"
+#include "ui/connection_diagram.h"
 #include "ui/text_codec.h"
 #include "ui/track_log_window.h"
 #include "ui/tryout_panel.h"
@@ -427,6 +428,7 @@ void TForm1::ChooseHardware(int kind) {
   // with "?". Offered again with the board once a file has been opened.
   if (sheet_files_->SheetLoaded()) menu_->SetEnabled("leseAlleCVs", kind != link::kBooster);
   if (!link_.SpeaksMessages()) PutTitleBack();
+  ShowDiagramFor(kind);
   switch (choice.set_up) {
     case link::HardwareChoice::SetUp::kNone:
       break;
@@ -457,6 +459,12 @@ void TForm1::ChooseHardware(int kind) {
       }
       break;
   }
+}
+
+void TForm1::ShowDiagramFor(int kind) {
+  const bool station = kind == link::kDccEx;
+  controls_.Image1->setPixmap(station ? DrawStationDiagram() : DrawConnectionDiagram());
+  controls_.Image1->setAccessibleDescription(station ? StationDiagramInWords() : ConnectionDiagramInWords());
 }
 
 void TForm1::PutTitleBack() {

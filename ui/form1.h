@@ -151,6 +151,8 @@ class TForm1 : public QMainWindow {
   // it switches, and the port set-up that goes with it.
   void ChooseHardware(int kind);
   // Ends "keine Verbindung zu LGB55045": the title as it was before.
+  // The connection diagram of the hardware `kind`: the station's, or the board's wiring.
+  void ShowDiagramFor(int kind);
   void PutTitleBack();
   // What the CV commands change in the window outside their box.
   CvBox::WindowHooks CvBoxHooks();
