@@ -36,6 +36,7 @@ std::vector<DccExStationModel::LogEntry> DccExStationModel::TakeLog() { return s
 
 std::vector<TimedReply> DccExStationModel::Restart(SimTime time) {
   pending_.clear();
+  stray_ = 0;
   powered_ = false;
   booted_at_ = time + settings_.boot_delay;
   line_free_at_ = booted_at_;
@@ -55,9 +56,19 @@ std::vector<TimedReply> DccExStationModel::OnCharacters(SimTime time, std::strin
   pending_.append(received);
   while (true) {
     const std::size_t start = pending_.find('<');
+    // What stands outside "<...>" is ignored, as the station does; the log counts it
+    // once the next command begins.
+    stray_ += start == std::string::npos ? pending_.size() : start;
     if (start == std::string::npos) {
       pending_.clear();
       break;
+    }
+    if (stray_ > 0) {
+      std::string text = "to the station: ";
+      text += std::to_string(stray_);
+      text += " stray characters (ignored)";
+      log_.push_back({time, std::move(text)});
+      stray_ = 0;
     }
     const std::size_t end = pending_.find('>', start);
     if (end == std::string::npos) {
@@ -118,7 +129,7 @@ std::string DccExStationModel::Handle(const std::string& command, std::string& a
     const std::string shown = std::to_string(confirmed ? (write ? n[1] : n[2]) : -1);
     answer = "<r " + std::to_string(n[0]) + (bit ? " " + std::to_string(n[1]) : "") + " " + shown + ">";
     return "write CV " + std::to_string(n[0]) + " = " + std::to_string(value) +
-           (!stored ? " (refused)" : confirmed ? " (stored)" : " (stored, acknowledge lost)");
+           (!stored ? ": refused" : confirmed ? ": stored" : ": stored, acknowledge lost");
   }
   answer = "<X>";
   return "not understood";

@@ -78,6 +78,7 @@ class DccExStationModel {
   std::function<bool()> acknowledge_lost_;
   DccExSettings settings_;
   std::string pending_;     // a command still being received
+  std::size_t stray_ = 0;   // characters outside any command, not yet logged
   SimTime booted_at_{0};    // commands before this are lost in the boot
   SimTime line_free_at_{0};  // when the last answer's last character has gone out
   bool powered_ = false;
