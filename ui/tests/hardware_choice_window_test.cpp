@@ -327,6 +327,24 @@ TEST_F(SilentStationWindowTest, LeavesTheTitleSayingSoAndReadsNothing) {
   EXPECT_EQ(Title(), kStartTitle);
 }
 
+// The window as `qarn2 --simulate` runs it: the simulated station on the wall clock.
+class WallClockStationWindowTest : public HardwareChoiceWindowTest {
+ protected:
+  void SetUp() override {
+    options_.virtual_time = false;
+    Start();
+  }
+};
+
+TEST_F(WallClockStationWindowTest, ReadsAndWritesThroughTheStation) {
+  Pick("ButtonDCCEX");
+  EXPECT_EQ(Title(), kStartTitle);
+  WriteCv("29", "9");
+  EXPECT_EQ(Result(), "CV Nr 29=9 best\u00e4tigt");
+  ReadCv("29");
+  EXPECT_EQ(Result(), "CV Nr 29 = 9");
+}
+
 TEST_F(HardwareChoiceWindowTest, BoardReadsAndBoosterOnlyWrites) {
   ReadCv("29");
   EXPECT_EQ(Result(), "CV Nr 29 = 6");
