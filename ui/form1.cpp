@@ -17,6 +17,7 @@
 #include <QScrollBar>
 
 #include "curve/curve_editor.h"
+#include "link/dccex_station.h"
 #include "link/hardware_setup.h"
 #include "programming/cv_commands.h"
 #include "ui/accessible_widgets.h"
@@ -441,11 +442,7 @@ void TForm1::ChooseHardware(int kind) {
     case link::HardwareChoice::SetUp::kDccEx:
       // The title says what is waited for (the station restarts when its port opens),
       // and stays saying so when it never answered.
-      PutTitleBack();
-      title_before_no_lgb_ = windowTitle();
-      if (engine_.SetUpHardware(kind, [this](const std::string& text) { setWindowTitle(FromCp1252(text)); })) {
-        PutTitleBack();
-      }
+      TitleWhileWaitingForStation([this, kind](const auto& progress) { return engine_.SetUpHardware(kind, progress); });
       break;
     case link::HardwareChoice::SetUp::kLgb:
       // The interface knows the direct mode only.
@@ -465,6 +462,13 @@ void TForm1::ShowDiagramFor(int kind) {
   const bool station = kind == link::kDccEx;
   controls_.Image1->setPixmap(station ? DrawStationDiagram() : DrawConnectionDiagram());
   controls_.Image1->setAccessibleDescription(station ? StationDiagramInWords() : ConnectionDiagramInWords());
+}
+
+void TForm1::TitleWhileWaitingForStation(
+    const std::function<bool(const std::function<void(const std::string&)>&)>& wait) {
+  PutTitleBack();
+  title_before_no_lgb_ = windowTitle();
+  if (wait([this](const std::string& text) { setWindowTitle(FromCp1252(text)); })) PutTitleBack();
 }
 
 void TForm1::PutTitleBack() {
@@ -555,12 +559,16 @@ void TForm1::KennNixClick() { curve_editor_->Cancel(*sheet_); }
 
 void TForm1::PortsClick() { port_panel_->Show(); }
 
-void TForm1::ButtonCOM1Click() {
-  link_.MovePort("COM1", [this] { port_panel_->Hide(); });
-}
+void TForm1::ButtonCOM1Click() { MovePortTo("COM1"); }
 
-void TForm1::ButtonCOM2Click() {
-  link_.MovePort("COM2", [this] { port_panel_->Hide(); });
+void TForm1::ButtonCOM2Click() { MovePortTo("COM2"); }
+
+void TForm1::MovePortTo(const std::string& name) {
+  link_.MovePort(name, [this] { port_panel_->Hide(); });
+  // A station on the port just opened restarts: nothing goes to it before its banner.
+  if (link_.HardwareKind == link::kDccEx) {
+    TitleWhileWaitingForStation([this](const auto& progress) { return link::AwaitStationBanner(link_, true, progress); });
+  }
 }
 
 // --- Information views and the end.

@@ -153,6 +153,12 @@ class TForm1 : public QMainWindow {
   // Ends "keine Verbindung zu LGB55045": the title as it was before.
   // The connection diagram of the hardware `kind`: the station's, or the board's wiring.
   void ShowDiagramFor(int kind);
+  // The port panel's choice, and with a DCC-EX station the wait for its banner.
+  void MovePortTo(const std::string& name);
+  // Runs `wait` (a wait for the station) with its progress as the window's title,
+  // which stays on the last text when the station did not answer.
+  void TitleWhileWaitingForStation(
+      const std::function<bool(const std::function<void(const std::string&)>&)>& wait);
   void PutTitleBack();
   // What the CV commands change in the window outside their box.
   CvBox::WindowHooks CvBoxHooks();

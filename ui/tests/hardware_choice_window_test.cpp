@@ -307,6 +307,15 @@ TEST_F(HardwareChoiceWindowTest, DccExStationProgramsThroughItsCommandsAndBackTo
   EXPECT_TRUE(messages_.empty());
 }
 
+TEST_F(HardwareChoiceWindowTest, AStationOnAnotherPortIsWaitedForAsItRestarts) {
+  Pick("ButtonDCCEX");
+  Choose("Ports");
+  Find<QAbstractButton>("ButtonCOM2")->click();
+  EXPECT_EQ(Title(), kStartTitle);
+  ReadCv("29");
+  EXPECT_EQ(Result(), "CV Nr 29 = 6");
+}
+
 // Nothing at the far end answers at 115200 bit/s.
 class SilentStationWindowTest : public HardwareChoiceWindowTest {
  protected:
