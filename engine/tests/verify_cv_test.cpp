@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/testing/track_bench.h"
+#include "link/dccex_station.h"
 #include "link/hardware_kind.h"
 
 namespace qarn2::engine {
@@ -69,6 +70,29 @@ TEST(VerifyCvTest, AStationThatCannotReadTheCvGivesNoAnswer) {
   EXPECT_FALSE(outcome.holds);
   EXPECT_FALSE(outcome.answered);
   EXPECT_EQ(outcome.actual, -1);
+}
+
+TEST(StationBitWriteTest, SetsAndClearsOneBitAndSaysWhatItWrote) {
+  testing::TrackBench bench;
+  bench.link_->HardwareKind = link::kDccEx;
+  ASSERT_TRUE(bench.engine_->SetUpHardware(link::kDccEx));
+  struct Step {
+    int cv, bit, value;
+    link::StationAnswer::Outcome outcome;
+    int cv_after;
+  };
+  const Step steps[] = {
+      {29, 5, 1, link::StationAnswer::kValue, 6 | 32},
+      {29, 1, 0, link::StationAnswer::kValue, 32 | 4},
+      {7, 0, 1, link::StationAnswer::kNotDone, -1},  // read-only: -1
+  };
+  for (const Step& step : steps) {
+    const link::StationAnswer answer = link::StationWriteBit(*bench.link_, step.cv, step.bit, step.value);
+    EXPECT_EQ(answer.outcome, step.outcome) << answer.frame;
+    if (step.cv_after >= 0) {
+      EXPECT_EQ(bench.Cv(step.cv), step.cv_after);
+    }
+  }
 }
 
 }  // namespace
