@@ -19,7 +19,6 @@
 // the program's programming modes do not apply.
 
 #include <functional>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
