@@ -3,22 +3,18 @@
 // the program (cli/tests/dccex_station.py on a pseudo-terminal), which answers as the
 // station's documentation says, stays silent, answers garbage or is still booting.
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/command_line.h"
 #include "cli/decoder_commands.h"
 #include "cli/tests/run_cli.h"
+#include "testsupport/station_script.h"
 
 namespace qarn2::cli {
 namespace {
@@ -30,13 +26,6 @@ using testing::Result;
 using testing::RunCli;
 
 std::string Temp(const std::string& name) { return (fs::temp_directory_path() / ("qarn2_dccex_" + name)).string(); }
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 void Put(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
@@ -97,46 +86,6 @@ TEST(DccExSimulatedTest, RunsOnTheWallClockAndRefusesAMode) {
   EXPECT_THAT(mode.err, HasSubstr("the station chooses how it programs"));
 }
 
-// The independent station on a pseudo-terminal, for one test case.
-class StationScript {
- public:
-  explicit StationScript(std::vector<std::string> options) : log_(Temp("station.log")) {
-    int out[2];
-    if (pipe(out) != 0) return;
-    options.insert(options.begin(), {"python3", QARN2_DCCEX_STATION_SCRIPT, "--log", log_});
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], STDOUT_FILENO);
-      close(out[0]);
-      close(out[1]);
-      std::vector<char*> argv;
-      for (std::string& option : options) argv.push_back(option.data());
-      argv.push_back(nullptr);
-      execvp("python3", argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n') device_ += c;
-    close(out[0]);
-  }
-  ~StationScript() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-    fs::remove(log_);
-  }
-  const std::string& Device() const { return device_; }
-  // What the station received, a line per read: "ready <R 29>" or "booting ...".
-  std::string Received() const { return Slurp(log_); }
-
- private:
-  std::string log_;
-  pid_t pid_ = -1;
-  std::string device_;
-};
-
 TEST(DccExPortTest, AnIndependentStationAnswersAsDocumented) {
   const std::string sheet = Temp("port_sheet.DEC");
   struct Case {
@@ -165,7 +114,7 @@ TEST(DccExPortTest, AnIndependentStationAnswersAsDocumented) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    StationScript station(c.station);
+    testsupport::StationScript station(c.station);
     ASSERT_THAT(station.Device(), HasSubstr("/dev/")) << "python3 did not start the station";
     if (!c.sheet.empty()) Put(sheet, c.sheet);
     std::vector<std::string> args = c.args;

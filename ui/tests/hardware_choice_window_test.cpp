@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "testsupport/station_script.h"
 #include "ui/tests/form1_fixture.h"
 
 namespace qarn2::ui {
@@ -307,6 +308,28 @@ TEST_F(HardwareChoiceWindowTest, DccExStationProgramsThroughItsCommandsAndBackTo
   EXPECT_TRUE(messages_.empty());
 }
 
+// The window on a real port, with a station written apart from the program that is
+// still booting when the station is chosen.
+class IndependentStationWindowTest : public HardwareChoiceWindowTest {
+ protected:
+  void SetUp() override {
+    options_.ports.Set("COM1", station_.Device());
+    options_.virtual_time = false;
+    Start();
+  }
+  testsupport::StationScript station_{{"--boot", "1.5"}};
+};
+
+TEST_F(IndependentStationWindowTest, ReadsAndWritesOnceTheStationHasBooted) {
+  ASSERT_FALSE(station_.Device().empty()) << "python3 did not start the station";
+  Pick("ButtonDCCEX");
+  EXPECT_EQ(Title(), kStartTitle);
+  WriteCv("29", "12");
+  EXPECT_EQ(Result(), "CV Nr 29=12 best\u00e4tigt");
+  ReadCv("29");
+  EXPECT_EQ(Result(), "CV Nr 29 = 12");
+}
+
 TEST_F(HardwareChoiceWindowTest, AStationOnAnotherPortIsWaitedForAsItRestarts) {
   Pick("ButtonDCCEX");
   Choose("Ports");
@@ -334,24 +357,6 @@ TEST_F(SilentStationWindowTest, LeavesTheTitleSayingSoAndReadsNothing) {
   EXPECT_EQ(Result(), "    nicht lesbar");
   Pick("ButtonQARN");
   EXPECT_EQ(Title(), kStartTitle);
-}
-
-// The window as `qarn2 --simulate` runs it: the simulated station on the wall clock.
-class WallClockStationWindowTest : public HardwareChoiceWindowTest {
- protected:
-  void SetUp() override {
-    options_.virtual_time = false;
-    Start();
-  }
-};
-
-TEST_F(WallClockStationWindowTest, ReadsAndWritesThroughTheStation) {
-  Pick("ButtonDCCEX");
-  EXPECT_EQ(Title(), kStartTitle);
-  WriteCv("29", "9");
-  EXPECT_EQ(Result(), "CV Nr 29=9 best\u00e4tigt");
-  ReadCv("29");
-  EXPECT_EQ(Result(), "CV Nr 29 = 9");
 }
 
 TEST_F(HardwareChoiceWindowTest, BoardReadsAndBoosterOnlyWrites) {
