@@ -59,6 +59,14 @@ StationAnswer Exchange(TrackLink& link, const std::string& command, std::string_
   bool done = false;
   link.AwaitReceived(kStationProgrammingTicks, [&] {
     for (const StationFrame& frame : TakeStationFrames(link.RxBuffer)) {
+      if (!done && frame.text == "<X>") {
+        // The station knows no such command (older firmware reads only with more
+        // operands): waiting on would only run into the time limit.
+        done = true;
+        answer.outcome = StationAnswer::kRefused;
+        answer.frame = command;
+        continue;
+      }
       if (done || letters.find(frame.letter) == std::string_view::npos) continue;
       const bool keyed = !frame.garbled && frame.numbers.size() >= key.size() &&
                          std::equal(key.begin(), key.end(), frame.numbers.begin());
@@ -131,6 +139,8 @@ std::string StationProblemText(const StationAnswer& answer) {
       return "   keine Antwort der DCC-EX-Zentrale ";
     case StationAnswer::kGarbled:
       return "   unverst\xE4ndliche Antwort der Zentrale: " + answer.frame + " ";
+    case StationAnswer::kRefused:
+      return "   die Zentrale kennt den Befehl " + answer.frame + " nicht (<X>) ";
   }
   return "";
 }

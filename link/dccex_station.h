@@ -11,6 +11,7 @@
 //                                                  expected value first and reads the
 //                                                  CV only when it does not match
 //   <1 PROG>, <0 PROG>  -> <p1 PROG>, <p0 PROG>    programming track power
+//   a command it does not know -> <X>
 // Answers may carry a callback prefix ("<r1|2|29 6>"), which is passed over. Lines that
 // answer nothing of ours (power broadcasts "<p1>", diagnostics "<* ... *>", text
 // outside "<...>") are skipped while an answer is awaited.
@@ -50,10 +51,12 @@ inline constexpr int kStationProgrammingTicks = 1000;  // <R>, <W>, <B>, <V>
 
 // What the station answered to one command.
 struct StationAnswer {
-  enum Outcome { kValue, kNotDone, kNoAnswer, kGarbled };
+  // kRefused: the station answered <X>, it knows no such command.
+  enum Outcome { kValue, kNotDone, kNoAnswer, kGarbled, kRefused };
   Outcome outcome = kNoAnswer;
   int value = -1;      // with kValue: the value read, written or verified
-  std::string frame;   // the answer as it came (kValue, kNotDone, kGarbled)
+  std::string frame;   // the answer as it came (kValue, kNotDone, kGarbled); the
+                       // command with kRefused
 };
 
 // The station's outcome texts for the CV box (Windows-1252, padded as the others).

@@ -13,6 +13,8 @@ Behaviours (--behaviour):
   silent   never answers anything, not even its banner
   garbage  prints its banner, then answers every command with a line of noise
            followed by a malformed answer
+  old      reads only with a callback (<R cv n m>), as older firmware: a read of
+           one operand is answered <X>
 """
 
 import argparse
@@ -49,7 +51,7 @@ class Station:
             os.write(self.master, BANNER)
         elif letter in ("1", "0") and numbers == ["PROG"]:
             self.send("<p%s PROG>\n" % letter)
-        elif letter == "R" and len(numbers) == 1:
+        elif letter == "R" and len(numbers) == 1 and self.args.behaviour != "old":
             cv = int(numbers[0])
             value = -1 if cv in self.unreadable else self.cvs.get(cv, -1)
             time.sleep(self.args.delay)
@@ -93,7 +95,7 @@ class Station:
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--behaviour", default="normal", choices=["normal", "silent", "garbage"])
+    parser.add_argument("--behaviour", default="normal", choices=["normal", "silent", "garbage", "old"])
     parser.add_argument("--boot", type=float, default=0.3)
     parser.add_argument("--delay", type=float, default=0.05)
     parser.add_argument("--unreadable", type=int, action="append", default=[])

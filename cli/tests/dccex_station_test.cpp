@@ -111,6 +111,8 @@ TEST(DccExPortTest, AnIndependentStationAnswersAsDocumented) {
        "keine Verbindung zur DCC-EX-Zentrale"},
       {"garbage", {"--behaviour", "garbage"}, {"read", "29"}, "", kExitNotConfirmed, "CV 29 not readable\n",
        "unverst\u00e4ndliche Antwort der Zentrale: <r 29 zz>"},
+      {"a command the station does not know", {"--behaviour", "old"}, {"read", "29"}, "", kExitNotConfirmed,
+       "CV 29 not readable\n", "die Zentrale kennt den Befehl <R 29> nicht"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
