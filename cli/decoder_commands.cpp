@@ -131,8 +131,10 @@ std::string Parse(std::span<const std::string> args, bool in_place_allowed, Argu
         parsed.hardware = link::kBooster;
       } else if (value == "lgb") {
         parsed.hardware = link::kLgbInterface;
+      } else if (value == "dccex") {
+        parsed.hardware = link::kDccEx;
       } else {
-        return "--hardware takes board, booster or lgb, not '" + value + "'";
+        return "--hardware takes board, booster, lgb or dccex, not '" + value + "'";
       }
     } else if (name == "in-place") {
       parsed.in_place = true;
@@ -239,6 +241,9 @@ std::string HardwareRefuses(std::string_view command, const Arguments& parsed) {
   if (parsed.hardware == link::kBooster && parsed.verify) {
     return "a bare booster gives no acknowledge: --verify reads back and needs --hardware board or lgb";
   }
+  if (parsed.hardware == link::kDccEx && parsed.mode_given) {
+    return "with --hardware dccex the station chooses how it programs: --mode does not apply";
+  }
   if (parsed.hardware != link::kLgbInterface) return "";
   if (command == "reset") return "the LGB interface does no factory reset";
   if (parsed.mode != "dir" && parsed.mode != "dio") {
@@ -248,14 +253,25 @@ std::string HardwareRefuses(std::string_view command, const Arguments& parsed) {
 }
 
 const char* HardwareName(int hardware) {
-  return hardware == link::kBooster ? "booster" : hardware == link::kLgbInterface ? "lgb" : "board";
+  switch (hardware) {
+    case link::kBooster:
+      return "booster";
+    case link::kLgbInterface:
+      return "lgb";
+    case link::kDccEx:
+      return "dccex";
+    default:
+      return "board";
+  }
 }
 
 // Opens the track as the window's start-up does, runs `body` on the engine, and
 // reports port errors, the trace and the simulated decoder's file.
 int OnTheTrack(std::string_view command, const Arguments& args, CommandReport& report, std::ostream& err,
                const std::function<int(CvTool&)>& body) {
-  report.Describe(args.mode, HardwareName(args.hardware), args.retries, args.verify);
+  // A station's mode is its own.
+  report.Describe(args.hardware == link::kDccEx ? "station" : args.mode, HardwareName(args.hardware), args.retries,
+                  args.verify);
   if (const std::string refused = HardwareRefuses(command, args); !refused.empty()) {
     return report.Fail(kExitUsage, refused);
   }
@@ -270,8 +286,13 @@ int OnTheTrack(std::string_view command, const Arguments& args, CommandReport& r
   try {
     link::TrackLink& link = engine->Link();
     link.HardwareKind = args.hardware;
-    if (!engine->SetUpHardware(args.hardware)) {
-      err << "qarn2-cli: " << command << ": keine Verbindung zu LGB55045 (the interface did not answer)\n";
+    const auto progress = [&err](const std::string& text) { err << sheet::Cp1252ToUtf8(text) << '\n'; };
+    if (!engine->SetUpHardware(args.hardware, progress)) {
+      if (args.hardware == link::kDccEx) {
+        err << "qarn2-cli: " << command << ": keine Verbindung zur DCC-EX-Zentrale (no banner, no answer to <s>)\n";
+      } else {
+        err << "qarn2-cli: " << command << ": keine Verbindung zu LGB55045 (the interface did not answer)\n";
+      }
     }
     // The repeated resets start with a write (none with the LGB interface).
     link.RestartBackground();
@@ -356,7 +377,8 @@ std::optional<std::string> ReadSheet(std::string_view command, const std::string
 // mode unless --mode says otherwise, as the window does when it opens the file.
 // Returns the problem with the mode line, empty when there is none.
 std::string TakeModeLine(const std::string& text, Arguments& parsed) {
-  if (parsed.mode_given || text.empty() || text[0] != '*') return "";
+  // A DCC-EX station programs in its own way: the mode line means nothing to it.
+  if (parsed.mode_given || parsed.hardware == link::kDccEx || text.empty() || text[0] != '*') return "";
   const programming::TextSheet sheet(text);
   const std::string mode = sheet.Line(0).substr(1, 3);
   if (!programming::IsProgrammingMode(mode)) {
@@ -389,7 +411,12 @@ Programming hardware (all five):
   --hardware HW        board: the interface board (the default); booster: a bare
                        booster, which gives no acknowledge, so read and read-all
                        are refused; lgb: the LGB interface at 9600 bit/s (modes dir
-                       and dio, CV 1..255, no reset).
+                       and dio, CV 1..255, no reset); dccex: a DCC-EX command
+                       station on USB at 115200 bit/s, programming on its
+                       programming track in the method it chooses (no --mode; a
+                       file's mode line does not apply), e.g. --hardware dccex
+                       --port COM1=/dev/ttyACM0. Opening its port restarts the
+                       station: up to 5 s for its banner.
 
 )" + std::string(kTriesHelp);
 }

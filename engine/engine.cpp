@@ -113,6 +113,7 @@ Engine::Engine(EngineOptions options)
       hand_off_(std::make_unique<qtadapter::QtHandOff>()),
       streams_(encoding::MakeFixedStreams()) {
   track_->Lgb().SetSettings(options_.lgb);
+  track_->Station().SetSettings(options_.station);
   serial::DeviceFactory devices = RefusingConsoles(sim::DevicesWithSimulatedTrack(*track_), options_,
                                                   console_refused_);
   if (options_.wrap_devices) devices = options_.wrap_devices(std::move(devices));
@@ -189,13 +190,15 @@ void Engine::SetViews(programming::CvCommandsView* cv_view, tryout::TryOutView* 
   tryout_->SetView(tryout_view ? *tryout_view : kNoTryOutView);
 }
 
-bool Engine::SetUpHardware(int kind) {
+bool Engine::SetUpHardware(int kind, const std::function<void(const std::string&)>& progress) {
   switch (link::ChoiceOf(kind).set_up) {
     case link::HardwareChoice::SetUp::kBoard:
       link::SetUpBoardPort(*link_, streams_);
       return true;
     case link::HardwareChoice::SetUp::kLgb:
       return link::SetUpLgbPort(*link_);
+    case link::HardwareChoice::SetUp::kDccEx:
+      return link::SetUpDccExPort(*link_, progress);
     case link::HardwareChoice::SetUp::kNone:
       break;
   }

@@ -58,6 +58,7 @@ struct EngineOptions {
   // How the simulated hardware behaves (its LGB interface's replies among it).
   sim::SimulatedTrack::Options track;
   sim::LgbSettings lgb;
+  sim::DccExSettings station;  // the simulated DCC-EX station's times
   // Puts something between the port and its devices (a test's watch on the lines, or
   // a device of its own); a real port's record notes what the port tells it.
   std::function<serial::DeviceFactory(serial::DeviceFactory)> wrap_devices;
@@ -108,9 +109,10 @@ class Engine {
 
   // The port set-up of the hardware `kind` (a link::HardwareKindValue): the board's
   // for the board and the booster, the LGB interface's with its greeting for the
-  // interface, none for the others. Returns false when the interface did not answer.
-  // HardwareKind itself is the caller's to set.
-  bool SetUpHardware(int kind);
+  // interface, the station's with its banner for a DCC-EX station (`progress` hears
+  // what is waited for, Windows-1252), none for the others. Returns false when the
+  // interface or the station did not answer. HardwareKind itself is the caller's to set.
+  bool SetUpHardware(int kind, const std::function<void(const std::string&)>& progress = {});
 
   // The simulated track (there even when no port leads to it), its clock, and the
   // virtual time base (null on the wall clock).

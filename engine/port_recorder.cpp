@@ -51,6 +51,25 @@ void DecodeWrite(SimTime start, const std::string& data, std::vector<TrackLogEnt
   }
 }
 
+// A station's text as the log shows it: line ends as "\n", other control and
+// non-ASCII bytes as "\xHH".
+std::string Printable(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (byte < 0x20 || byte >= 0x7F) {
+      out += "\\x" + encoding::HexByte(byte);
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 struct PortRecorder::Record {
@@ -59,6 +78,11 @@ struct PortRecorder::Record {
   // The data is copied by the caller, outside the lock.
   void NoteWrite(std::string data, bool ahead) {
     std::lock_guard lock(mutex);
+    if (above_track_rate) {
+      // A DCC-EX station's text commands, shown as text.
+      Add({{now(), TrackLogEntry::kStation, {}, "to the station: " + Printable(data)}, {}, false});
+      return;
+    }
     if (below_track_rate) {
       // Not a track signal: the LGB interface's messages, shown as they are.
       Add({{now(), TrackLogEntry::kLgb, {}, "to the interface: " + encoding::ToHex(data)}, {}, false});
@@ -68,10 +92,17 @@ struct PortRecorder::Record {
   }
   void NoteRead(const char* data, int count) {
     if (count <= 0) return;
-    std::string text =
-        "from the interface: " + encoding::ToHex(std::string_view(data, static_cast<std::size_t>(count)));
+    const std::string_view got(data, static_cast<std::size_t>(count));
     std::lock_guard lock(mutex);
-    Add({{now(), TrackLogEntry::kLgb, {}, std::move(text)}, {}, false});
+    if (above_track_rate) {
+      Add({{now(), TrackLogEntry::kStation, {}, "from the station: " + Printable(got)}, {}, false});
+      return;
+    }
+    Add({{now(), TrackLogEntry::kLgb, {}, "from the interface: " + encoding::ToHex(got)}, {}, false});
+  }
+  bool AboveTrackRate() {
+    std::lock_guard lock(mutex);
+    return above_track_rate;
   }
   void Note(TrackLogEntry::Kind kind, std::string text) {
     std::lock_guard lock(mutex);
@@ -98,6 +129,7 @@ struct PortRecorder::Record {
   const Clock now;
   std::mutex mutex;  // the event thread notes rings, the user-interface thread the rest
   bool below_track_rate = false;  // the port runs slower than the track's 19200 bit/s
+  bool above_track_rate = false;  // ... faster: a DCC-EX station's text
   std::deque<Noted> notes;        // not yet decoded, in the order they happened
   std::uint64_t dropped = 0;      // notes dropped undecoded since the record was last read
 };
@@ -113,6 +145,7 @@ class PortRecorder::RecordingDevice : public serial::ForwardingDevice {
     if (error == 0) {
       std::lock_guard lock(record_->mutex);
       record_->below_track_rate = settings.baud_rate < 19200;
+      record_->above_track_rate = settings.baud_rate > 19200;
     }
     return error;
   }
@@ -130,7 +163,13 @@ class PortRecorder::RecordingDevice : public serial::ForwardingDevice {
   }
   int SetDTR(bool on) override {
     const int error = ForwardingDevice::SetDTR(on);
-    if (error == 0) record_->Note(TrackLogEntry::kPower, on ? "DTR on: track power on" : "DTR off: track power off");
+    if (error == 0) {
+      // A station's DTR is no track power: it only restarts the board when raised.
+      const bool station = record_->AboveTrackRate();
+      record_->Note(TrackLogEntry::kPower, station ? (on ? "DTR on" : "DTR off")
+                                           : on  ? "DTR on: track power on"
+                                                 : "DTR off: track power off");
+    }
     return error;
   }
   int SetRTS(bool on) override {

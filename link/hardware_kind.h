@@ -9,6 +9,8 @@ enum HardwareKindValue : int {
   kLgbInterface = 2,   // the LGB 55045 interface, spoken to at 9600 bit/s
   kLenzInterface = 3,  // never offered; behaves as the board
   kPr1 = 4,            // never offered; behaves as the board
+  kDccEx = 5,          // a DCC-EX command station on USB, spoken to in its text
+                       // commands at 115200 bit/s; it makes the track signal itself
 };
 
 }  // namespace qarn2::link

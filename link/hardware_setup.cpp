@@ -3,6 +3,8 @@
 #include <array>
 #include <string>
 
+#include "link/dccex_station.h"
+
 namespace qarn2::link {
 namespace {
 
@@ -18,9 +20,12 @@ constexpr std::array<std::string_view, 5> kAllButSingleRead{"Lokprobier", "Weich
                                                             "Funktionsdecprobier", "Progmodew", "Reset1"};
 constexpr std::array<std::string_view, 1> kOnlySingleRead{kSingleRead};
 constexpr std::array<std::string_view, 0> kNothing{};
+constexpr std::array<std::string_view, 2> kSingleReadAndReset{kSingleRead, "Reset1"};
+constexpr std::array<std::string_view, 4> kTryOutsAndModes{"Lokprobier", "Weicheprobier",
+                                                           "Funktionsdecprobier", "Progmodew"};
 
 using SetUp = HardwareChoice::SetUp;
-const std::array<HardwareChoice, 5> kChoices{{
+const std::array<HardwareChoice, 6> kChoices{{
     {kBoard, kAllSix, kNothing, SetUp::kBoard, true},
     // A bare booster has no acknowledge input: nothing can be read.
     {kBooster, kAllButSingleRead, kOnlySingleRead, SetUp::kBoard, true},
@@ -28,9 +33,13 @@ const std::array<HardwareChoice, 5> kChoices{{
     {kLgbInterface, kOnlySingleRead, kAllButSingleRead, SetUp::kLgb, true},
     {kLenzInterface, kOnlySingleRead, kNothing, SetUp::kNone, false},
     {kPr1, kOnlySingleRead, kNothing, SetUp::kNone, false},
+    // The station makes the track signal and chooses the programming method itself: no
+    // try-outs, no modes; it reads, writes and resets.
+    {kDccEx, kSingleReadAndReset, kTryOutsAndModes, SetUp::kDccEx, true},
 }};
 
-void ApplyLineSettings(serial::TComPort& port, serial::TBaudRate rate, serial::TComEvents events) {
+void ApplyLineSettings(serial::TComPort& port, serial::TBaudRate rate, serial::TComEvents events,
+                       bool lines_raised = false) {
   // The events watched change only at an opening: a port still watching another
   // hardware's events (the LGB interface's have no ring) is opened anew.
   if (port.Connected() && port.OpenEvents() != events) port.Close();
@@ -39,8 +48,8 @@ void ApplyLineSettings(serial::TComPort& port, serial::TBaudRate rate, serial::T
   port.SetStopBits(serial::sbOneStopBit);
   port.Parity().SetBits(serial::prNone);
   port.SetEvents(events);
-  port.FlowControl().SetControlDTR(serial::dtrDisable);
-  port.FlowControl().SetControlRTS(serial::rtsDisable);
+  port.FlowControl().SetControlDTR(lines_raised ? serial::dtrEnable : serial::dtrDisable);
+  port.FlowControl().SetControlRTS(lines_raised ? serial::rtsEnable : serial::rtsDisable);
   port.Open();
 }
 
@@ -73,6 +82,16 @@ bool SetUpLgbPort(TrackLink& link) {
     link.WaitTicks(kGreetingWaitTicks);
   }
   return link.LgbHelloSeen;
+}
+
+bool SetUpDccExPort(TrackLink& link, const std::function<void(const std::string&)>& progress) {
+  // Nothing of the board's or the interface's may reach the station as text.
+  link.BackgroundStream.clear();
+  const serial::TComEvents events{serial::evRxChar};
+  // A port left open for the station does not reset it again: no banner comes by itself.
+  const bool restarts = !link.Port().Connected() || link.Port().OpenEvents() != events;
+  ApplyLineSettings(link.Port(), serial::br115200, events, true);
+  return AwaitStationBanner(link, restarts, progress);
 }
 
 }  // namespace qarn2::link

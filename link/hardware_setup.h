@@ -1,6 +1,8 @@
 #pragma once
 
+#include <functional>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "encoding/fixed_streams.h"
@@ -12,7 +14,7 @@ namespace qarn2::link {
 // What a choice of hardware switches in the menus: the items it enables and the ones
 // it disables (by their names), and which port set-up it runs.
 struct HardwareChoice {
-  enum class SetUp { kNone, kBoard, kLgb };
+  enum class SetUp { kNone, kBoard, kLgb, kDccEx };
   int kind;
   std::span<const std::string_view> enabled;
   std::span<const std::string_view> disabled;
@@ -35,5 +37,12 @@ void SetUpBoardPort(TrackLink& link, const encoding::FixedStreams& streams);
 // to three times, 10 ticks apart, until the interface has answered. Returns whether
 // it has (LgbHelloSeen).
 bool SetUpLgbPort(TrackLink& link);
+
+// The port set-up for a DCC-EX station: 115200 bit/s 8N1 with received characters,
+// Open, nothing repeated, DTR and RTS raised once and left so (a station on a native
+// USB port talks only while DTR is raised; raising it resets most Arduino boards, so
+// it is never dropped and raised again as track power), the receive buffer emptied;
+// then its banner (AwaitStationBanner). Returns whether the station answered.
+bool SetUpDccExPort(TrackLink& link, const std::function<void(const std::string&)>& progress);
 
 }  // namespace qarn2::link

@@ -102,11 +102,35 @@ long long TrackLink::AcknowledgesEnd() const {
 }
 
 void TrackLink::SettleAcknowledges() {
-  // The LGB interface answers each request itself; nothing of it comes late on RI.
-  if (HardwareKind != kLgbInterface) {
+  // The LGB interface and the station answer each request themselves; nothing of
+  // them comes late on RI.
+  if (!SpeaksMessages()) {
     while (ticks_ < AcknowledgesEnd()) time_.HandlePendingEvents();
   }
   ClearAcknowledges();
+}
+
+void TrackLink::SetDTR(bool on) {
+  if (HardwareKind != kDccEx) {
+    port_.SetDTR(on);
+    return;
+  }
+  // A station starts with its programming track off (until it has answered, nothing
+  // is sent to it); the answer (<p1 PROG>) is not waited for.
+  if (StationBanner.empty()) {
+    station_power_ = false;
+    return;
+  }
+  if (on == station_power_) return;
+  station_power_ = on;
+  port_.WriteText(on ? "<1 PROG>" : "<0 PROG>");
+}
+
+void TrackLink::AwaitReceived(int ticks, const std::function<bool()>& enough) {
+  TickCount = 0;
+  do {
+    time_.HandlePendingEvents();
+  } while (TickCount <= ticks && !enough());
 }
 
 void TrackLink::AwaitLgbReply(int ticks, std::size_t whole) {
@@ -128,7 +152,7 @@ void TrackLink::PowerOffWhenDrained() {
 }
 
 void TrackLink::PowerCycle() {
-  if (HardwareKind == kLgbInterface) return;
+  if (SpeaksMessages()) return;
   SetDTR(false);
   WaitTicks(20);
   SetDTR(true);

@@ -34,6 +34,11 @@ class TrackLink {
   bool LgbHelloSeen = false;    // the LGB interface's greeting has arrived
   int HardwareKind = kBoard;    // a HardwareKindValue; the LGB interface changes the waits
   int CvNumber = 1;             // read here: its low byte in the LGB acknowledge
+  std::string StationBanner;    // the DCC-EX station's banner; empty until it answered
+
+  // The hardware takes messages and makes the track signal itself (the LGB interface,
+  // a DCC-EX station): nothing of the program's own track signal may go to it.
+  bool SpeaksMessages() const { return HardwareKind == kLgbInterface || HardwareKind == kDccEx; }
 
   // What a burst asks of the decoder, for how long its acknowledge may come.
   enum class Burst { kVerify, kWrite };
@@ -90,7 +95,9 @@ class TrackLink {
   void AwaitLgbReply(int ticks, std::size_t whole);
   // The track without power for about 200 ms (nothing with the LGB interface).
   void PowerCycle();
-  void SetDTR(bool on) { port_.SetDTR(on); }
+  // DTR is the track power; with a DCC-EX station the programming track's power is
+  // switched by its commands (<1 PROG>, <0 PROG>) instead, sent when it changes.
+  void SetDTR(bool on);
   // Writes the background stream once, which sets its repetition going again where
   // nothing repeated it (after the LGB interface, or at the very start).
   void RestartBackground();
@@ -98,7 +105,13 @@ class TrackLink {
   // then drops DTR. Used where the program itself ends a session; "ENDE" drops DTR
   // at once, as the user asked.
   void PowerOffWhenDrained();
-  void SetRTS(bool on) { port_.SetRTS(on); }
+  // Nothing with a DCC-EX station: its port's lines stay as the set-up left them.
+  void SetRTS(bool on) {
+    if (HardwareKind != kDccEx) port_.SetRTS(on);
+  }
+  // Handles events until `enough` says so or `ticks` ticks have passed (and one more
+  // begun); `enough` is asked after every step.
+  void AwaitReceived(int ticks, const std::function<bool()>& enough);
 
   // The port panel's choice: waits 40 ticks, closes the port, names the new port,
   // calls `hide_panel`, opens the port again.
@@ -117,6 +130,7 @@ class TrackLink {
   long long burst_started_ = 0;  // ticks_ when the last burst was handed to the port
   long long burst_taken_ = 0;    // ... and when the port had taken all of it
   long long first_ring_ = -1;    // ticks_ at its first acknowledge (-1: none yet)
+  bool station_power_ = false;   // the DCC-EX station's programming track power
 };
 
 }  // namespace qarn2::link

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "encoding/serial_encoder.h"
+#include "link/dccex_station.h"
 #include "programming/service_packets.h"
 
 namespace qarn2::programming {
@@ -58,11 +59,11 @@ CvCommands::CvCommands(link::TrackLink& link, const encoding::FixedStreams& stre
 void CvCommands::ResetsAsBackground() {
   // A try-out left by another command leaves its locomotive stream repeating; between
   // the verify bursts it would keep the decoder out of service mode.
-  if (link_.HardwareKind != link::kLgbInterface) link_.BackgroundStream = streams_.LongResetStream;
+  if (!link_.SpeaksMessages()) link_.BackgroundStream = streams_.LongResetStream;
 }
 
 void CvCommands::RaiseTrackPowerWithReset() {
-  if (link_.HardwareKind == link::kLgbInterface) return;
+  if (link_.SpeaksMessages()) return;
   ResetsAsBackground();
   link_.SetDTR(true);
   link_.Port().WriteText(streams_.LongResetStream);
@@ -212,7 +213,7 @@ std::optional<int> CvCommands::ReadAllCvs(SheetLines& sheet, const SheetRun& run
     if (cv <= 0) continue;
     CvOutcome outcome;
     outcome.cv = cv;
-    const int address = SheetLineAddress(state_.ProgrammingMode, cv);
+    const int address = SheetAddress(cv);
     outcome.unreachable = address == 0;
     const bool read = !outcome.unreachable && ReadTrying(cv, address, "", run, outcome.tries);
     if (outcome.unreachable) view_->SetCvResult(UnreachableText(cv, state_.ProgrammingMode));
@@ -247,7 +248,7 @@ std::optional<int> CvCommands::WriteAllCvs(SheetLines& sheet, const SheetRun& ru
     const int cv = ParseCvNumber(line);
     const int value = ParseCvValue(line);
     if (cv <= 0 || value < 0) continue;
-    const int address = SheetLineAddress(state_.ProgrammingMode, cv);
+    const int address = SheetAddress(cv);
     link_.CvNumber = address;
     view_->SetCvPrompt("schreibe CV " + std::to_string(cv) + " = " + std::to_string(value));
     view_->SetCvResult("");
@@ -411,7 +412,17 @@ void CvCommands::ScanSheet(const SheetLines& sheet) {
 
 // --- Factory reset.
 
+int CvCommands::SheetAddress(int cv) const {
+  // A DCC-EX station reaches every CV in the method it chooses; a mode line means nothing.
+  return link_.HardwareKind == link::kDccEx ? cv : SheetLineAddress(state_.ProgrammingMode, cv);
+}
+
 void CvCommands::OfferFactoryReset() {
+  if (link_.HardwareKind == link::kDccEx) {
+    // The station makes its own track signal: nothing runs while the question stands.
+    view_->ShowResetBox(true);
+    return;
+  }
   // The question stays while other commands run; its resets must not wait on them.
   link_.SetDTR(true);
   link_.BackgroundStream = streams_.ResetBurst;
@@ -425,6 +436,15 @@ bool CvCommands::ConfirmFactoryReset() {
   if (busy_) return false;
   BusyScope busy(*this);
   view_->ShowResetBox(false);
+  if (link_.HardwareKind == link::kDccEx) {
+    // CV 8 := 8 as the station writes it. A decoder that resets may not confirm: the
+    // outcome is shown, the reset counts as sent all the same.
+    link_.SetDTR(true);
+    const link::StationAnswer answer = link::StationWrite(link_, 8, 8);
+    if (answer.outcome != link::StationAnswer::kValue) view_->SetCvResult(link::StationProblemText(answer));
+    link_.SetDTR(false);
+    return true;
+  }
   if (link_.BackgroundStream != streams_.ResetBurst) {
     // A try-out opened while the question stood took the track: its packets keep a
     // decoder out of service mode. The resets come back first.

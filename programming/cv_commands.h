@@ -172,6 +172,9 @@ class CvCommands {
   // panels hidden, the box shown without its entry field.
   void StartSheetCommand(bool writing, const std::string& caption);
   void TakeLocoAddress(int value);
+  // Where sheet line `cv` is reached: SheetLineAddress in the current mode, the CV
+  // itself through a DCC-EX station.
+  int SheetAddress(int cv) const;
   // Reads sheet line `cv` through `address` (see SheetLineAddress), tried up to
   // 1 + run.retries times, each counted in `tries`; the prompt names the CV and
   // `purpose`. Whether it was read (the value in CvValue).

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "encoding/serial_encoder.h"
+#include "link/dccex_station.h"
 #include "programming/service_packets.h"
 
 namespace qarn2::programming {
@@ -112,6 +113,10 @@ bool ServiceModeProgrammer::KnownMode() {
 }
 
 void ServiceModeProgrammer::ReadCv() {
+  if (link_.HardwareKind == link::kDccEx) {
+    StationReadCv();
+    return;
+  }
   if (!KnownMode()) return;
   link_.SetDTR(true);
   if (!InterfaceTakesMode()) return;
@@ -129,6 +134,10 @@ void ServiceModeProgrammer::ReadCv() {
 }
 
 void ServiceModeProgrammer::WriteCv() {
+  if (link_.HardwareKind == link::kDccEx) {
+    StationWriteCv();
+    return;
+  }
   if (!KnownMode()) {
     ShowWriteOutcome();
     return;
@@ -262,6 +271,11 @@ void ServiceModeProgrammer::ScanCandidates(
 // --- Verify.
 
 void ServiceModeProgrammer::VerifyCv() {
+  if (link_.HardwareKind == link::kDccEx) {
+    // The station verifies by itself (<V cv value>), whatever the mode.
+    StationVerifyCv(cv_value_);
+    return;
+  }
   if (!KnownMode()) return;
   const int value = cv_value_;
   if (value < 0 || value > 255) {
@@ -405,6 +419,80 @@ void ServiceModeProgrammer::WriteOldLenzRoco() {
   link_.AwaitAcknowledge();
   ShowWriteOutcome();
   link_.SetRTS(false);
+}
+
+ServiceModeProgrammer::VerifyOutcome ServiceModeProgrammer::VerifyCv(int cv, int value) {
+  link_.CvNumber = cv;
+  if (link_.HardwareKind == link::kDccEx) return StationVerifyCv(value);
+  VerifyOutcome outcome;
+  const bool direct = programming_mode_ == "dir" || programming_mode_ == "dio";
+  if (direct && !link_.SpeaksMessages() && value >= 0 && value <= 255 && CvWithin(1, kLastCv) &&
+      !abort_flag_) {
+    // Only a match is acknowledged: without one the value stays unknown.
+    link_.SetDTR(true);
+    Settle();
+    Send(DirectVerifyByte(cv, value), kVerifyCopies, Burst::kVerify);
+    link_.AwaitAcknowledge();
+    outcome.holds = outcome.answered = link_.AckResult;
+    if (outcome.holds) outcome.actual = value;
+    link_.WaitTicks(kReadEndTicks);
+    return outcome;
+  }
+  const int kept = cv_value_;
+  ReadCv();
+  if (link_.AckResult) {
+    outcome.answered = true;
+    outcome.actual = cv_value_;
+    outcome.holds = cv_value_ == value;
+  }
+  cv_value_ = kept;
+  link_.AckResult = outcome.holds;
+  return outcome;
+}
+
+// --- A DCC-EX station.
+
+void ServiceModeProgrammer::StationReadCv() {
+  if (!CvWithin(1, kLastCv) || abort_flag_) {
+    link_.AckResult = false;
+    return;
+  }
+  link_.SetDTR(true);
+  const link::StationAnswer answer = link::StationRead(link_, link_.CvNumber);
+  link_.AckResult = answer.outcome == link::StationAnswer::kValue;
+  if (link_.AckResult) {
+    cv_value_ = answer.value;
+  } else {
+    Show(link::StationProblemText(answer));
+  }
+}
+
+void ServiceModeProgrammer::StationWriteCv() {
+  link_.AckResult = false;
+  if (CvWithin(1, kLastCv) && cv_value_ >= 0 && cv_value_ <= 255 && !abort_flag_) {
+    link_.SetDTR(true);
+    const link::StationAnswer answer = link::StationWrite(link_, link_.CvNumber, cv_value_);
+    link_.AckResult = answer.outcome == link::StationAnswer::kValue;
+    if (!link_.AckResult) Show(link::StationProblemText(answer));
+  }
+  ShowWriteOutcome();
+}
+
+ServiceModeProgrammer::VerifyOutcome ServiceModeProgrammer::StationVerifyCv(int value) {
+  VerifyOutcome outcome;
+  link_.AckResult = false;
+  if (!CvWithin(1, kLastCv) || value < 0 || value > 255 || abort_flag_) return outcome;
+  link_.SetDTR(true);
+  const link::StationAnswer answer = link::StationVerify(link_, link_.CvNumber, value);
+  if (answer.outcome == link::StationAnswer::kValue) {
+    outcome.answered = true;
+    outcome.actual = answer.value;
+    outcome.holds = answer.value == value;
+  } else {
+    Show(link::StationProblemText(answer));
+  }
+  link_.AckResult = outcome.holds;
+  return outcome;
 }
 
 // --- The LGB interface.

@@ -80,6 +80,8 @@ class DecoderModel {
   // The traits that concern the decoder itself (acknowledge policy, write time,
   // preambles); the pulse length is the track's.
   void SetTraits(const DecoderTraits& traits);
+  // How long a write takes inside the decoder (the "write-delay" trait).
+  SimTime write_delay() const { return write_delay_; }
 
   // Track power. Power-on starts in operations mode with the page register at 1 and
   // the locomotive stopped; power-off ends service mode. Packets are ignored while

@@ -16,7 +16,7 @@ using serial::TComEvents;
 
 std::string FormatLogEntry(const TrackLogEntry& entry) {
   static const char* const kKinds[] = {"packet", "bad packet", "break", "acknowledge",
-                                       "power", "lgb"};
+                                       "power", "lgb", "station"};
   char time[32];
   std::snprintf(time, sizeof time, "%10.3f ms",
                 std::chrono::duration<double, std::milli>(entry.time).count());
@@ -42,6 +42,10 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
     if (track_.open_device_ != nullptr) return EBUSY;
     track_.open_device_ = this;
     open_ = true;
+    // Opening the port resets a station's board (DTR): it boots once the line runs
+    // at its rate.
+    opened_at_ = track_.clock_.Now();
+    station_restart_due_ = true;
     return 0;
   }
 
@@ -64,6 +68,15 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
     if (int error = Usable()) return error;
     if (settings.baud_rate <= 0) return EINVAL;
     settings_ = settings;
+    if (station_restart_due_ && AtStationRate()) {
+      station_restart_due_ = false;
+      for (TimedReply& reply : track_.station_.Restart(opened_at_)) {
+        arrivals_.push_back({reply.time, std::move(reply.text), true});
+      }
+      TakeStationLog();
+      lock.unlock();
+      track_.clock_.Reschedule();
+    }
     return 0;
   }
 
@@ -114,6 +127,8 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
   int SetDTR(bool on) override {
     auto lock = track_.Lock();
     if (int error = Usable()) return error;
+    // A station's port raises DTR for the station's sake, not as track power.
+    if (AtStationRate()) return 0;
     if (on != track_.powered_) SetPower(on);
     return 0;
   }
@@ -188,6 +203,11 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
     while (!pending_.empty() && next_start_ <= now) SendNextCharacter();
     RunPulses(now);
     while (!arrivals_.empty() && arrivals_.front().time <= now) {
+      if (arrivals_.front().from_station) {
+        std::string shown = arrivals_.front().text;
+        while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r')) shown.pop_back();
+        Note(arrivals_.front().time, TrackLogEntry::kStation, {}, "from the station: " + shown);
+      }
       rx_ += arrivals_.front().text;
       arrivals_.pop_front();
       Raise(TComEvents{serial::evRxChar});
@@ -222,7 +242,12 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
   struct Arrival {
     SimTime time;
     std::string text;
+    bool from_station = false;
   };
+
+  bool AtStationRate() const {
+    return track_.options_.dccex && settings_.baud_rate == DccExStationModel::kBitRate && EightNOne();
+  }
 
   int Usable() const { return open_ ? 0 : EBADF; }
 
@@ -300,6 +325,8 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
     const bool dcc = settings_.baud_rate == 19200 && EightNOne();
     if (settings_.baud_rate == 9600 && track_.options_.lgb) {
       ToInterface(line_free_, out.c);
+    } else if (AtStationRate()) {
+      ToStation(line_free_, out.c);
     } else if (track_.options_.track && track_.powered_) {
       track_.receiver_.Character(start, out.c, BitTime(), dcc);
       TakeTrackEvents();
@@ -345,6 +372,22 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
     for (const auto& entry : track_.lgb_.TakeLog()) Note(entry.time, TrackLogEntry::kLgb, {}, entry.text);
     std::stable_sort(arrivals_.begin(), arrivals_.end(),
                      [](const Arrival& a, const Arrival& b) { return a.time < b.time; });
+  }
+
+  // The station takes a command when its '>' has come; the log shows the command
+  // whole, as the station understood it.
+  void ToStation(SimTime received, std::uint8_t c) {
+    for (auto& reply : track_.station_.OnCharacters(received, std::string(1, static_cast<char>(c)))) {
+      arrivals_.push_back({reply.time, std::move(reply.text), true});
+    }
+    TakeStationLog();
+    std::stable_sort(arrivals_.begin(), arrivals_.end(),
+                     [](const Arrival& a, const Arrival& b) { return a.time < b.time; });
+  }
+  void TakeStationLog() {
+    for (const auto& entry : track_.station_.TakeLog()) {
+      Note(entry.time, TrackLogEntry::kStation, {}, entry.text);
+    }
   }
 
   // An acknowledge is one pulse on the ring input: one ring at its rising edge.
@@ -408,7 +451,9 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
   SimTime next_start_{};          // when the next character starts
   SimTime line_free_{};           // end of the last character's stop bit
   std::vector<Pulse> pulses_;
-  std::deque<Arrival> arrivals_;  // replies of the LGB interface on their way
+  std::deque<Arrival> arrivals_;  // replies of the LGB interface or the station on their way
+  SimTime opened_at_{};            // when this opening began
+  bool station_restart_due_ = false;  // the station has not yet booted for this opening
   std::string rx_;
   TComEvents mask_;
   TComEvents released_;  // visible to WaitEvents
@@ -425,7 +470,15 @@ class SimulatedTrack::SimDevice : public serial::SerialDevice, public TimedSourc
 };
 
 SimulatedTrack::SimulatedTrack(SimClock& clock, Options options)
-    : clock_(clock), options_(options), lgb_(decoder_), ack_loss_draws_(options.ack_loss_seed) {
+    : clock_(clock),
+      options_(options),
+      lgb_(decoder_),
+      station_(decoder_,
+               [this] {
+                 return options_.ack_loss > 0.0 &&
+                        std::uniform_real_distribution<double>(0.0, 1.0)(ack_loss_draws_) < options_.ack_loss;
+               }),
+      ack_loss_draws_(options.ack_loss_seed) {
   decoder_.SetTraits(options.decoder);
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "serial/serial_device.h"
+#include "sim/dccex_station_model.h"
 #include "sim/decoder_model.h"
 #include "sim/decoder_traits.h"
 #include "sim/lgb_interface_model.h"
@@ -20,7 +21,7 @@ namespace qarn2::sim {
 
 // One line of the track's log.
 struct TrackLogEntry {
-  enum Kind { kPacket, kBadPacket, kBreak, kAcknowledge, kPower, kLgb };
+  enum Kind { kPacket, kBadPacket, kBreak, kAcknowledge, kPower, kLgb, kStation };
   SimTime time{};
   Kind kind = kPacket;
   std::vector<std::uint8_t> bytes;
@@ -30,14 +31,15 @@ struct TrackLogEntry {
 std::string FormatLogEntry(const TrackLogEntry& entry);
 
 // The hardware on the far side of the cable: a booster with a decoder on the
-// programming track at 19200 bit/s, and the LGB interface at 9600 bit/s, both backed
-// by one decoder. The port opens it through MakeDevice (one device per opening); the
+// programming track at 19200 bit/s, the LGB interface at 9600 bit/s and a DCC-EX
+// station at 115200 bit/s, all backed by one decoder. The port opens it through MakeDevice (one device per opening); the
 // track, its decoder and its log live on between openings.
 class SimulatedTrack {
  public:
   struct Options {
     bool track = true;           // answers as the track at 19200 8N1
     bool lgb = true;             // answers as the LGB interface at 9600 8N1
+    bool dccex = true;           // answers as a DCC-EX station at 115200 8N1
     std::size_t fifo = 16;       // transmit FIFO of the simulated UART, characters
     // Transmit-empty comes once the characters not yet in the FIFO last no longer than
     // this (0: once all are in it).
@@ -61,6 +63,7 @@ class SimulatedTrack {
   // The models, for set-up and checks. Lock() while the port may be running.
   DecoderModel& Decoder() { return decoder_; }
   LgbInterfaceModel& Lgb() { return lgb_; }
+  DccExStationModel& Station() { return station_; }
   std::unique_lock<std::recursive_mutex> Lock() { return std::unique_lock(mutex_); }
   void SetMinPreamble(std::size_t bits);
   bool Powered() const;
@@ -97,6 +100,7 @@ class SimulatedTrack {
   mutable std::recursive_mutex mutex_;
   DecoderModel decoder_;
   LgbInterfaceModel lgb_;
+  DccExStationModel station_;
   TrackReceiver receiver_;
   std::vector<TrackLogEntry> log_;
   std::uint64_t logged_ = 0;           // entries ever logged: the next one's number

@@ -78,7 +78,7 @@ void TryOutCommands::SetFunction(int n, bool on) {
 void TryOutCommands::ChooseTurnout(bool links) {
   // Turnout 0 lies outside the numbering: its bytes would reach no turnout one named.
   const std::optional<encoding::Packet> packet = TurnoutPacket(state_.LocoAddress, links);
-  if (!packet || link_.HardwareKind == link::kLgbInterface) return;
+  if (!packet || link_.SpeaksMessages()) return;
   const std::string stream = encoding::EncodeOperationsPacket(*packet);
   std::string copies;
   for (int i = 0; i < kTurnoutCopies; ++i) copies += stream;
@@ -91,11 +91,13 @@ void TryOutCommands::End() {
   // Resets ahead of what the port still holds of the try-out's stream: a command that
   // powers the track right after must not bring that to the locomotive. (The LGB
   // interface carries no track signal.)
-  if (link_.HardwareKind != link::kLgbInterface) link_.WriteAhead(streams_.ResetBurst);
+  if (!link_.SpeaksMessages()) link_.WriteAhead(streams_.ResetBurst);
   link_.SetDTR(false);
 }
 
 void TryOutCommands::SendTryOutPackets() {
+  // A DCC-EX station would take the track signal's characters for commands.
+  if (link_.HardwareKind == link::kDccEx) return;
   drive_.speed_steps = state_.SpeedSteps;
   DriveState sent = drive_;
   // The turnout try-out's address is a turnout number: a locomotive that answers to

@@ -98,12 +98,10 @@ void DrawLines(QPainter& p) {
   p.drawText(214, ri_y + 18, "(optional)");
 }
 
-}  // namespace
-
-QPixmap DrawConnectionDiagram() {
-  QPixmap picture(kWidth, kHeight);
+// A blank picture with its title, ready for the drawing.
+void StartPicture(QPainter& p, QPixmap& picture, const char* caption) {
   picture.fill(Qt::white);
-  QPainter p(&picture);
+  p.begin(&picture);
   p.setRenderHint(QPainter::Antialiasing, false);
   p.setPen(QPen(Qt::black));
   QFont title;
@@ -112,14 +110,63 @@ QPixmap DrawConnectionDiagram() {
   title.setPixelSize(14);
   title.setBold(true);
   p.setFont(title);
-  p.drawText(QRect(0, 6, kWidth, 22), Qt::AlignCenter, "Interface- Schaltung");
+  p.drawText(QRect(0, 6, kWidth, 22), Qt::AlignCenter, QString::fromUtf8(caption));
   QFont normal = title;
   normal.setBold(false);
   normal.setPixelSize(11);
   p.setFont(normal);
+}
+
+}  // namespace
+
+QPixmap DrawStationDiagram() {
+  QPixmap picture(kWidth, kHeight);
+  QPainter p;
+  StartPicture(p, picture, "DCC-EX- Anschluss");
+  // The PC, the station and the decoder on the programming track, left to right.
+  p.drawRect(10, 70, 60, 90);
+  p.drawText(QRect(10, 70, 60, 90), Qt::AlignCenter, "PC");
+  p.drawRect(125, 60, 100, 110);
+  p.drawText(QRect(125, 60, 100, 50), Qt::AlignCenter, "DCC-EX-\nZentrale");
+  p.drawRect(280, 95, 60, 40);
+  p.drawText(QRect(280, 95, 60, 40), Qt::AlignCenter, "Decoder");
+  // The USB cable: data both ways.
+  const int usb_y = 100;
+  p.drawLine(70, usb_y, 125, usb_y);
+  ArrowHead(p, QPoint(125, usb_y), 1);
+  ArrowHead(p, QPoint(70, usb_y), -1);
+  p.drawText(QRect(70, usb_y - 30, 55, 28), Qt::AlignCenter, "USB");
+  // The programming track output: two rails.
+  p.drawText(QRect(125, 120, 100, 40), Qt::AlignCenter, "Programmier-\ngleis (PROG)");
+  p.drawLine(225, 108, 280, 108);
+  p.drawLine(225, 122, 280, 122);
+  QFont note = p.font();
+  note.setPixelSize(9);
+  p.setFont(note);
+  p.drawText(QRect(10, 180, kWidth - 20, 44), Qt::AlignCenter | Qt::TextWordWrap,
+             QString::fromUtf8("115200 bit/s; die Zentrale erzeugt das Gleissignal und liest die "
+                               "R\u00fcckmeldung selbst. Der Decoder steht allein auf dem "
+                               "Programmiergleis, nicht auf dem Hauptgleis."));
+  p.drawRect(0, 0, kWidth - 1, kHeight - 1);
+  p.end();
+  return picture;
+}
+
+QString StationDiagramInWords() {
+  return QString::fromUtf8(
+      "DCC-EX- Anschluss: der PC \u00fcber ein USB-Kabel an der DCC-EX-Zentrale (115200 bit/s); "
+      "der Decoder allein auf dem Programmiergleis-Ausgang (PROG) der Zentrale, die das Gleissignal "
+      "erzeugt und die R\u00fcckmeldung selbst liest. Ein Klick schlie\u00dft den Plan.");
+}
+
+QPixmap DrawConnectionDiagram() {
+  QPixmap picture(kWidth, kHeight);
+  QPainter p;
+  StartPicture(p, picture, "Interface- Schaltung");
   DrawBoxes(p);
   DrawLines(p);
   p.drawRect(0, 0, kWidth - 1, kHeight - 1);
+  p.end();
   return picture;
 }
 

@@ -11,4 +11,9 @@ QPixmap DrawConnectionDiagram();
 // What the picture shows, in words, for those who cannot see it.
 QString ConnectionDiagramInWords();
 
+// The picture for a DCC-EX station instead: the USB cable from the PC to the station
+// and the decoder on the station's programming track output; the same size.
+QPixmap DrawStationDiagram();
+QString StationDiagramInWords();
+
 }  // namespace qarn2::ui

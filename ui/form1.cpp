@@ -17,6 +17,7 @@
 #include <QScrollBar>
 
 #include "curve/curve_editor.h"
+#include "link/dccex_station.h"
 #include "link/hardware_setup.h"
 #include "programming/cv_commands.h"
 #include "ui/accessible_widgets.h"
@@ -35,6 +36,7 @@
 #include "ui/port_panel.h"
 #include "ui/sheet_files.h"
 #include "ui/sheet_pane.h"
+#include "ui/connection_diagram.h"
 #include "ui/text_codec.h"
 #include "ui/track_log_window.h"
 #include "ui/tryout_panel.h"
@@ -206,6 +208,7 @@ void TForm1::ConnectRadioButtons() {
       {link::kLgbInterface, &TForm1::ButtonLGBClick},
       {link::kLenzInterface, &TForm1::ButtonLenzClick},
       {link::kPr1, &TForm1::ButtonPR1Click},
+      {link::kDccEx, &TForm1::ButtonDCCEXClick},
   };
   for (const auto& [kind, handler] : hardware) {
     OnChecked(hardware_panel_->Button(kind), [this, handler] { (this->*handler)(); });
@@ -424,6 +427,8 @@ void TForm1::ButtonLenzClick() { ChooseHardware(link::kLenzInterface); }
 
 void TForm1::ButtonPR1Click() { ChooseHardware(link::kPr1); }
 
+void TForm1::ButtonDCCEXClick() { ChooseHardware(link::kDccEx); }
+
 void TForm1::ChooseHardware(int kind) {
   const link::HardwareChoice& choice = link::ChoiceOf(kind);
   if (choice.waits) link_.WaitTicks(kChoiceWaitTicks);
@@ -436,7 +441,8 @@ void TForm1::ChooseHardware(int kind) {
   // with "?". Offered again with the board once a file has been opened.
   if (sheet_files_->SheetLoaded()) menu_->SetEnabled("leseAlleCVs", kind != link::kBooster);
   menu_->SetEnabled("Erkennen1", kind != link::kBooster);  // it reads CV 8 and CV 7
-  if (kind != link::kLgbInterface) PutTitleBack();
+  if (!link_.SpeaksMessages()) PutTitleBack();
+  ShowDiagramFor(kind);
   switch (choice.set_up) {
     case link::HardwareChoice::SetUp::kNone:
       break;
@@ -444,7 +450,12 @@ void TForm1::ChooseHardware(int kind) {
       engine_.SetUpHardware(kind);
       // After the LGB interface nothing repeats: the resets start at once, so the
       // track does not stand powered without a signal.
-      if (previous == link::kLgbInterface) link_.RestartBackground();
+      if (previous == link::kLgbInterface || previous == link::kDccEx) link_.RestartBackground();
+      break;
+    case link::HardwareChoice::SetUp::kDccEx:
+      // The title says what is waited for (the station restarts when its port opens),
+      // and stays saying so when it never answered.
+      TitleWhileWaitingForStation([this, kind](const auto& progress) { return engine_.SetUpHardware(kind, progress); });
       break;
     case link::HardwareChoice::SetUp::kLgb:
       // The interface knows the direct mode only.
@@ -458,6 +469,19 @@ void TForm1::ChooseHardware(int kind) {
       }
       break;
   }
+}
+
+void TForm1::ShowDiagramFor(int kind) {
+  const bool station = kind == link::kDccEx;
+  controls_.Image1->setPixmap(station ? DrawStationDiagram() : DrawConnectionDiagram());
+  controls_.Image1->setAccessibleDescription(station ? StationDiagramInWords() : ConnectionDiagramInWords());
+}
+
+void TForm1::TitleWhileWaitingForStation(
+    const std::function<bool(const std::function<void(const std::string&)>&)>& wait) {
+  PutTitleBack();
+  title_before_no_lgb_ = windowTitle();
+  if (wait([this](const std::string& text) { setWindowTitle(FromCp1252(text)); })) PutTitleBack();
 }
 
 void TForm1::PutTitleBack() {
@@ -562,12 +586,16 @@ void TForm1::KennNixClick() { curve_editor_->Cancel(*sheet_); }
 
 void TForm1::PortsClick() { port_panel_->Show(); }
 
-void TForm1::ButtonCOM1Click() {
-  link_.MovePort("COM1", [this] { port_panel_->Hide(); });
-}
+void TForm1::ButtonCOM1Click() { MovePortTo("COM1"); }
 
-void TForm1::ButtonCOM2Click() {
-  link_.MovePort("COM2", [this] { port_panel_->Hide(); });
+void TForm1::ButtonCOM2Click() { MovePortTo("COM2"); }
+
+void TForm1::MovePortTo(const std::string& name) {
+  link_.MovePort(name, [this] { port_panel_->Hide(); });
+  // A station on the port just opened restarts: nothing goes to it before its banner.
+  if (link_.HardwareKind == link::kDccEx) {
+    TitleWhileWaitingForStation([this](const auto& progress) { return link::AwaitStationBanner(link_, true, progress); });
+  }
 }
 
 void TForm1::PortDevicesClick() {

@@ -88,12 +88,13 @@ class TForm1 : public QMainWindow {
   // The handler of the mode panel's i-th button (ProgDirClick ... ProgrocClick).
   void ProgModeClick(std::size_t i);
   void HardwareWahlClick();
-  // The hardware panel's buttons, one per HardwareKind 0..4.
+  // The hardware panel's buttons, one per HardwareKind 0..5.
   void ButtonQARNClick();
   void ButtonBoosterClick();
   void ButtonLGBClick();
   void ButtonLenzClick();
   void ButtonPR1Click();
+  void ButtonDCCEXClick();
   // The CV commands.
   void leseCVClick();
   void SchreibeCVClick();
@@ -161,6 +162,14 @@ class TForm1 : public QMainWindow {
   // it switches, and the port set-up that goes with it.
   void ChooseHardware(int kind);
   // Ends "keine Verbindung zu LGB55045": the title as it was before.
+  // The connection diagram of the hardware `kind`: the station's, or the board's wiring.
+  void ShowDiagramFor(int kind);
+  // The port panel's choice, and with a DCC-EX station the wait for its banner.
+  void MovePortTo(const std::string& name);
+  // Runs `wait` (a wait for the station) with its progress as the window's title,
+  // which stays on the last text when the station did not answer.
+  void TitleWhileWaitingForStation(
+      const std::function<bool(const std::function<void(const std::string&)>&)>& wait);
   void PutTitleBack();
   // What the CV commands change in the window outside their box.
   CvBox::WindowHooks CvBoxHooks();

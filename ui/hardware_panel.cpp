@@ -11,25 +11,32 @@ struct HardwareChoice {
   const char* caption;
 };
 
-// In the order of HardwareKind 0..4.
-constexpr std::array<HardwareChoice, 5> kChoices{{
+// In the order of HardwareKind 0..5.
+constexpr std::array<HardwareChoice, 6> kChoices{{
     {"ButtonQARN", "QARN/ Tesmora"},
     {"ButtonBooster", "Nur Booster/ direkt"},
     {"ButtonLGB", "LGB-Interface"},
     {"ButtonLenz", "Lenz Interface"},
     {"ButtonPR1", "Digitrax PR1"},
+    {"ButtonDCCEX", "DCC-EX (USB)"},
 }};
+
+// The choices offered, top to bottom: the DCC-EX station below the three of old; the
+// two never offered below it, hidden.
+constexpr std::array<int, 6> kRows{0, 1, 2, 4, 5, 3};
+
+bool Offered(std::size_t kind) { return kind <= 2 || kind == 5; }
 
 }  // namespace
 
 HardwarePanel::HardwarePanel(QWidget* client) : box_(new QGroupBox("Programmierhardware", client)) {
   box_->setObjectName("Hardwarebox");
-  box_->setGeometry(456, 152, 153, 145);
+  box_->setGeometry(456, 152, 153, 169);
   for (std::size_t i = 0; i < kChoices.size(); ++i) {
     auto* button = new QRadioButton(kChoices[i].caption, box_);
     button->setObjectName(kChoices[i].name);
-    button->setGeometry(8, 20 + 24 * static_cast<int>(i), 137, 17);
-    if (i >= kOffered) button->hide();
+    button->setGeometry(8, 20 + 24 * kRows[i], 137, 17);
+    if (!Offered(i)) button->hide();
     buttons_[i] = button;
   }
   box_->hide();
@@ -38,12 +45,16 @@ HardwarePanel::HardwarePanel(QWidget* client) : box_(new QGroupBox("Programmierh
 void HardwarePanel::Show() {
   box_->show();
   box_->raise();
-  for (int i = 0; i < kOffered; ++i) buttons_[i]->show();
+  for (std::size_t i = 0; i < buttons_.size(); ++i) {
+    if (Offered(i)) buttons_[i]->show();
+  }
 }
 
 void HardwarePanel::Hide() {
   box_->hide();
-  for (int i = 0; i < kOffered; ++i) buttons_[i]->hide();
+  for (std::size_t i = 0; i < buttons_.size(); ++i) {
+    if (Offered(i)) buttons_[i]->hide();
+  }
 }
 
 bool HardwarePanel::Shown() const { return !box_->isHidden(); }

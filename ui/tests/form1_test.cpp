@@ -97,7 +97,7 @@ TEST_F(Form1Test, ControlsStandWhereTheWindowPutsThem) {
       {"Decoder", 56, 32, 569, 401, true, "Decoder"},
       {"GroupCVRW", 208, 64, 185, 129, false, "GroupCVRW"},
       {"Portbox", 368, 72, 113, 89, false, "Port"},
-      {"Hardwarebox", 456, 152, 153, 145, false, "Programmierhardware"},
+      {"Hardwarebox", 456, 152, 153, 169, false, "Programmierhardware"},
       {"ProgmodeWahl", 192, 112, 289, 161, false, nullptr},
       {"Steuerbox", 208, 64, 265, 329, false, "Decoder ausprobieren"},
       {"Kennlinienbox", 80, 40, 529, 377, false, "Geschwindigkeitskennlinie"},

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "testsupport/station_script.h"
 #include "ui/tests/form1_fixture.h"
 
 namespace qarn2::ui {
@@ -80,7 +81,7 @@ class HardwareChoiceWindowTest : public Form1Fixture {
   }
 };
 
-TEST_F(HardwareChoiceWindowTest, ProgHardwareOffersThreeChoicesAndHidesTheOtherPanels) {
+TEST_F(HardwareChoiceWindowTest, ProgHardwareOffersFourChoicesAndHidesTheOtherPanels) {
   Choose("Progmodew");
   form_->State().AbortFlag = false;
   Choose("HardwareWahl");
@@ -91,7 +92,7 @@ TEST_F(HardwareChoiceWindowTest, ProgHardwareOffersThreeChoicesAndHidesTheOtherP
   EXPECT_TRUE(box->isVisible());
   EXPECT_EQ(box->title(), "Programmierhardware");
 
-  // Exactly the three offered buttons, one under the other inside the box.
+  // Exactly the four offered buttons, one under the other inside the box.
   std::vector<QString> shown;
   int last_top = -1;
   for (QAbstractButton* button : box->findChildren<QAbstractButton*>()) {
@@ -101,7 +102,8 @@ TEST_F(HardwareChoiceWindowTest, ProgHardwareOffersThreeChoicesAndHidesTheOtherP
     EXPECT_GT(button->y(), last_top);
     last_top = button->y() + button->height() - 1;
   }
-  EXPECT_EQ(shown, (std::vector<QString>{"QARN/ Tesmora", "Nur Booster/ direkt", "LGB-Interface"}));
+  EXPECT_EQ(shown,
+            (std::vector<QString>{"QARN/ Tesmora", "Nur Booster/ direkt", "LGB-Interface", "DCC-EX (USB)"}));
   EXPECT_TRUE(Find<QAbstractButton>("ButtonQARN")->isChecked());
 }
 
@@ -250,6 +252,7 @@ TEST_F(HardwareChoiceWindowTest, BackToTheBoardTheResetsRepeatAgain) {
   Pick("ButtonLGB");
   Pick("ButtonQARN");
   EXPECT_EQ(Port().BaudRate(), serial::br19200);
+  EXPECT_TRUE(Find<QLabel>("Image1")->accessibleDescription().contains("Kontakt 3"));
   // The repetition starts again with the next write, here the CV box's reset.
   Choose("leseCV");
   engine_->VirtualTime()->Pass(100ms);
@@ -261,6 +264,99 @@ TEST_F(HardwareChoiceWindowTest, BackToTheBoardTheResetsRepeatAgain) {
   Enter("29");
   EXPECT_EQ(Result(), "CV Nr 29 = 6");
   EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(HardwareChoiceWindowTest, DccExStationProgramsThroughItsCommandsAndBackToTheBoard) {
+  Pick("ButtonDCCEX");
+  EXPECT_EQ(Link().HardwareKind, link::kDccEx);
+  // It reads, writes and resets; the try-outs and the modes are the station's own.
+  std::map<std::string, bool> items = Items(true, false);
+  items["Reset1"] = true;
+  EXPECT_EQ(SwitchedItems(), items);
+  EXPECT_EQ(Port().BaudRate(), serial::br115200);
+  EXPECT_EQ(Link().StationBanner, "DCC-EX V-5.0.0 / MEGA / STANDARD_MOTOR_SHIELD G-SIM");
+  EXPECT_EQ(Title(), kStartTitle);  // the wait's text is gone once the station answered
+  EXPECT_TRUE(Find<QLabel>("Image1")->accessibleDescription().contains("USB-Kabel"));
+
+  Track().ClearLog();
+  ReadCv("29");
+  EXPECT_EQ(Result(), "CV Nr 29 = 6");
+  WriteCv("29", "9");
+  EXPECT_EQ(Result(), "CV Nr 29=9 best\u00e4tigt");
+  EXPECT_EQ(DecoderCv(29), 9);
+  Choose("Reset1");
+  Click(Find("ResetOK"));
+  EXPECT_EQ(DecoderCv(29), 6);
+  engine_->VirtualTime()->Pass(100ms);  // the last command on its way
+  // Text both ways, never a packet of the program's own.
+  std::vector<std::string> commands;
+  for (const TrackLogEntry& e : Track().Log()) {
+    EXPECT_NE(e.kind, TrackLogEntry::kPacket) << e.text;
+    if (e.kind == TrackLogEntry::kStation && e.text.starts_with("to the station: <")) {
+      commands.push_back(e.text.substr(16, e.text.find('>') - 15));
+    }
+  }
+  EXPECT_EQ(commands, (std::vector<std::string>{"<1 PROG>", "<R 29>", "<W 29 9>", "<W 8 8>", "<0 PROG>"}));
+  EXPECT_GT(Count(TrackLogEntry::kStation), 5);  // the answers as well
+
+  // Back to the board: its track signal again, at its rate.
+  Pick("ButtonQARN");
+  EXPECT_EQ(Port().BaudRate(), serial::br19200);
+  EXPECT_TRUE(Find<QLabel>("Image1")->accessibleDescription().contains("Kontakt 3"));
+  ReadCv("29");
+  EXPECT_EQ(Result(), "CV Nr 29 = 6");
+  EXPECT_TRUE(messages_.empty());
+}
+
+// The window on a real port, with a station written apart from the program that is
+// still booting when the station is chosen.
+class IndependentStationWindowTest : public HardwareChoiceWindowTest {
+ protected:
+  void SetUp() override {
+    options_.ports.Set("COM1", station_.Device());
+    options_.virtual_time = false;
+    Start();
+  }
+  testsupport::StationScript station_{{"--boot", "1.5"}};
+};
+
+TEST_F(IndependentStationWindowTest, ReadsAndWritesOnceTheStationHasBooted) {
+  ASSERT_FALSE(station_.Device().empty()) << "python3 did not start the station";
+  Pick("ButtonDCCEX");
+  EXPECT_EQ(Title(), kStartTitle);
+  WriteCv("29", "12");
+  EXPECT_EQ(Result(), "CV Nr 29=12 best\u00e4tigt");
+  ReadCv("29");
+  EXPECT_EQ(Result(), "CV Nr 29 = 12");
+}
+
+TEST_F(HardwareChoiceWindowTest, AStationOnAnotherPortIsWaitedForAsItRestarts) {
+  Pick("ButtonDCCEX");
+  Choose("Ports");
+  Find<QAbstractButton>("ButtonCOM2")->click();
+  EXPECT_EQ(Title(), kStartTitle);
+  ReadCv("29");
+  EXPECT_EQ(Result(), "CV Nr 29 = 6");
+}
+
+// Nothing at the far end answers at 115200 bit/s.
+class SilentStationWindowTest : public HardwareChoiceWindowTest {
+ protected:
+  void SetUp() override {
+    options_.track.dccex = false;
+    Start();
+  }
+};
+
+TEST_F(SilentStationWindowTest, LeavesTheTitleSayingSoAndReadsNothing) {
+  const sim::SimTime before = Clock().Now();
+  Pick("ButtonDCCEX");
+  EXPECT_GE(Clock().Now() - before, 6s);  // 5 s for the banner, 1 s after <s>
+  EXPECT_EQ(Title(), "keine Antwort der DCC-EX-Zentrale");
+  ReadCv("29");
+  EXPECT_EQ(Result(), "    nicht lesbar");
+  Pick("ButtonQARN");
+  EXPECT_EQ(Title(), kStartTitle);
 }
 
 TEST_F(HardwareChoiceWindowTest, BoardReadsAndBoosterOnlyWrites) {
