@@ -87,6 +87,7 @@ TEST_F(CompareTest, AnUnchangedSheetAgreesAndEveryChangedCvIsFound) {
       {{"--mode", "pag"}, {"ack-every-packet", "write-delay=200"}},
       {{"--mode", "dio"}, {"strict-preamble", "ack-pulse=5"}},
       {{"--mode", "dir", "--hardware", "lgb"}, {}},
+      {{"--hardware", "dccex"}, {}},  // the station's own verify
   };
   PutSheet(kSheet);
   for (const auto& c : cases) {
