@@ -178,6 +178,9 @@ class DecoderFileReader {
         path.pop_back();
       } else if (token == QXmlStreamReader::StartElement) {
         const QString name = reader.name().toString();
+        // Families and models stand before the variables (and the panes after them,
+        // most of a file): without variables the rest is not read.
+        if (!with_variables_ && depth == 0 && name == u"variables") return true;
         const QXmlStreamAttributes attributes = reader.attributes();
         const auto attribute = [&](const char* a) { return attributes.value(QLatin1String(a)); };
         if (reader.namespaceUri() == QLatin1String(kXIncludeNamespace) && name == u"include") {
