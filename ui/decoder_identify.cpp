@@ -9,12 +9,13 @@
 
 namespace qarn2::ui {
 
-std::vector<std::string> IdentificationLines(std::optional<int> manufacturer, std::optional<int> version) {
+std::vector<std::string> IdentificationLines(std::optional<int> manufacturer, std::optional<int> version,
+                                             const std::optional<std::string>& folder) {
   std::vector<std::string> lines;
   lines.push_back("CV 8 (Hersteller) = " + (manufacturer ? std::to_string(*manufacturer) : std::string("nicht lesbar")));
   lines.push_back("CV 7 (Version) = " + (version ? std::to_string(*version) : std::string("nicht lesbar")));
   std::string problem;
-  const decoderdefs::DefinitionPlaces places = decoderdefs::FindDefinitions(std::nullopt, problem);
+  const decoderdefs::DefinitionPlaces places = decoderdefs::FindDefinitions(folder, problem);
   if (!places.jmri_xml && !places.user_decoders) {
     lines.push_back("Keine JMRI-Decoderdefinitionen gefunden (gesucht in ~/JMRI, /opt/JMRI, /usr/local/JMRI, "
                     "/usr/share/jmri und ~/.jmri/decoders)");
@@ -36,7 +37,8 @@ std::vector<std::string> IdentificationLines(std::optional<int> manufacturer, st
   return lines;
 }
 
-void IdentifyDecoder(engine::Engine& engine, QWidget* window, FileDialogs& dialogs) {
+void IdentifyDecoder(engine::Engine& engine, QWidget* window, FileDialogs& dialogs,
+                     const std::optional<std::string>& folder) {
   programming::CvCommands& commands = engine.Cv();
   if (commands.Busy()) return;
   link::TrackLink& link = engine.Link();
@@ -54,7 +56,7 @@ void IdentifyDecoder(engine::Engine& engine, QWidget* window, FileDialogs& dialo
   const std::optional<int> manufacturer = read(8);
   const std::optional<int> version = read(7);
   commands.EndCvBox();
-  dialogs.ShowNotes(window, "Decoder erkennen", IdentificationLines(manufacturer, version));
+  dialogs.ShowNotes(window, "Decoder erkennen", IdentificationLines(manufacturer, version, folder));
 }
 
 }  // namespace qarn2::ui

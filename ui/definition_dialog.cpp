@@ -115,9 +115,10 @@ void DefinitionDialog::Filter(const QString& text) {
   if (tree_->currentItem() && tree_->currentItem()->isHidden()) tree_->setCurrentItem(nullptr);
 }
 
-void MakeSheetFromDefinition(QWidget* window, SheetFiles& files, FileDialogs& dialogs) {
+void MakeSheetFromDefinition(QWidget* window, SheetFiles& files, FileDialogs& dialogs,
+                             const std::optional<std::string>& folder) {
   std::string problem;
-  const decoderdefs::DefinitionPlaces places = decoderdefs::FindDefinitions(std::nullopt, problem);
+  const decoderdefs::DefinitionPlaces places = decoderdefs::FindDefinitions(folder, problem);
   if (!places.jmri_xml && !places.user_decoders) throw std::runtime_error(kNoDefinitions);
   const decoderdefs::DefinitionLibrary library = decoderdefs::LoadDefinitions(places, false);
   if (library.families.empty()) throw std::runtime_error(kNoDefinitions);

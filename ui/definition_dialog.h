@@ -46,6 +46,7 @@ class DefinitionDialog : public QDialog {
 // chosen model's sheet given to `files` as a new sheet under no file name. Failures
 // leave as exceptions whose message is the one to show (German, UTF-8); what the sheet
 // could not hold is shown by `dialogs`.
-void MakeSheetFromDefinition(QWidget* window, SheetFiles& files, FileDialogs& dialogs);
+void MakeSheetFromDefinition(QWidget* window, SheetFiles& files, FileDialogs& dialogs,
+                             const std::optional<std::string>& folder);
 
 }  // namespace qarn2::ui

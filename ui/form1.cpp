@@ -531,10 +531,10 @@ void TForm1::ResetOKClick() { cv_commands_.ConfirmFactoryReset(); }
 
 void TForm1::ResetNotClick() { cv_commands_.DeclineFactoryReset(); }
 
-void TForm1::Erkennen1Click() { IdentifyDecoder(engine_, this, *dialogs_); }
+void TForm1::Erkennen1Click() { IdentifyDecoder(engine_, this, *dialogs_, definitions_folder_); }
 
 void TForm1::DefinitionSheetClick() {
-  if (!cv_commands_.Busy()) MakeSheetFromDefinition(this, *sheet_files_, *dialogs_);
+  if (!cv_commands_.Busy()) MakeSheetFromDefinition(this, *sheet_files_, *dialogs_, definitions_folder_);
 }
 
 // --- Try-outs.

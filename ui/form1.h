@@ -3,6 +3,8 @@
 #include <QMainWindow>
 
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "engine/engine.h"
 #include "link/track_link.h"
@@ -51,6 +53,8 @@ class TForm1 : public QMainWindow {
   // The decoder file named on the command line, opened as "Decoderdatei öffnen" opens
   // the chosen one; what fails is shown as there.
   void OpenAtStart(const std::string& path);
+  // JMRI's folder for the decoder definitions (--jmri); else the usual places.
+  void SetDefinitionsFolder(const std::string& folder) { definitions_folder_ = folder; }
   // Shows the window with its outer size of 696 x 480, centred on the screen.
   void ShowCentred();
 
@@ -207,6 +211,7 @@ class TForm1 : public QMainWindow {
   std::unique_ptr<CurvePanel> curve_panel_;
   // Runs ScanSheet through cv_commands_.
   std::unique_ptr<curve::CurveEditor> curve_editor_;
+  std::optional<std::string> definitions_folder_;
 };
 
 }  // namespace qarn2::ui

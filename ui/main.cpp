@@ -73,6 +73,7 @@ int main(int argc, char** argv) {
     {
       qarn2::ui::TForm1 form(engine, ShowMessage);
       form.Start();
+      if (!parsed.options.jmri.empty()) form.SetDefinitionsFolder(parsed.options.jmri);
       if (!parsed.options.file.empty()) form.OpenAtStart(parsed.options.file);
       form.ShowCentred();
       status = application.exec();

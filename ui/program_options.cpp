@@ -1,6 +1,7 @@
 #include "ui/program_options.h"
 
 #include "cmdline/long_options.h"
+#include "decoderdefs/decoder_definitions.h"
 
 namespace qarn2::ui {
 
@@ -10,6 +11,7 @@ ParsedOptions ParseProgramOptions(std::span<const std::string> args) {
   static constexpr cmdline::LongOption kOptions[] = {
       {"help", false},        {"version", false},    {"simulate", false},
       {"port", true},         {"sim-decoder", true}, {"sim-trait", true},
+      {"jmri", true},
   };
   const cmdline::Scan scan =
       cmdline::ScanOptions(args, kOptions, [&](std::string_view name, const std::string& value) -> std::string {
@@ -20,6 +22,11 @@ ParsedOptions ParseProgramOptions(std::span<const std::string> args) {
           options.version = true;
         } else if (name == "simulate") {
           options.simulate = true;
+        } else if (name == "jmri") {
+          std::string problem;
+          decoderdefs::FindDefinitions(value, problem);
+          if (!problem.empty()) return "--jmri: " + problem;
+          options.jmri = value;
         } else if (name == "sim-decoder") {
           options.sim_decoder = value;
         } else if (name == "sim-trait") {
@@ -63,6 +70,10 @@ Options:
                        / "Geräte...", saved in ~/.config/qarn2/qarn2.ini (which
                        qarn2-cli never reads), else COMn is /dev/ttyS<n-1>. May be
                        given more than once; it wins over the saved choice.
+  --jmri DIR           JMRI's folder (its program folder or its xml folder), whose
+                       decoder definitions "Erkennen" and "Decoderblatt aus
+                       Definition..." use; without it ~/JMRI, /opt/JMRI,
+                       /usr/local/JMRI, /usr/share/jmri and ~/.jmri/decoders.
   --sim-decoder FILE   the simulated decoder's CVs come from the decoder file FILE
                        and are written back to it when the program ends.
 )") + sim::DecoderTraitsHelp() + R"(  -h, --help           this text.

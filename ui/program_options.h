@@ -20,6 +20,7 @@ struct ProgramOptions {
   bool help = false;        // --help, -h
   bool version = false;     // --version
   std::string file;         // FILE: the decoder file the window opens at start
+  std::string jmri;         // --jmri DIR: JMRI's folder with the decoder definitions
 };
 
 struct ParsedOptions {

@@ -93,6 +93,11 @@ TEST_F(DefinitionsWindowTest, ErkennenWithoutDefinitionsStillShowsTheNumbers) {
   Choose("DefinitionSheet");
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_THAT(messages_[0], HasSubstr("Keine JMRI-Decoderdefinitionen gefunden"));
+  // A JMRI folder outside the usual places, named as --jmri names it.
+  decoderdefs::testing::WriteJmriFolder(home_.Path() / "Downloads" / "jmri-5");
+  form_->SetDefinitionsFolder((home_.Path() / "Downloads" / "jmri-5").string());
+  Choose("Erkennen1");
+  EXPECT_THAT(script_->notes, ::testing::Contains("Hersteller: Public-domain and DIY"));
 }
 
 TEST_F(DefinitionsWindowTest, DecoderblattAusDefinitionMakesASheetThatAlleCvsReads) {

@@ -97,6 +97,7 @@ TEST(ProgramOptionsTest, TakesTheUsualForms) {
       {{"--simul"}, "unknown argument '--simul'"},
       {{"-x"}, "unknown argument '-x'"},
       {{"--nix=1"}, "unknown argument '--nix=1'"},
+      {{"--jmri", "/"}, "--jmri: '/' is no JMRI folder (neither it nor its xml folder has decoders/ or decoderIndex.xml)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.front());
