@@ -314,9 +314,11 @@ command's options, so that an operand may begin with "-".
 )" + ModeOptionHelp() + "\n" + TrackOptionsHelp() + R"(
 Exit status: 0 success; 1 the decoded stream is faulty, the encoder has no serial
 characters for the packet, a CV could not be read, the decoder did not acknowledge,
-or (import-jmri) the roster holds characters the sheet cannot and --lossy was not
-given; 2 bad arguments or input, or a file that cannot be read or written; 3 the
-port failed (send, read, write, read-all, write-all, reset), or an internal error.
+(compare) a CV differs from the sheet or cannot be read, (definitions) no decoder
+file could be read, or (import-jmri, sheet-from-definition) the text holds characters
+the sheet cannot and --lossy was not given; 2 bad arguments or input, or a file that
+cannot be read or written; 3 the port failed (send, read, write, read-all, write-all,
+compare, identify, reset), or an internal error.
 )";
 }
 
