@@ -370,7 +370,7 @@ std::optional<SheetComparison> CvCommands::CompareAllCvs(const SheetLines& sheet
     CvComparison compared;
     compared.cv = cv;
     compared.sheet_value = value;
-    const int address = SheetLineAddress(state_.ProgrammingMode, cv);
+    const int address = SheetAddress(cv);
     if (address == 0) {
       compared.result = CvComparison::Result::kUnreachable;
     } else {

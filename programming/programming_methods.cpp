@@ -421,35 +421,6 @@ void ServiceModeProgrammer::WriteOldLenzRoco() {
   link_.SetRTS(false);
 }
 
-ServiceModeProgrammer::VerifyOutcome ServiceModeProgrammer::VerifyCv(int cv, int value) {
-  link_.CvNumber = cv;
-  if (link_.HardwareKind == link::kDccEx) return StationVerifyCv(value);
-  VerifyOutcome outcome;
-  const bool direct = programming_mode_ == "dir" || programming_mode_ == "dio";
-  if (direct && !link_.SpeaksMessages() && value >= 0 && value <= 255 && CvWithin(1, kLastCv) &&
-      !abort_flag_) {
-    // Only a match is acknowledged: without one the value stays unknown.
-    link_.SetDTR(true);
-    Settle();
-    Send(DirectVerifyByte(cv, value), kVerifyCopies, Burst::kVerify);
-    link_.AwaitAcknowledge();
-    outcome.holds = outcome.answered = link_.AckResult;
-    if (outcome.holds) outcome.actual = value;
-    link_.WaitTicks(kReadEndTicks);
-    return outcome;
-  }
-  const int kept = cv_value_;
-  ReadCv();
-  if (link_.AckResult) {
-    outcome.answered = true;
-    outcome.actual = cv_value_;
-    outcome.holds = cv_value_ == value;
-  }
-  cv_value_ = kept;
-  link_.AckResult = outcome.holds;
-  return outcome;
-}
-
 // --- A DCC-EX station.
 
 void ServiceModeProgrammer::StationReadCv() {
@@ -478,21 +449,16 @@ void ServiceModeProgrammer::StationWriteCv() {
   ShowWriteOutcome();
 }
 
-ServiceModeProgrammer::VerifyOutcome ServiceModeProgrammer::StationVerifyCv(int value) {
-  VerifyOutcome outcome;
+void ServiceModeProgrammer::StationVerifyCv(int value) {
   link_.AckResult = false;
-  if (!CvWithin(1, kLastCv) || value < 0 || value > 255 || abort_flag_) return outcome;
+  if (!CvWithin(1, kLastCv) || value < 0 || value > 255 || abort_flag_) return;
   link_.SetDTR(true);
   const link::StationAnswer answer = link::StationVerify(link_, link_.CvNumber, value);
   if (answer.outcome == link::StationAnswer::kValue) {
-    outcome.answered = true;
-    outcome.actual = answer.value;
-    outcome.holds = answer.value == value;
+    link_.AckResult = answer.value == value;
   } else {
     Show(link::StationProblemText(answer));
   }
-  link_.AckResult = outcome.holds;
-  return outcome;
 }
 
 // --- The LGB interface.

@@ -53,20 +53,6 @@ class ServiceModeProgrammer {
   void ReadCv();
   void WriteCv();
 
-  // Whether CV `cv` holds `value`, as one question to the decoder where the hardware
-  // asks it so: a DCC-EX station's verify (<V cv value>, which reads the CV only when
-  // it does not match), the board's verify burst in "dir" and "dio". Elsewhere the CV
-  // is read in the current mode and compared. `actual` is the value the CV holds when
-  // that became known, else -1; `answered` is false when the decoder (or station) gave
-  // no usable answer, so that "holds" is false without saying the value differs.
-  // `CvNumber` becomes `cv`; `CvValue` is left as it was; AckResult is `holds`.
-  struct VerifyOutcome {
-    bool holds = false;
-    bool answered = false;
-    int actual = -1;
-  };
-  VerifyOutcome VerifyCv(int cv, int value);
-
   // The read methods: "dir" bit by bit, "dio" by candidate values (both the LGB
   // interface's read request when HardwareKind is 2), "reg" and "roc" through registers
   // 1..8, "pag" through the page register and data registers 1..4.
@@ -135,7 +121,7 @@ class ServiceModeProgrammer {
   // problems are shown (no answer, garbled answer, -1).
   void StationReadCv();
   void StationWriteCv();
-  VerifyOutcome StationVerifyCv(int value);
+  void StationVerifyCv(int value);
 
   // The LGB interface's read and write requests for CvNumber.
   void LgbRead();

@@ -1,6 +1,6 @@
 // "Does CV n hold v?" on the engine as the window and the tool build it: one question
-// to a DCC-EX station (<V>) or one verify burst through the board in the direct
-// modes, a read and a comparison elsewhere.
+// to a DCC-EX station (<V>) or one verify burst through the board, whatever mode the
+// window last had.
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,7 @@
 #include "engine/testing/track_bench.h"
 #include "link/dccex_station.h"
 #include "link/hardware_kind.h"
+#include "programming/sheet_lines.h"
 
 namespace qarn2::engine {
 namespace {
@@ -19,13 +20,12 @@ TEST(VerifyCvTest, SaysWhetherTheCvHoldsTheValueOnEachHardware) {
   struct Case {
     int kind;
     const char* mode;
-    bool other_value_known;  // a mismatch tells the value the CV holds
-    const char* sent;        // a part of the track log: how it asked
+    const char* sent;  // a part of the track log: how it asked
   };
   const Case cases[] = {
-      {link::kDccEx, "dir", true, "to the station: <V 29 6>"},
-      {link::kBoard, "dio", false, "verify CV 29 = 6"},
-      {link::kBoard, "pag", true, "verify register"},
+      {link::kDccEx, "reg", "to the station: <V 29 6>"},  // the station's CV 29, not register 5
+      {link::kBoard, "dio", "verify CV 29 = 6"},
+      {link::kBoard, "pag", "verify register"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.kind) + " " + c.mode);
@@ -34,21 +34,18 @@ TEST(VerifyCvTest, SaysWhetherTheCvHoldsTheValueOnEachHardware) {
     ASSERT_TRUE(bench.engine_->SetUpHardware(c.kind));
     bench.link_->RestartBackground();
     bench.engine_->State().ProgrammingMode = c.mode;
-    bench.engine_->State().CvValue = 99;
-    auto& programmer = bench.engine_->Programmer();
-
-    const auto holds = programmer.VerifyCv(29, 6);
-    EXPECT_TRUE(holds.holds);
-    EXPECT_TRUE(holds.answered);
-    EXPECT_EQ(holds.actual, 6);
-    EXPECT_TRUE(bench.link_->AckResult);
-
-    const auto differs = programmer.VerifyCv(29, 7);
-    EXPECT_FALSE(differs.holds);
-    EXPECT_FALSE(bench.link_->AckResult);
-    EXPECT_EQ(differs.answered, c.other_value_known);
-    EXPECT_EQ(differs.actual, c.other_value_known ? 6 : -1);
-    EXPECT_EQ(bench.engine_->State().CvValue, 99);  // the caller's value stays
+    // What the sheet's comparison asks: CV 29 holds 6 (the decoder's default), then 7.
+    const programming::TextSheet sheet("29 6\r\n");
+    const auto same = bench.engine_->Cv().CompareAllCvs(sheet, 0);
+    ASSERT_TRUE(same);
+    ASSERT_EQ(same->lines.size(), 1u);
+    EXPECT_EQ(same->lines[0].result, programming::CvComparison::Result::kSame);
+    EXPECT_EQ(same->lines[0].reads, 0);  // settled by the verify alone
+    bench.SetCv(29, 7);
+    const auto differs = bench.engine_->Cv().CompareAllCvs(sheet, 0);
+    ASSERT_TRUE(differs);
+    EXPECT_EQ(differs->lines[0].result, programming::CvComparison::Result::kDiffers);
+    EXPECT_EQ(differs->lines[0].decoder_value, 7);
 
     bool asked = false;
     for (const TrackLogEntry& e : bench.track_.Log()) {
@@ -56,20 +53,6 @@ TEST(VerifyCvTest, SaysWhetherTheCvHoldsTheValueOnEachHardware) {
     }
     EXPECT_TRUE(asked);
   }
-}
-
-TEST(VerifyCvTest, AStationThatCannotReadTheCvGivesNoAnswer) {
-  // Every acknowledge lost: asked whether CV 29 holds 7, the station reads it and gets
-  // nothing. That is no answer, not a value of -1.
-  EngineOptions options = testing::VirtualTrack();
-  options.track.ack_loss = 1.0;
-  Engine engine(options);
-  engine.Link().HardwareKind = link::kDccEx;
-  ASSERT_TRUE(engine.SetUpHardware(link::kDccEx));
-  const auto outcome = engine.Programmer().VerifyCv(29, 7);
-  EXPECT_FALSE(outcome.holds);
-  EXPECT_FALSE(outcome.answered);
-  EXPECT_EQ(outcome.actual, -1);
 }
 
 TEST(StationBitWriteTest, SetsAndClearsOneBitAndSaysWhatItWrote) {
