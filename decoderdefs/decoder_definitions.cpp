@@ -24,16 +24,7 @@ constexpr const char* kJmriXmlAddresses[] = {"http://jmri.org/xml/", "https://jm
 std::string Utf8(QStringView text) { return text.toString().toStdString(); }
 
 // A decimal number as the definitions write them ("03", " 7 "); nullopt otherwise.
-std::optional<int> Number(QStringView text) {
-  text = text.trimmed();
-  if (text.isEmpty() || text.size() > 9) return std::nullopt;
-  int number = 0;
-  for (QChar c : text) {
-    if (c < u'0' || c > u'9') return std::nullopt;
-    number = number * 10 + (c.unicode() - u'0');
-  }
-  return number;
-}
+std::optional<int> Number(QStringView text) { return roster::PlainNumber(text.trimmed()); }
 
 std::vector<std::string> CommaList(QStringView text) {
   std::vector<std::string> items;

@@ -15,18 +15,6 @@
 namespace qarn2::roster {
 namespace {
 
-// A CV name or value as JMRI writes them: decimal digits only, no sign, no blanks.
-// nullopt when it is anything else or too long for an int.
-std::optional<int> PlainNumber(QStringView text) {
-  if (text.isEmpty() || text.size() > 9) return std::nullopt;
-  int number = 0;
-  for (QChar c : text) {
-    if (c < u'0' || c > u'9') return std::nullopt;
-    number = number * 10 + (c.unicode() - u'0');
-  }
-  return number;
-}
-
 // The reader's column is how many characters of the line it has taken, which is the
 // column (from 1) of the last one: for most faults the end of the markup at fault.
 int Column(const QXmlStreamReader& reader) { return std::max(1, static_cast<int>(reader.columnNumber())); }

@@ -228,4 +228,14 @@ std::pair<int, int> LineAndColumn(QStringView text, qsizetype at) {
   return {line, static_cast<int>(at - line_start) + 1};
 }
 
+std::optional<int> PlainNumber(QStringView text) {
+  if (text.isEmpty() || text.size() > 9) return std::nullopt;
+  int number = 0;
+  for (QChar c : text) {
+    if (c < u'0' || c > u'9') return std::nullopt;
+    number = number * 10 + (c.unicode() - u'0');
+  }
+  return number;
+}
+
 }  // namespace qarn2::roster

@@ -49,4 +49,8 @@ std::optional<TextFault> FindMarkupFault(QStringView text);
 // reader ends them (CR LF, CR, LF) and columns counted as it counts them.
 std::pair<int, int> LineAndColumn(QStringView text, qsizetype at);
 
+// A number as JMRI writes CVs, values and versions: decimal digits only, no sign, no
+// blanks. nullopt when it is anything else or too long for an int.
+std::optional<int> PlainNumber(QStringView text);
+
 }  // namespace qarn2::roster

@@ -15,6 +15,7 @@
 #include "decoderdefs/definition_sheet.h"
 #include "ui/file_dialogs.h"
 #include "ui/sheet_files.h"
+#include "ui/qt_translations.h"
 
 namespace qarn2::ui {
 namespace {
@@ -55,13 +56,9 @@ DefinitionDialog::DefinitionDialog(const decoderdefs::DefinitionLibrary& library
   }
   for (const auto& [name, item] : manufacturers) tree_->addTopLevelItem(item);
 
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));
-  buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Abbrechen"));
+  QDialogButtonBox* buttons = GermanOkCancel(*this);
   QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
   ok->setEnabled(false);
-  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(tree_, &QTreeWidget::currentItemChanged, this, [this, ok] { ok->setEnabled(Chosen().has_value()); });
   connect(tree_, &QTreeWidget::itemActivated, this, [this] {
     if (Chosen()) accept();

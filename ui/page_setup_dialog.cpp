@@ -1,4 +1,5 @@
 #include "ui/page_setup_dialog.h"
+#include "ui/qt_translations.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -44,13 +45,7 @@ PageSetupDialog::PageSetupDialog(QPrinter& printer, QWidget* parent) : QDialog(p
                                this));
   BuildPaperFields(page);
   BuildMarginFields(page);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  // German whatever catalogues Qt found.
-  buttons->button(QDialogButtonBox::Ok)->setText("OK");
-  buttons->button(QDialogButtonBox::Cancel)->setText("Abbrechen");
-  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  layout->addWidget(buttons);
+  layout->addWidget(GermanOkCancel(*this));
 }
 
 void PageSetupDialog::BuildPaperFields(const QPageLayout& page) {

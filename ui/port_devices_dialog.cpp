@@ -13,6 +13,7 @@
 #include <filesystem>
 
 #include "engine/port_advice.h"
+#include "ui/qt_translations.h"
 
 namespace qarn2::ui {
 namespace {
@@ -88,12 +89,7 @@ PortDevicesDialog::PortDevicesDialog(QWidget* parent, std::unique_ptr<engine::Se
   note_label->setWordWrap(true);
   layout->addWidget(note_label);
 
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  buttons->button(QDialogButtonBox::Ok)->setText("OK");
-  buttons->button(QDialogButtonBox::Cancel)->setText("Abbrechen");
-  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  layout->addWidget(buttons);
+  layout->addWidget(GermanOkCancel(*this));
 
   // Watched before the first list, so that a device that comes meanwhile is not missed.
   if (const int descriptor = source_->WatchDescriptor(); descriptor >= 0) {

@@ -1,8 +1,11 @@
 #include "ui/qt_translations.h"
 
 #include <QCoreApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QPushButton>
 #include <QTranslator>
 
 #include <memory>
@@ -46,6 +49,15 @@ QString InstallQtTranslations(QCoreApplication& application, const QLocale& loca
   translator->setParent(&application);
   QCoreApplication::installTranslator(translator.get());
   return translator.release()->filePath();
+}
+
+QDialogButtonBox* GermanOkCancel(QDialog& dialog) {
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));
+  buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Abbrechen"));
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  return buttons;
 }
 
 }  // namespace qarn2::ui

@@ -3,6 +3,8 @@
 #include <QString>
 
 class QCoreApplication;
+class QDialog;
+class QDialogButtonBox;
 class QLocale;
 
 namespace qarn2::ui {
@@ -21,5 +23,9 @@ namespace qarn2::ui {
 // then stay).
 QString InstallQtTranslations(QCoreApplication& application, const QLocale& locale,
                               const QString& folder = QString());
+
+// "OK" and "Abbrechen" for `dialog`, German whatever catalogue Qt found, tied to its
+// accept and reject.
+QDialogButtonBox* GermanOkCancel(QDialog& dialog);
 
 }  // namespace qarn2::ui

@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,6 +15,7 @@
 
 #include "cli/decoder_commands.h"
 #include "cli/tests/run_cli.h"
+#include "testsupport/test_files.h"
 
 namespace qarn2::cli {
 namespace {
@@ -26,13 +25,6 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using testing::Result;
 using testing::RunCli;
-
-std::string Slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // A sheet and a simulated decoder of the test's own, removed at the end.
 class CompareTest : public ::testing::Test {
@@ -47,7 +39,7 @@ class CompareTest : public ::testing::Test {
     fs::remove(sheet_);
     fs::remove(decoder_);
   }
-  void PutSheet(const std::string& text) const { std::ofstream(sheet_, std::ios::binary) << text; }
+  void PutSheet(const std::string& text) const { testsupport::Put(sheet_, text); }
   // `command ARGS` on the kept decoder, with `traits`.
   Result Run(const std::string& command, std::vector<std::string> args, const std::vector<std::string>& traits = {}) {
     std::vector<std::string> all = {command, "--virtual-time", "--sim-decoder", decoder_.string()};
@@ -149,13 +141,13 @@ TEST_F(CompareTest, ADecoderThatConfirmsAnythingIsNeverTakenAsUnchanged) {
 
 TEST_F(CompareTest, NothingIsWrittenAndTheJsonNamesBothValues) {
   PutSheet(std::string(kSheet) + "7 99 Version\r\n1030 1\r\n");
-  const std::string sheet_before = Slurp(sheet_);
+  const std::string sheet_before = testsupport::Get(sheet_);
   ASSERT_EQ(Run("write-all", {"--mode", "reg", sheet_.string()}).status, kExitNotConfirmed);  // 7 and 1030 refused
-  const std::string decoder_before = Slurp(decoder_);
+  const std::string decoder_before = testsupport::Get(decoder_);
   const Result r = Compare({"--mode", "reg", "--trace", "--json"});
   EXPECT_EQ(r.status, kExitNotConfirmed);
-  EXPECT_EQ(Slurp(sheet_), sheet_before);
-  EXPECT_EQ(Slurp(decoder_), decoder_before);
+  EXPECT_EQ(testsupport::Get(sheet_), sheet_before);
+  EXPECT_EQ(testsupport::Get(decoder_), decoder_before);
   // Only the page register is written, as the mode's reads do.
   std::istringstream trace(r.err);
   for (std::string line; std::getline(trace, line);) {
