@@ -445,13 +445,6 @@ DefinitionLibrary LoadDefinitions(const DefinitionPlaces& places, bool with_vari
   return library;
 }
 
-const Manufacturer* FindManufacturer(const DefinitionLibrary& library, int id) {
-  for (const Manufacturer& m : library.manufacturers) {
-    if (m.id == id) return &m;
-  }
-  return nullptr;
-}
-
 std::string ManufacturerNames(const DefinitionLibrary& library, int id) {
   std::string names;
   for (const Manufacturer& m : library.manufacturers) {

@@ -110,8 +110,6 @@ DefinitionLibrary LoadDefinitions(const DefinitionPlaces& places, bool with_vari
 std::vector<Family> ReadDecoderFile(const std::filesystem::path& file, const DefinitionPlaces& roots,
                                     std::vector<DefinitionProblem>& problems);
 
-// The manufacturer with `id` (CV 8); the first of the index's list where several share it.
-const Manufacturer* FindManufacturer(const DefinitionLibrary& library, int id);
 // Every name the index gives `id`, joined by " / " (the index gives some numbers to
 // two makers); empty when it has none.
 std::string ManufacturerNames(const DefinitionLibrary& library, int id);

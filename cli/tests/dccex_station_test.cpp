@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -15,6 +14,7 @@
 #include "cli/decoder_commands.h"
 #include "cli/tests/run_cli.h"
 #include "testsupport/station_script.h"
+#include "testsupport/test_files.h"
 
 namespace qarn2::cli {
 namespace {
@@ -26,8 +26,6 @@ using testing::Result;
 using testing::RunCli;
 
 std::string Temp(const std::string& name) { return (fs::temp_directory_path() / ("qarn2_dccex_" + name)).string(); }
-
-void Put(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 // Runs `args` with --hardware dccex on the simulated station on virtual time, on a
 // decoder kept in a file between runs.
@@ -62,7 +60,7 @@ TEST(DccExSimulatedTest, EveryCommandGoesThroughTheStationsTextAlone) {
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(step.args[0] + " " + step.args.back());
-    if (!step.sheet.empty()) Put(sheet, step.sheet);
+    if (!step.sheet.empty()) testsupport::Put(sheet, step.sheet);
     const Result r = OnStation(decoder, step.args);
     EXPECT_EQ(r.status, step.status) << r.err;
     EXPECT_EQ(r.out, step.out);
@@ -118,7 +116,7 @@ TEST(DccExPortTest, AnIndependentStationAnswersAsDocumented) {
     SCOPED_TRACE(c.name);
     testsupport::StationScript station(c.station);
     ASSERT_THAT(station.Device(), HasSubstr("/dev/")) << "python3 did not start the station";
-    if (!c.sheet.empty()) Put(sheet, c.sheet);
+    if (!c.sheet.empty()) testsupport::Put(sheet, c.sheet);
     std::vector<std::string> args = c.args;
     args.insert(args.begin() + 1, {"--hardware", "dccex", "--port", "COM1=" + station.Device()});
     const Result r = RunCli(args);

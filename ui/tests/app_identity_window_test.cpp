@@ -1,7 +1,6 @@
 #include "ui/app_identity.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QIcon>
@@ -32,18 +31,6 @@ class AppIdentityWindowTest : public Form1Fixture {
     QApplication::setWindowIcon(QIcon());
     QGuiApplication::setDesktopFileName(QString());
     QApplication::setApplicationName(name_);
-  }
-  // An icon theme in the test's folder whose only icon is the program's, 48 pixels.
-  void InstallThemeIcon() {
-    const QString theme = themes_.path() + "/hicolor";
-    ASSERT_TRUE(QDir().mkpath(theme + "/48x48/apps"));
-    QFile index(theme + "/index.theme");
-    ASSERT_TRUE(index.open(QIODevice::WriteOnly));
-    index.write("[Icon Theme]\nName=Hicolor\nDirectories=48x48/apps\n\n"
-                "[48x48/apps]\nSize=48\nContext=Applications\nType=Fixed\n");
-    index.close();
-    ASSERT_TRUE(QFile::copy(":/qarn2/icon/48.png", theme + "/48x48/apps/" + kIconName + ".png"));
-    QIcon::setThemeName("hicolor");
   }
   // The pixels of `icon` at `size` are not all transparent: the drawing is there.
   static bool Drawn(const QIcon& icon, int size) {
@@ -76,29 +63,6 @@ TEST_F(AppIdentityWindowTest, WindowIsKnownByItsDesktopEntry) {
   EXPECT_EQ(entry.value("Icon").toString(), QString(kIconName));
   EXPECT_FALSE(form_->windowIcon().isNull());
   EXPECT_TRUE(Drawn(form_->windowIcon(), 32));
-}
-
-// Installed, the theme's icon stands; an uninstalled build shows the one built in,
-// at every size a title bar or task bar asks for.
-TEST_F(AppIdentityWindowTest, IconComesFromTheThemeOrElseFromTheProgram) {
-  struct Case {
-    bool theme_has_icon;
-    QString name;  // of the icon in the theme, empty for the built-in one
-    QList<QSize> sizes;
-  };
-  const Case cases[] = {
-      {false, "", {{16, 16}, {32, 32}, {48, 48}, {64, 64}, {128, 128}}},
-      {true, kIconName, {{48, 48}}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.theme_has_icon ? "theme icon" : "built-in icon");
-    if (c.theme_has_icon) InstallThemeIcon();
-    SetDesktopIdentity(*qApp);
-    const QIcon icon = QApplication::windowIcon();
-    EXPECT_EQ(icon.name(), c.name);
-    EXPECT_EQ(icon.availableSizes(), c.sizes);
-    for (int size : {16, 48}) EXPECT_TRUE(Drawn(icon, size)) << size;
-  }
 }
 
 }  // namespace
