@@ -64,6 +64,10 @@ DefinitionDialog::DefinitionDialog(const decoderdefs::DefinitionLibrary& library
     if (Chosen()) accept();
   });
   connect(filter_, &QLineEdit::textChanged, this, &DefinitionDialog::Filter);
+  // Typed down to one model, Enter in the filter takes it.
+  connect(filter_, &QLineEdit::returnPressed, this, [this] {
+    if (Chosen()) accept();
+  });
 
   auto* label = new QLabel(QStringLiteral("&Filter:"), this);
   label->setBuddy(filter_);
@@ -86,6 +90,8 @@ std::optional<DefinitionDialog::Choice> DefinitionDialog::Chosen() const {
 
 void DefinitionDialog::Filter(const QString& text) {
   const QString wanted = text.trimmed();
+  int shown_models = 0;
+  QTreeWidgetItem* only = nullptr;
   for (int m = 0; m < tree_->topLevelItemCount(); ++m) {
     QTreeWidgetItem* manufacturer = tree_->topLevelItem(m);
     bool manufacturer_shown = false;
@@ -99,6 +105,10 @@ void DefinitionDialog::Filter(const QString& text) {
                            family->text(0).contains(wanted, Qt::CaseInsensitive) ||
                            model->text(0).contains(wanted, Qt::CaseInsensitive);
         model->setHidden(!shown);
+        if (shown) {
+          ++shown_models;
+          only = model;
+        }
         family_shown = family_shown || shown;
       }
       family->setHidden(!family_shown);
@@ -108,8 +118,12 @@ void DefinitionDialog::Filter(const QString& text) {
     manufacturer->setHidden(!manufacturer_shown);
     manufacturer->setExpanded(manufacturer_shown && !wanted.isEmpty());
   }
-  // A model hidden by the filter is no choice.
-  if (tree_->currentItem() && tree_->currentItem()->isHidden()) tree_->setCurrentItem(nullptr);
+  // A model hidden by the filter is no choice; the one model left is.
+  if (shown_models == 1) {
+    tree_->setCurrentItem(only);
+  } else if (tree_->currentItem() && tree_->currentItem()->isHidden()) {
+    tree_->setCurrentItem(nullptr);
+  }
 }
 
 void MakeSheetFromDefinition(QWidget* window, SheetFiles& files, FileDialogs& dialogs,

@@ -103,26 +103,17 @@ TEST_F(DefinitionsWindowTest, ErkennenWithoutDefinitionsStillShowsTheNumbers) {
 TEST_F(DefinitionsWindowTest, DecoderblattAusDefinitionMakesASheetThatAlleCvsReads) {
   WriteJmri();
   Start();
-  int shown_models = -1;
   QTimer::singleShot(0, [&] {
     auto* dialog = dynamic_cast<DefinitionDialog*>(QApplication::activeModalWidget());
     ASSERT_NE(dialog, nullptr);
-    dialog->findChild<QLineEdit*>("Filter")->setText("bastel s");
-    auto* tree = dialog->findChild<QTreeWidget*>("Modelle");
-    shown_models = 0;
-    QTreeWidgetItem* chosen = nullptr;
-    for (QTreeWidgetItemIterator it(tree); *it; ++it) {
-      if ((*it)->childCount() == 0 && !(*it)->isHidden()) {
-        ++shown_models;
-        chosen = *it;
-      }
-    }
-    tree->setCurrentItem(chosen);
-    dialog->accept();
+    // Typed down to one model, Enter takes it.
+    auto* filter = dialog->findChild<QLineEdit*>("Filter");
+    filter->setText("bastel s");
+    emit filter->returnPressed();
+    if (dialog->isVisible()) dialog->reject();  // not taken: the test fails below, not hangs
   });
   Choose("DefinitionSheet");
   EXPECT_TRUE(messages_.empty()) << messages_.front();
-  EXPECT_EQ(shown_models, 1);
   EXPECT_EQ(SheetText().toStdString(),
             "*dir\nPublic-domain and DIY Bastel S\n1     3 Adresse\n2     5 Anfahrspannung\n7     ? Version\n"
             "8     ? Hersteller\n17    ? Lange Adresse\n18    ? Lange Adresse\n29    2 Fahrtrichtung; Fahrstufen\n"
